@@ -1,0 +1,350 @@
+// The number-of-bits piece of a pixel-format name: Size.
+#include <new>
+#include <string>
+
+#include "pfnc/pfnc.hpp"
+
+namespace {
+
+using pfnc::borrow;
+using pfnc::Ref;
+using pfnc::steal;
+using pfnc::Str;
+
+bool widths_body(pfnc::Module& m) noexcept;
+
+pfnc::Module widths("widths",
+                    "Module for handling the size of pixel formats.\n\n"
+                    "This module provides the `Size` class for representing the size of pixel formats\n"
+                    "and methods for converting between designations and size representations.\n",
+                    widths_body);
+
+Str s_Size{"Size"};
+Str s_PixelFormatValueReject{"PixelFormatValueReject"};
+Str s_sizes{"sizes"};
+Str s_zfill{"zfill"};
+Str s_empty{""};
+Str s_dataclass{"dataclass"};
+
+PyObject* zero = nullptr;          // the int 0
+PyObject* builtin_max = nullptr;   // builtins.max
+
+Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_sizes.get())); }
+
+// ---------------------------------------------------------------- validation
+
+// 1 if some element compares <= 0, 0 if none does, -1 on error.
+int has_non_positive(PyObject* sizes) noexcept {
+  Ref it = steal(PyObject_GetIter(sizes));
+  if (!it) return -1;
+  while (Ref a = steal(PyIter_Next(it.get()))) {
+    int sign;
+    if (PyLong_CheckExact(a.get()) && PyLong_GetSign(a.get(), &sign) == 0) {
+      if (sign <= 0) return 1;
+      continue;
+    }
+    int le = PyObject_RichCompareBool(a.get(), zero, Py_LE);
+    if (le != 0) return le;
+  }
+  return PyErr_Occurred() ? -1 : 0;
+}
+
+PyObject* size_post_init(PyObject* const* args) noexcept {
+  Ref sizes = sizes_of(args[0]);
+  if (!sizes) return nullptr;
+  int found = has_non_positive(sizes.get());
+  if (found < 0) return nullptr;
+  if (found == 0) Py_RETURN_NONE;
+  // The comparisons may have run code: show the list as it is now.
+  sizes = sizes_of(args[0]);
+  Ref text = sizes ? steal(PyObject_Format(sizes.get(), s_empty.get())) : Ref();
+  Ref message = text ? steal(PyUnicode_FromFormat("Sizes must all be larger than 0 %U.", text.get())) : Ref();
+  return message ? widths.raise(s_PixelFormatValueReject, message.get()) : nullptr;
+}
+
+// ---------------------------------------------------------------- sequence
+
+PyObject* size_len(PyObject* const* args) noexcept {
+  Ref sizes = sizes_of(args[0]);
+  if (!sizes) return nullptr;
+  Py_ssize_t n = PyObject_Size(sizes.get());
+  return n < 0 ? nullptr : PyLong_FromSsize_t(n);
+}
+
+PyObject* size_getitem(PyObject* const* args) noexcept {
+  Ref index = pfnc::to_int(args[1], "item");
+  if (!index) return nullptr;
+  Ref sizes = sizes_of(args[0]);
+  return sizes ? PyObject_GetItem(sizes.get(), index.get()) : nullptr;
+}
+
+PyObject* size_eq(PyObject* const* args) noexcept {
+  Ref size_class = widths.global(s_Size);
+  if (!size_class) return nullptr;
+  int is_size = PyObject_IsInstance(args[1], size_class.get());
+  if (is_size <= 0) return is_size < 0 ? nullptr : Py_NewRef(Py_False);
+  Ref mine = sizes_of(args[0]);
+  Ref theirs = mine ? sizes_of(args[1]) : Ref();
+  return theirs ? PyObject_RichCompare(mine.get(), theirs.get(), Py_EQ) : nullptr;
+}
+
+// ---------------------------------------------------------------- composing
+
+// Lists of machine-sized ints, the usual case, are written without temporaries.
+// Returns empty without an exception set when the list does not qualify.
+Ref designation_of_small_ints(PyObject* sizes) noexcept {
+  Py_ssize_t n = PyList_GET_SIZE(sizes);
+  long long first = 0, largest = 0;
+  bool all_equal = true;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = PyList_GET_ITEM(sizes, i);
+    if (!PyLong_CheckExact(item)) return {};
+    int overflow;
+    long long v = PyLong_AsLongLongAndOverflow(item, &overflow);
+    if (overflow) return {};
+    if (i == 0) first = largest = v;
+    all_equal = all_equal && v == first;
+    if (v > largest) largest = v;
+  }
+  if (all_equal) return steal(PyUnicode_FromFormat("%lld", first));
+  int width = static_cast<int>(std::to_string(largest).size());
+  std::string out;
+  try {
+    out.reserve(static_cast<size_t>(n) * static_cast<size_t>(width));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      long long v = PyLong_AsLongLong(PyList_GET_ITEM(sizes, i));
+      std::string digits = std::to_string(v < 0 ? -static_cast<unsigned long long>(v) : v);
+      if (v < 0) out += '-';  // str.zfill keeps the sign in front of the zeros
+      int text_width = static_cast<int>(digits.size()) + (v < 0);
+      if (text_width < width) out.append(static_cast<size_t>(width - text_width), '0');
+      out += digits;
+    }
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return {};
+  }
+  return steal(PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+}
+
+Ref designation_of_any(PyObject* sizes) noexcept {
+  Ref distinct = steal(PySet_New(sizes));
+  if (!distinct) return {};
+  if (PySet_GET_SIZE(distinct.get()) <= 1) {
+    Ref first = steal(PySequence_GetItem(sizes, 0));
+    return first ? steal(PyObject_Str(first.get())) : Ref();
+  }
+  Ref largest = steal(PyObject_CallOneArg(builtin_max, sizes));
+  Ref as_int = largest ? steal(PyNumber_Long(largest.get())) : Ref();
+  Ref text = as_int ? steal(PyObject_Str(as_int.get())) : Ref();
+  Ref width = text ? steal(PyLong_FromSsize_t(PyUnicode_GET_LENGTH(text.get()))) : Ref();
+  Ref parts = width ? steal(PyList_New(0)) : Ref();
+  Ref it = parts ? steal(PyObject_GetIter(sizes)) : Ref();
+  if (!it) return {};
+  while (Ref item = steal(PyIter_Next(it.get()))) {
+    Ref item_text = steal(PyObject_Str(item.get()));
+    PyObject* call_args[] = {item_text.get(), width.get()};
+    Ref padded = item_text ? steal(PyObject_VectorcallMethod(s_zfill.get(), call_args, 2, nullptr)) : Ref();
+    if (!padded || PyList_Append(parts.get(), padded.get()) < 0) return {};
+  }
+  if (PyErr_Occurred()) return {};
+  return steal(PyUnicode_Join(s_empty.get(), parts.get()));
+}
+
+PyObject* size_designation(PyObject* const* args) noexcept {
+  Ref sizes = sizes_of(args[0]);
+  if (!sizes) return nullptr;
+  Py_ssize_t n = PyObject_Size(sizes.get());
+  if (n < 0) return nullptr;
+  if (n == 0) return Py_NewRef(s_empty.get());
+  if (PyList_CheckExact(sizes.get())) {
+    if (Ref text = designation_of_small_ints(sizes.get())) return text.release();
+    if (PyErr_Occurred()) return nullptr;
+  }
+  return designation_of_any(sizes.get()).release();
+}
+
+// ---------------------------------------------------------------- reading
+
+// int(text[start:end]) for a run of characters that str.isdigit() accepts.
+Ref int_of(PyObject* text, Py_ssize_t start, Py_ssize_t end) noexcept {
+  if (end - start <= 18 && PyUnicode_IS_ASCII(text)) {
+    const char* chars = static_cast<const char*>(PyUnicode_DATA(text));
+    long long value = 0;
+    for (Py_ssize_t i = start; i < end; ++i) value = value * 10 + (chars[i] - '0');
+    return steal(PyLong_FromLongLong(value));
+  }
+  // Other scripts' digits, and the host's own errors (superscripts, digit limit).
+  Ref chunk = steal(PyUnicode_Substring(text, start, end));
+  return chunk ? steal(PyLong_FromUnicodeObject(chunk.get(), 10)) : Ref();
+}
+
+Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
+  Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+  int kind = PyUnicode_KIND(text);
+  const void* data = PyUnicode_DATA(text);
+  Py_ssize_t i = start;
+  if (PyUnicode_IS_ASCII(text)) {
+    const char* chars = static_cast<const char*>(data);
+    while (i < length && chars[i] >= '0' && chars[i] <= '9') ++i;
+  } else {
+    while (i < length && Py_UNICODE_ISDIGIT(PyUnicode_READ(kind, data, i))) ++i;
+  }
+  return i;
+}
+
+Ref new_size(PyObject* sizes_list) noexcept { return widths.call(s_Size, {sizes_list}); }
+
+Ref pair(Ref first, PyObject* rest) noexcept {
+  if (!first) return {};
+  return steal(PyTuple_Pack(2, first.get(), rest));
+}
+
+PyObject* size_from_designation(PyObject* const* args) noexcept {
+  PyObject* text = args[0];
+  if (!pfnc::check_str(text, "designation")) return nullptr;
+  Ref channels = pfnc::to_int(args[1], "number_of_channels");
+  if (!channels) return nullptr;
+  int overflow;
+  long long n = PyLong_AsLongLongAndOverflow(channels.get(), &overflow);
+  if (n == -1 && PyErr_Occurred()) return nullptr;
+
+  if (!overflow && n == 0) {
+    Ref empty = steal(PyList_New(0));
+    return empty ? pair(new_size(empty.get()), text).release() : nullptr;
+  }
+  Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+  if (length == 0) Py_RETURN_NONE;
+  Py_ssize_t start = PyUnicode_READ_CHAR(text, 0) == '_' ? 1 : 0;
+  Py_ssize_t end = digit_run_end(text, start);
+  Py_ssize_t run = end - start;
+  if (run == 0) Py_RETURN_NONE;
+  Ref rest = steal(PyUnicode_Substring(text, end, length));
+  if (!rest) return nullptr;
+
+  // Python's floor semantics: the remainder takes the divisor's sign. A count
+  // beyond long long never divides a run evenly.
+  long long remainder = overflow ? 1 : run % n;
+  if (remainder != 0 && (remainder < 0) != (n < 0)) remainder += n;
+  if (remainder != 0) {
+    // Every channel gets the whole run: Size([int(run)] * n), unguarded.
+    Ref value = int_of(text, start, end);
+    Ref one = value ? steal(PyList_New(1)) : Ref();
+    if (!one) return nullptr;
+    PyList_SET_ITEM(one.get(), 0, value.release());
+    Ref repeated = steal(PyNumber_Multiply(one.get(), channels.get()));
+    return repeated ? pair(new_size(repeated.get()), rest.get()).release() : nullptr;
+  }
+  long long per_channel = run / n;
+  if (per_channel <= 0) Py_RETURN_NONE;
+  Ref values = steal(PyList_New(static_cast<Py_ssize_t>(n)));
+  if (!values) return nullptr;
+  for (long long k = 0; k < n; ++k) {
+    Py_ssize_t chunk = start + static_cast<Py_ssize_t>(per_channel * k);
+    Ref value = int_of(text, chunk, chunk + static_cast<Py_ssize_t>(per_channel));
+    if (!value) return nullptr;
+    PyList_SET_ITEM(values.get(), static_cast<Py_ssize_t>(k), value.release());
+  }
+  Ref size = new_size(values.get());
+  if (!size) {
+    if (!widths.error_matches(s_PixelFormatValueReject)) return nullptr;
+    PyErr_Clear();
+    Py_RETURN_NONE;
+  }
+  return pair(std::move(size), rest.get()).release();
+}
+
+// ---------------------------------------------------------------- the class
+
+const pfnc::FunctionSpec size_post_init_spec{
+    .name = "__post_init__",
+    .qualname = "Size.__post_init__",
+    .doc = "Size.__post_init__(self) -> None\n\nCheck that the sizes are all coherent.",
+    .params = {{"self"}},
+    .returns = "None",
+    .impl = size_post_init,
+};
+
+const pfnc::FunctionSpec size_len_spec{
+    .name = "__len__",
+    .qualname = "Size.__len__",
+    .doc = "Size.__len__(self) -> int\n\nReturns the number of sizes.\n\nReturns:\n    int: The number of sizes.",
+    .params = {{"self"}},
+    .returns = "int",
+    .impl = size_len,
+};
+
+const pfnc::FunctionSpec size_getitem_spec{
+    .name = "__getitem__",
+    .qualname = "Size.__getitem__",
+    .doc = "Size.__getitem__(self, int item: int) -> int\n\n"
+           "Gets the size at the specified index.\n\n"
+           "Args:\n    item (int): The index of the size to retrieve.\n\n"
+           "Returns:\n    int: The size at the specified index.",
+    .params = {{"self"}, {"item", "int"}},
+    .returns = "int",
+    .impl = size_getitem,
+};
+
+const pfnc::FunctionSpec size_eq_spec{
+    .name = "__eq__",
+    .qualname = "Size.__eq__",
+    .doc = "Size.__eq__(self, other: object) -> bool\n\n"
+           "Checks if two Size instances are equal.\n\n"
+           "Args:\n    other: The other Size instance to compare.\n\n"
+           "Returns:\n    bool: True if the instances are equal, False otherwise.",
+    .params = {{"self"}, {"other", "object"}},
+    .returns = "bool",
+    .impl = size_eq,
+};
+
+const pfnc::FunctionSpec size_designation_spec{
+    .name = "designation",
+    .qualname = "Size.designation",
+    .doc = "Size.designation(self) -> str\n\n"
+           "Computes the designation string for the Size instance.\n\n"
+           "Returns:\n    str: The designation string.",
+    .params = {{"self"}},
+    .returns = "str",
+    .impl = size_designation,
+};
+
+const pfnc::FunctionSpec size_from_designation_spec{
+    .name = "from_designation",
+    .qualname = "Size.from_designation",
+    .doc = "Size.from_designation(str designation: str, int number_of_channels: int) -> tuple['Size', str] | None\n\n"
+           "Creates a Size instance from a designation string.\n\n"
+           "Args:\n    designation (str): The designation string.\n"
+           "    number_of_channels (int): The number of channels.\n\n"
+           "Returns:\n    Optional[tuple[Size, str]]: A tuple containing the Size instance and the remaining substring.",
+    .params = {{"designation", "str"}, {"number_of_channels", "int"}},
+    .returns = "tuple['Size', str] | None",
+    .impl = size_from_designation,
+};
+
+bool widths_body(pfnc::Module& m) noexcept {
+  zero = PyLong_FromLong(0);
+  builtin_max = PyDict_GetItemString(PyEval_GetBuiltins(), "max");
+  if (zero == nullptr || builtin_max == nullptr) return false;
+  Py_INCREF(builtin_max);
+  if (!m.import_from("dataclasses", {"dataclass"}) ||
+      !m.import_from("corvella.pfnc.exceptions", {"PixelFormatValueReject"})) {
+    return false;
+  }
+  Ref size = pfnc::ClassBody(m, "Size",
+                             "Represents the size of a pixel format.\n\n"
+                             "    Attributes:\n"
+                             "        sizes (list[int]): A list of sizes for each channel.\n    ")
+                 .annotate("sizes", "list[int]")
+                 .def(size_post_init_spec)
+                 .def(size_len_spec)
+                 .def(size_getitem_spec)
+                 .def(size_eq_spec)
+                 .def(size_designation_spec)
+                 .def(size_from_designation_spec, pfnc::Kind::static_method)
+                 .build();
+  return size && m.set("Size", m.call(s_dataclass, {size.get()}));
+}
+
+}  // namespace
+
+PFNC_MODULE(widths, widths)

@@ -1,0 +1,24 @@
+// Argument checks at the boundary, with the messages callers see.
+#pragma once
+
+#include "pfnc/ref.hpp"
+
+namespace pfnc {
+
+// The exact builtin type and nothing else: no subclass, no None.
+bool check_exact(PyObject* arg, PyTypeObject* type, const char* arg_name) noexcept;
+inline bool check_str(PyObject* arg, const char* arg_name) noexcept {
+  return PyUnicode_CheckExact(arg) || check_exact(arg, &PyUnicode_Type, arg_name);
+}
+
+// An int as it is; any other object of the number protocol through int().
+Ref to_int(PyObject* arg, const char* arg_name) noexcept;
+
+// The same rule for a value met inside an algorithm rather than at a call:
+// "Expected int, got <type>".
+Ref to_int_value(PyObject* value) noexcept;
+
+// "Expected <expected>, got <type of value>" as a TypeError.
+void raise_expected(const char* expected, PyObject* value) noexcept;
+
+}  // namespace pfnc

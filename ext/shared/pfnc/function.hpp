@@ -1,0 +1,36 @@
+// Functions and methods written in C++: declared once, called through vectorcall.
+#pragma once
+
+#include "pfnc/ref.hpp"
+
+namespace pfnc {
+
+enum class Default : unsigned char { required, none, false_ };
+
+struct Param {
+  const char* name = nullptr;
+  const char* annotation = nullptr;  // stored as a string, never evaluated
+  Default default_value = Default::required;
+};
+
+inline constexpr int max_params = 5;
+
+// Everything about a function that does not change: the parser fills one
+// argument per parameter (defaults included) and hands them to impl, which
+// returns a new reference or nullptr with an exception set.
+struct FunctionSpec {
+  const char* name;
+  const char* qualname;
+  const char* doc;
+  Param params[max_params];
+  const char* returns = nullptr;
+  PyObject* (*impl)(PyObject* const* args) = nullptr;
+};
+
+// A new function object for spec, with __module__ set to module_name.
+Ref make_function(const FunctionSpec& spec, PyObject* module_name) noexcept;
+
+// Creates the function type; once per extension, before make_function.
+bool init_function_type() noexcept;
+
+}  // namespace pfnc

@@ -1,0 +1,29 @@
+// Strings interned once per process, when the module that names them initialises.
+#pragma once
+
+#include "pfnc/ref.hpp"
+
+namespace pfnc {
+
+// Declared at namespace scope; every Str of a module is interned before the
+// module body runs and lives for the rest of the process.
+class Str {
+ public:
+  explicit Str(const char* text) noexcept : text_(text), next_(head_) { head_ = this; }
+  Str(const Str&) = delete;
+  Str& operator=(const Str&) = delete;
+
+  PyObject* get() const noexcept { return obj_; }
+  const char* c_str() const noexcept { return text_; }
+
+  // Interns every Str of this extension; false with an exception set on failure.
+  static bool intern_all() noexcept;
+
+ private:
+  const char* text_;
+  PyObject* obj_ = nullptr;
+  Str* next_;
+  static inline Str* head_ = nullptr;
+};
+
+}  // namespace pfnc

@@ -1,0 +1,1 @@
+"""Building blocks shared by the package's modules; not a public interface."""

@@ -1,0 +1,1 @@
+"""The pieces of a GenICam pixel-format name."""
