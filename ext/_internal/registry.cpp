@@ -1,0 +1,275 @@
+// The generic name-to-value registry with snapshots: Registry, MappingSnapshot.
+#include "pfnc/pfnc.hpp"
+
+namespace {
+
+using pfnc::borrow;
+using pfnc::Ref;
+using pfnc::steal;
+using pfnc::Str;
+
+bool registry_body(pfnc::Module& m) noexcept;
+
+pfnc::Module registry("registry", "Registry base class that is used for most custom type registrations.",
+                      registry_body);
+
+Str s_copy{"copy"};
+Str s_MappingSnapshot{"MappingSnapshot"};
+Str s_DuplicateRegistrationError{"DuplicateRegistrationError"};
+Str s_NotRegisteredError{"NotRegisteredError"};
+Str s_registry{"_registry"};
+Str s_mapping{"mapping"};
+Str s_empty{""};
+Str s_get{"get"};
+Str s_clear{"clear"};
+Str s_update{"update"};
+
+// copy.copy as it was at import: while the global `copy` still names that
+// module and its `copy` is still this function, a dict is copied directly.
+PyObject* copy_module = nullptr;
+PyObject* copy_function = nullptr;
+
+Ref registry_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_registry.get())); }
+
+Ref call_method(const Str& name, PyObject* self, PyObject* arg = nullptr) noexcept {
+  PyObject* args[] = {self, arg};
+  return steal(PyObject_VectorcallMethod(name.get(), args, arg != nullptr ? 2 : 1, nullptr));
+}
+
+// Inside an except block: what is raised meanwhile gets `caught` as context.
+class Handling {
+ public:
+  explicit Handling(PyObject* caught) noexcept : saved_(steal(PyErr_GetHandledException())) {
+    PyErr_SetHandledException(caught);
+  }
+  ~Handling() { PyErr_SetHandledException(saved_.get()); }
+
+ private:
+  Ref saved_;
+};
+
+// ---------------------------------------------------------------- Registry
+
+PyObject* registry_register(PyObject* const* args) noexcept {
+  PyObject* name = args[1];
+  Ref names = registry_of(args[0]);
+  if (!names) return nullptr;
+  int taken = PySequence_Contains(names.get(), name);
+  if (taken < 0) return nullptr;
+  if (taken) {
+    Ref shown = steal(PyObject_Repr(name));
+    Ref message = shown ? steal(PyUnicode_FromFormat("Value already registered: %U", shown.get())) : Ref();
+    return message ? registry.raise(s_DuplicateRegistrationError, message.get()) : nullptr;
+  }
+  if (PyObject_SetItem(names.get(), name, args[2]) < 0) return nullptr;
+  Py_RETURN_NONE;
+}
+
+Ref copy_of(PyObject* names) noexcept {
+  Ref module = registry.global(s_copy);
+  if (!module) return {};
+  if (module.get() == copy_module && PyDict_CheckExact(names)) {
+    PyObject* function = nullptr;
+    if (PyObject_GetOptionalAttr(module.get(), s_copy.get(), &function) < 0) return {};
+    Ref current = steal(function);
+    if (current.get() == copy_function) return steal(PyDict_Copy(names));
+  }
+  Ref function = steal(PyObject_GetAttr(module.get(), s_copy.get()));
+  return function ? steal(PyObject_CallOneArg(function.get(), names)) : Ref();
+}
+
+PyObject* registry_snapshot(PyObject* const* args) noexcept {
+  Ref names = registry_of(args[0]);
+  Ref copied = names ? copy_of(names.get()) : Ref();
+  Ref snapshot_class = copied ? registry.global(s_MappingSnapshot) : Ref();
+  if (!snapshot_class) return nullptr;
+  PyObject* call_args[] = {copied.get()};
+  Ref kwnames = steal(PyTuple_Pack(1, s_mapping.get()));
+  return kwnames ? PyObject_Vectorcall(snapshot_class.get(), call_args, 0, kwnames.get()) : nullptr;
+}
+
+// Reads the whole snapshot before touching the registry, so a snapshot that
+// cannot be read, or one of the registry's own dict, loses nothing.
+PyObject* registry_restore(PyObject* const* args) noexcept {
+  Ref mapping = steal(PyObject_GetAttr(args[1], s_mapping.get()));
+  Ref contents = mapping ? steal(PyDict_New()) : Ref();
+  if (!contents || !call_method(s_update, contents.get(), mapping.get())) return nullptr;
+  Ref names = registry_of(args[0]);
+  if (!names) return nullptr;
+  if (PyDict_CheckExact(names.get())) {
+    PyDict_Clear(names.get());
+    if (PyDict_Update(names.get(), contents.get()) < 0) return nullptr;
+  } else if (!call_method(s_clear, names.get()) || !call_method(s_update, names.get(), contents.get())) {
+    return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
+PyObject* registry_resolve(PyObject* const* args) noexcept {
+  PyObject* name = args[1];
+  Ref names = registry_of(args[0]);
+  if (!names) return nullptr;
+  Ref caught;
+  if (PyDict_CheckExact(names.get())) {
+    PyObject* value = nullptr;
+    int found = PyDict_GetItemRef(names.get(), name, &value);
+    if (found > 0) return value;
+    if (found < 0) return nullptr;
+    caught = steal(PyObject_CallOneArg(PyExc_KeyError, name));
+    if (!caught) return nullptr;
+  } else {
+    if (PyObject* value = PyObject_GetItem(names.get(), name)) return value;
+    if (!PyErr_ExceptionMatches(PyExc_KeyError)) return nullptr;
+    caught = steal(PyErr_GetRaisedException());
+  }
+  Handling handling(caught.get());
+  Ref text = steal(PyObject_Format(name, s_empty.get()));
+  Ref message = text ? steal(PyUnicode_FromFormat("%U not registered.", text.get())) : Ref();
+  return message ? registry.raise(s_NotRegisteredError, message.get()) : nullptr;
+}
+
+PyObject* registry_get(PyObject* const* args) noexcept {
+  Ref names = registry_of(args[0]);
+  if (!names) return nullptr;
+  if (PyDict_CheckExact(names.get())) {
+    PyObject* value = nullptr;
+    int found = PyDict_GetItemRef(names.get(), args[1], &value);
+    if (found != 0) return value;
+    return Py_NewRef(args[2]);
+  }
+  PyObject* call_args[] = {names.get(), args[1], args[2]};
+  return PyObject_VectorcallMethod(s_get.get(), call_args, 3, nullptr);
+}
+
+PyObject* registry_iter(PyObject* const* args) noexcept {
+  Ref names = registry_of(args[0]);
+  return names ? PyObject_GetIter(names.get()) : nullptr;
+}
+
+// ---------------------------------------------------------------- classes
+
+const pfnc::FunctionSpec register_spec{
+    .name = "register",
+    .qualname = "Registry.register",
+    .doc = "Registry.register(self, name: K, value: T) -> None\n\n"
+           "Register.\n\n"
+           "Args:\n    name: Alias string uniquely identifying the value\n    value: The registered value type.\n\n"
+           "Raises:\n    DuplicateRegistrationError: If already registered.",
+    .params = {{"self"}, {"name", "K"}, {"value", "T"}},
+    .returns = "None",
+    .impl = registry_register,
+};
+
+const pfnc::FunctionSpec snapshot_spec{
+    .name = "snapshot",
+    .qualname = "Registry.snapshot",
+    .doc = "Registry.snapshot(self) -> MappingSnapshot[K, T]\n\nSnapshot current state.",
+    .params = {{"self"}},
+    .returns = "MappingSnapshot[K, T]",
+    .impl = registry_snapshot,
+};
+
+const pfnc::FunctionSpec restore_spec{
+    .name = "restore",
+    .qualname = "Registry.restore",
+    .doc = "Registry.restore(self, snap: MappingSnapshot[K, T]) -> None\n\nRestore a snapshot.",
+    .params = {{"self"}, {"snap", "MappingSnapshot[K, T]"}},
+    .returns = "None",
+    .impl = registry_restore,
+};
+
+const pfnc::FunctionSpec resolve_spec{
+    .name = "resolve",
+    .qualname = "Registry.resolve",
+    .doc = "Registry.resolve(self, name: K) -> T\n\nResolve alias to type.",
+    .params = {{"self"}, {"name", "K"}},
+    .returns = "T",
+    .impl = registry_resolve,
+};
+
+const pfnc::FunctionSpec get_spec{
+    .name = "get",
+    .qualname = "Registry.get",
+    .doc = "Registry.get(self, key: K, default_value: T | None = None) -> T | None\n\n"
+           "Return the value for key if key is registered, else default_value.\n\n"
+           "Args:\n    key: Name to look up.\n    default_value: Value to return if key is not registered.\n\n"
+           "Returns:\n    The registered value or default_value if key is missing.",
+    .params = {{"self"}, {"key", "K"}, {"default_value", "T | None", pfnc::Default::none}},
+    .returns = "T | None",
+    .impl = registry_get,
+};
+
+const pfnc::FunctionSpec iter_spec{
+    .name = "__iter__",
+    .qualname = "Registry.__iter__",
+    .doc = "Registry.__iter__(self) -> Iterator[K]\n\nIterate over registered names.",
+    .params = {{"self"}},
+    .returns = "Iterator[K]",
+    .impl = registry_iter,
+};
+
+Str s_TypeVar{"TypeVar"};
+Str s_Generic{"Generic"};
+Str s_dataclass{"dataclass"};
+Str s_field{"field"};
+
+bool registry_body(pfnc::Module& m) noexcept {
+  if (!m.import_module("copy") || !m.import_from("collections.abc", {"Iterator"}) ||
+      !m.import_from("dataclasses", {"dataclass", "field"}) || !m.import_from("typing", {"Generic", "TypeVar"}) ||
+      !m.import_from("corvella.pfnc.exceptions", {"DuplicateRegistrationError", "NotRegisteredError"})) {
+    return false;
+  }
+  Ref t = steal(PyUnicode_FromString("T"));
+  Ref k = steal(PyUnicode_FromString("K"));
+  Ref type_t = t ? m.call(s_TypeVar, {t.get()}) : Ref();
+  Ref type_k = k && type_t && m.set("T", borrow(type_t.get())) ? m.call(s_TypeVar, {k.get()}) : Ref();
+  if (!type_k || !m.set("K", borrow(type_k.get()))) return false;
+  Ref generic = m.global(s_Generic);
+  Ref params = steal(PyTuple_Pack(2, type_k.get(), type_t.get()));
+  Ref base = generic && params ? steal(PyObject_GetItem(generic.get(), params.get())) : Ref();
+  Ref bases = base ? pfnc::tuple_of({base.get()}) : Ref();
+  if (!bases) return false;
+
+  Ref copy = m.global(s_copy);
+  if (!copy) return false;
+  // Both kept for the rest of the process.
+  copy_function = PyObject_GetAttr(copy.get(), s_copy.get());
+  if (copy_function == nullptr) return false;
+  copy_module = copy.release();
+
+  Ref snapshot_class = pfnc::ClassBody(m, "MappingSnapshot", "Snapshot for a single mapping-based registry.")
+                           .annotate("mapping", "dict[K, T]")
+                           .build(bases.get());
+  Ref frozen = steal(PyDict_New());
+  if (!snapshot_class || !frozen || PyDict_SetItemString(frozen.get(), "frozen", Py_True) < 0) return false;
+  Ref dataclass = m.global(s_dataclass);
+  Ref no_args = steal(PyTuple_New(0));
+  Ref frozen_dataclass = dataclass && no_args ? steal(PyObject_Call(dataclass.get(), no_args.get(), frozen.get()))
+                                              : Ref();
+  if (!frozen_dataclass ||
+      !m.set("MappingSnapshot", steal(PyObject_CallOneArg(frozen_dataclass.get(), snapshot_class.get())))) {
+    return false;
+  }
+
+  Ref field = m.global(s_field);
+  Ref factory = steal(PyDict_New());
+  if (!field || !factory ||
+      PyDict_SetItemString(factory.get(), "default_factory", reinterpret_cast<PyObject*>(&PyDict_Type)) < 0) {
+    return false;
+  }
+  Ref registry_class = pfnc::ClassBody(m, "Registry", "Registry.")
+                           .annotate("_registry", "dict[K, T]")
+                           .set("_registry", steal(PyObject_Call(field.get(), no_args.get(), factory.get())))
+                           .def(register_spec)
+                           .def(snapshot_spec)
+                           .def(restore_spec)
+                           .def(resolve_spec)
+                           .def(get_spec)
+                           .def(iter_spec)
+                           .build(bases.get());
+  return registry_class && m.set("Registry", m.call(s_dataclass, {registry_class.get()}));
+}
+
+}  // namespace
+
+PFNC_MODULE(registry, registry)
