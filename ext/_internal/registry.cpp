@@ -36,18 +36,6 @@ Ref call_method(const Str& name, PyObject* self, PyObject* arg = nullptr) noexce
   return steal(PyObject_VectorcallMethod(name.get(), args, arg != nullptr ? 2 : 1, nullptr));
 }
 
-// Inside an except block: what is raised meanwhile gets `caught` as context.
-class Handling {
- public:
-  explicit Handling(PyObject* caught) noexcept : saved_(steal(PyErr_GetHandledException())) {
-    PyErr_SetHandledException(caught);
-  }
-  ~Handling() { PyErr_SetHandledException(saved_.get()); }
-
- private:
-  Ref saved_;
-};
-
 // ---------------------------------------------------------------- Registry
 
 PyObject* registry_register(PyObject* const* args) noexcept {
@@ -122,7 +110,7 @@ PyObject* registry_resolve(PyObject* const* args) noexcept {
     if (!PyErr_ExceptionMatches(PyExc_KeyError)) return nullptr;
     caught = steal(PyErr_GetRaisedException());
   }
-  Handling handling(caught.get());
+  pfnc::Handling handling(caught.get());
   Ref text = steal(PyObject_Format(name, s_empty.get()));
   Ref message = text ? steal(PyUnicode_FromFormat("%U not registered.", text.get())) : Ref();
   return message ? registry.raise(s_NotRegisteredError, message.get()) : nullptr;

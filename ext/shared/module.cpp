@@ -15,6 +15,7 @@ bool Str::intern_all() noexcept {
 namespace {
 Str s_debug{"debug"};
 Str s_logger{"logger"};
+Str s_no_spec{""};
 }  // namespace
 
 Module::Module(const char* short_name, const char* doc, Body body) noexcept
@@ -162,6 +163,21 @@ bool Module::debug(PyObject* message) const noexcept {
   PyObject* args[] = {logger.get(), message};
   Ref result = steal(PyObject_VectorcallMethod(s_debug.get(), args, 2, nullptr));
   return static_cast<bool>(result);
+}
+
+bool Module::debug_caught(const char* prefix, PyObject* caught, PyObject* suffix) const noexcept {
+  Handling handling(caught);
+  Ref error = steal(PyObject_Format(caught, s_no_spec.get()));
+  if (!error) return false;
+  Ref message;
+  if (suffix == nullptr) {
+    message = steal(PyUnicode_FromFormat("%s%U", prefix, error.get()));
+  } else {
+    Ref shown = steal(PyObject_Format(suffix, s_no_spec.get()));
+    if (!shown) return false;
+    message = steal(PyUnicode_FromFormat("%s%U %U", prefix, error.get(), shown.get()));
+  }
+  return message && debug(message.get());
 }
 
 }  // namespace pfnc

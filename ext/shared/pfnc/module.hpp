@@ -46,6 +46,9 @@ class Module {
   bool error_matches(const Str& exception) const noexcept;
   // logger.debug(message) through the module's global `logger`.
   bool debug(PyObject* message) const noexcept;
+  // In `except ... as e:` (e taken with PyErr_GetRaisedException), with e
+  // handled meanwhile: logger.debug(f"{prefix}{e}"), or f"{prefix}{e} {suffix}".
+  bool debug_caught(const char* prefix, PyObject* caught, PyObject* suffix = nullptr) const noexcept;
 
  private:
   static PyObject* create(PyObject* spec, PyModuleDef* def) noexcept;
@@ -61,6 +64,20 @@ class Module {
   PyObject* name_ = nullptr;    // strong; the module's full name
   bool ready_ = false;
   static inline Module* instance_ = nullptr;
+};
+
+// Inside an except block: what is raised meanwhile gets `caught` as context.
+class Handling {
+ public:
+  explicit Handling(PyObject* caught) noexcept : saved_(steal(PyErr_GetHandledException())) {
+    PyErr_SetHandledException(caught);
+  }
+  Handling(const Handling&) = delete;
+  Handling& operator=(const Handling&) = delete;
+  ~Handling() { PyErr_SetHandledException(saved_.get()); }
+
+ private:
+  Ref saved_;
 };
 
 // An unchecked exception must never escape to the interpreter: callers check.
