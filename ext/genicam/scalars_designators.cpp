@@ -1,0 +1,445 @@
+// The data-type designators of the scalars module: DefaultDataType, DataType, their registry.
+#include "scalars.hpp"
+
+namespace scalars_module {
+
+namespace {
+
+using pfnc::borrow;
+using pfnc::Ref;
+using pfnc::steal;
+using pfnc::Str;
+
+Str s_DefaultDataType{"DefaultDataType"};
+Str s_DataType{"DataType"};
+Str s_DataTypeRegistry{"DataTypeRegistry"};
+Str s_Registry{"Registry"};
+Str s_Enum{"Enum"};
+Str s_get_args{"get_args"};
+Str s_is_data_type{"is_data_type"};
+Str s_datatype_name{"datatype_name"};
+Str s_DuplicateRegistrationError{"DuplicateRegistrationError"};
+Str s_UNSIGNED{"UNSIGNED"};
+Str s_value{"value"};
+Str s_registry{"_registry"};
+Str s_default_keys{"_default_keys"};
+Str s_register_defaults{"_register_defaults"};
+Str s_validate{"_validate"};
+Str s_register{"register"};
+Str s_snapshot{"snapshot"};
+Str s_mapping{"mapping"};
+Str s_init{"__init__"};
+Str s_add{"add"};
+Str s_get{"get"};
+Str s_clear{"clear"};
+Str s_update{"update"};
+Str s_empty{""};
+Str s_s{"s"};
+Str s_f{"f"};
+Str s_u{"u"};
+
+// Kept for the rest of the process (never released: they outlive the interpreter's finalisation).
+PyObject* registry_class = nullptr;           // DataTypeRegistry as its own methods' super() sees it
+PyObject* is_data_type_function = nullptr;    // while the globals still name these two, they are
+PyObject* datatype_name_function = nullptr;   // called directly instead of through vectorcall
+PyObject* multiple_designators_kw = nullptr;  // ("multiple_designators",)
+
+// ---------------------------------------------------------------- DataTypeRegistry
+
+// self._default_keys.add(key)
+bool add_default_key(PyObject* self, PyObject* key) noexcept {
+  Ref keys = attr(self, s_default_keys);
+  if (!keys) return false;
+  if (PySet_CheckExact(keys.get())) return PySet_Add(keys.get(), key) == 0;
+  return static_cast<bool>(call_method(s_add, {keys.get(), key}));
+}
+
+// key in self._default_keys: 1, 0, or -1 on error.
+int is_default_key(PyObject* self, PyObject* key) noexcept {
+  Ref keys = attr(self, s_default_keys);
+  return keys ? PySequence_Contains(keys.get(), key) : -1;
+}
+
+// Registry.register(self, name, value), the base method as the globals name it now.
+bool base_register(PyObject* self, PyObject* name, PyObject* value) noexcept {
+  Ref base = scalars.global(s_Registry);
+  Ref method = base ? attr(base.get(), s_register) : Ref();
+  if (!method) return false;
+  PyObject* args[] = {self, name, value};
+  return static_cast<bool>(steal(PyObject_Vectorcall(method.get(), args, 3, nullptr)));
+}
+
+PyObject* registry_init(PyObject* const* args) noexcept {
+  PyObject* self = args[0];
+  PyObject* super_args[] = {registry_class, self};
+  Ref base = steal(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), super_args, 2, nullptr));
+  if (!base || !call_method(s_init, {base.get()})) return nullptr;
+  Ref keys = steal(PySet_New(nullptr));
+  if (!keys || PyObject_SetAttr(self, s_default_keys.get(), keys.get()) < 0) return nullptr;
+  if (!call_method(s_register_defaults, {self})) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* registry_register_defaults(PyObject* const* args) noexcept {
+  PyObject* self = args[0];
+  Ref members = scalars.global(s_DefaultDataType);
+  Ref defaults = members ? steal(PyDict_New()) : Ref();
+  Ref it = defaults ? steal(PyObject_GetIter(members.get())) : Ref();
+  if (!it) return nullptr;
+  while (Ref member = steal(PyIter_Next(it.get()))) {
+    Ref key = attr(member.get(), s_value);
+    if (!key || PyDict_SetItem(defaults.get(), key.get(), member.get()) < 0) return nullptr;
+  }
+  if (PyErr_Occurred()) return nullptr;
+  // The base register: ours refuses exactly these names. The dict is ours
+  // alone, so nothing the calls run can change it under PyDict_Next.
+  Py_ssize_t pos = 0;
+  PyObject *key, *member;
+  while (PyDict_Next(defaults.get(), &pos, &key, &member)) {
+    if (!add_default_key(self, key) || !base_register(self, key, member)) return nullptr;
+  }
+  // "u" spells unsigned where it must be visible among other letters ("us").
+  if (!add_default_key(self, s_u.get())) return nullptr;
+  members = scalars.global(s_DefaultDataType);
+  Ref unsigned_type = members ? attr(members.get(), s_UNSIGNED) : Ref();
+  if (!unsigned_type || !base_register(self, s_u.get(), unsigned_type.get())) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* registry_register(PyObject* const* args) noexcept {
+  PyObject *self = args[0], *name = args[1];
+  if (!pfnc::check_str(name, "name")) return nullptr;
+  PyObject* value = args[2] == Py_None ? name : args[2];
+  int taken = is_default_key(self, name);
+  if (taken < 0) return nullptr;
+  if (taken) {
+    Ref message = steal(PyUnicode_FromFormat("Value already registered: %R", name));
+    return message ? scalars.raise(s_DuplicateRegistrationError, message.get()) : nullptr;
+  }
+  if (!call_method(s_validate, {self, name, value}) || !base_register(self, name, value)) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* registry_validate(PyObject* const* args) noexcept {
+  PyObject* name = args[1];
+  if (!pfnc::check_str(name, "name")) return nullptr;
+  int is_default = is_default_key(args[0], name);
+  if (is_default < 0) return nullptr;
+  // The reader takes one character per channel: a longer custom name could never be read back.
+  if (!is_default && PyUnicode_GET_LENGTH(name) != 1) {
+    PyErr_SetString(PyExc_ValueError, "Custom data types are only allowed to contain one letter.");
+    return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
+// ValueError unless mapping holds key with the value the registry has for it now.
+bool check_default_kept(PyObject* self, PyObject* mapping, PyObject* key) noexcept {
+  Ref names = attr(self, s_registry);
+  if (!names) return false;
+  Ref current;
+  if (PyDict_CheckExact(names.get())) {
+    PyObject* found = nullptr;
+    if (PyDict_GetItemRef(names.get(), key, &found) < 0) return false;
+    current = found != nullptr ? steal(found) : borrow(Py_None);
+  } else {
+    current = call_method(s_get, {names.get(), key});
+    if (!current) return false;
+  }
+  PyObject* given = nullptr;
+  int present = PyDict_GetItemRef(mapping, key, &given);
+  if (present < 0) return false;
+  Ref kept = steal(given);
+  if (present) {
+    Ref differs = steal(PyObject_RichCompare(kept.get(), current.get(), Py_NE));
+    int truth = differs ? PyObject_IsTrue(differs.get()) : -1;
+    if (truth <= 0) return truth == 0;
+  }
+  PyErr_Format(PyExc_ValueError, "Snapshot needs to contain default key value mapping %S -> %S.", key,
+               current.get());
+  return false;
+}
+
+// self.<attribute>.<method>(arg...), straight to the dict or set when it is an exact one.
+bool clear_attribute(PyObject* self, const Str& attribute) noexcept {
+  Ref target = attr(self, attribute);
+  if (!target) return false;
+  if (PyDict_CheckExact(target.get())) return PyDict_Clear(target.get()), true;
+  if (PySet_CheckExact(target.get())) return PySet_Clear(target.get()) == 0;
+  return static_cast<bool>(call_method(s_clear, {target.get()}));
+}
+
+PyObject* registry_restore(PyObject* const* args) noexcept {
+  PyObject* self = args[0];
+  // A copy first: the snapshot may share its dict with this registry, which
+  // the clear() below would otherwise empty before it is read.
+  Ref given = attr(args[1], s_mapping);
+  Ref mapping = given ? steal(PyDict_New()) : Ref();
+  if (!mapping || !call_method(s_update, {mapping.get(), given.get()})) return nullptr;
+
+  // Everything is checked before anything changes.
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(mapping.get(), &pos, &key, &value)) {
+    Ref k = borrow(key), v = borrow(value);  // _validate may be anyone's code
+    if (!call_method(s_validate, {self, k.get(), v.get()})) return nullptr;
+  }
+  Ref keys = attr(self, s_default_keys);
+  Ref it = keys ? steal(PyObject_GetIter(keys.get())) : Ref();
+  if (!it) return nullptr;
+  while (Ref default_key = steal(PyIter_Next(it.get()))) {
+    if (!check_default_kept(self, mapping.get(), default_key.get())) return nullptr;
+  }
+  if (PyErr_Occurred()) return nullptr;
+
+  // Rebuilding the defaults puts them first, ahead of the others in the snapshot's order.
+  if (!clear_attribute(self, s_registry) || !clear_attribute(self, s_default_keys) ||
+      !call_method(s_register_defaults, {self})) {
+    return nullptr;
+  }
+  Ref names = attr(self, s_registry);
+  if (!names) return nullptr;
+  if (PyDict_CheckExact(names.get())) {
+    if (PyDict_Update(names.get(), mapping.get()) < 0) return nullptr;
+  } else if (!call_method(s_update, {names.get(), mapping.get()})) {
+    return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
+PyObject* registry_default_snapshot(PyObject* const*) noexcept {
+  // DataTypeRegistry, not cls: a subclass's extra names are no default data types.
+  Ref fresh = scalars.call(s_DataTypeRegistry, {});
+  return fresh ? call_method(s_snapshot, {fresh.get()}).release() : nullptr;
+}
+
+// ---------------------------------------------------------------- is_data_type, datatype_name
+
+// get_args(DataType) for the globals it was last computed from; a union is
+// immutable, so the same two objects give the same members.
+PyObject* cached_get_args = nullptr;
+PyObject* cached_data_type = nullptr;
+PyObject* cached_members = nullptr;
+PyTypeObject* union_type = nullptr;
+
+Ref data_type_members() noexcept {
+  Ref get_args = scalars.global(s_get_args);
+  Ref data_type = get_args ? scalars.global(s_DataType) : Ref();
+  if (!data_type) return {};
+  if (get_args.get() == cached_get_args && data_type.get() == cached_data_type) return borrow(cached_members);
+  Ref members = steal(PyObject_CallOneArg(get_args.get(), data_type.get()));
+  if (members && PyTuple_CheckExact(members.get()) && Py_IS_TYPE(data_type.get(), union_type)) {
+    // Strong references: an object at the same address is then the same object.
+    Py_XSETREF(cached_get_args, Py_NewRef(get_args.get()));
+    Py_XSETREF(cached_data_type, Py_NewRef(data_type.get()));
+    Py_XSETREF(cached_members, Py_NewRef(members.get()));
+  }
+  return members;
+}
+
+// 1 if candidate is an instance of a member of DataType, 0 if not, -1 on error.
+int is_data_type_of(PyObject* candidate) noexcept {
+  Ref members = data_type_members();
+  if (!members) return -1;
+  if (PyTuple_CheckExact(members.get())) {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(members.get()); ++i) {
+      int found = PyObject_IsInstance(candidate, PyTuple_GET_ITEM(members.get(), i));
+      if (found != 0) return found;
+    }
+    return 0;
+  }
+  Ref it = steal(PyObject_GetIter(members.get()));
+  if (!it) return -1;
+  while (Ref member = steal(PyIter_Next(it.get()))) {
+    int found = PyObject_IsInstance(candidate, member.get());
+    if (found != 0) return found;
+  }
+  return PyErr_Occurred() ? -1 : 0;
+}
+
+PyObject* is_data_type(PyObject* const* args) noexcept {
+  int found = is_data_type_of(args[0]);
+  return found < 0 ? nullptr : Py_NewRef(found ? Py_True : Py_False);
+}
+
+Ref datatype_name_of(PyObject* data_type, bool multiple_designators) noexcept {
+  Ref members = scalars.global(s_DefaultDataType);
+  if (!members) return {};
+  int is_default = PyObject_IsInstance(data_type, members.get());
+  if (is_default < 0) return {};
+  Ref name;
+  if (!is_default) {
+    name = borrow(data_type);
+  } else {
+    if (multiple_designators) {
+      // Among other letters an unsigned channel must be visible: "u", not "".
+      Ref unsigned_type = attr(members.get(), s_UNSIGNED);
+      if (!unsigned_type) return {};
+      if (data_type == unsigned_type.get()) return borrow(s_u.get());
+    }
+    name = attr(data_type, s_value);
+    if (!name) return {};
+  }
+  if (name.get() != Py_None && !PyUnicode_CheckExact(name.get())) {
+    pfnc::raise_expected("str", name.get());
+    return {};
+  }
+  return name;
+}
+
+PyObject* datatype_name(PyObject* const* args) noexcept {
+  int multiple = PyObject_IsTrue(args[1]);
+  return multiple < 0 ? nullptr : datatype_name_of(args[0], multiple != 0).release();
+}
+
+
+// ---------------------------------------------------------------- specs
+
+const pfnc::FunctionSpec registry_init_spec{
+    .name = "__init__",
+    .qualname = "DataTypeRegistry.__init__",
+    .doc = "DataTypeRegistry.__init__(self) -> None\n\nInitialize the registry and register default data types.",
+    .params = {{"self"}},
+    .returns = "None",
+    .impl = registry_init,
+};
+
+const pfnc::FunctionSpec registry_register_defaults_spec{
+    .name = "_register_defaults",
+    .qualname = "DataTypeRegistry._register_defaults",
+    .doc = "DataTypeRegistry._register_defaults(self) -> None\n\nRegister default data types.",
+    .params = {{"self"}},
+    .returns = "None",
+    .impl = registry_register_defaults,
+};
+
+const pfnc::FunctionSpec registry_register_spec{
+    .name = "register",
+    .qualname = "DataTypeRegistry.register",
+    .doc = "DataTypeRegistry.register(self, str name: str, value: DataType | None = None) -> None\n\n"
+           "Register a custom single-letter data type.",
+    .params = {{"self"}, {"name", "str"}, {"value", "DataType | None", pfnc::Default::none}},
+    .returns = "None",
+    .impl = registry_register,
+};
+
+const pfnc::FunctionSpec registry_validate_spec{
+    .name = "_validate",
+    .qualname = "DataTypeRegistry._validate",
+    .doc = "DataTypeRegistry._validate(self, str name: str, _value: DataType) -> None",
+    .params = {{"self"}, {"name", "str"}, {"_value", "DataType"}},
+    .returns = "None",
+    .impl = registry_validate,
+};
+
+const pfnc::FunctionSpec registry_restore_spec{
+    .name = "restore",
+    .qualname = "DataTypeRegistry.restore",
+    .doc = "DataTypeRegistry.restore(self, snap: MappingSnapshot[str, DataType]) -> None\n\nRestore a snapshot.",
+    .params = {{"self"}, {"snap", "MappingSnapshot[str, DataType]"}},
+    .returns = "None",
+    .impl = registry_restore,
+};
+
+const pfnc::FunctionSpec registry_default_snapshot_spec{
+    .name = "default_snapshot",
+    .qualname = "DataTypeRegistry.default_snapshot",
+    .doc = "DataTypeRegistry.default_snapshot(cls) -> MappingSnapshot[str, DataType]\n\n"
+           "Return a snapshot that is empty except for the default data types.",
+    .params = {{"cls"}},
+    .returns = "MappingSnapshot[str, DataType]",
+    .impl = registry_default_snapshot,
+};
+
+const pfnc::FunctionSpec is_data_type_spec{
+    .name = "is_data_type",
+    .qualname = "is_data_type",
+    .doc = "is_data_type(potential_data_type: object) -> TypeGuard[DataType]\n\n"
+           "Checks if the given object is a valid data type.\n\n"
+           "Args:\n    potential_data_type (Any): The object to check.\n\n"
+           "Returns:\n    bool: True if the object is a valid data type, False otherwise.",
+    .params = {{"potential_data_type", "object"}},
+    .returns = "TypeGuard[DataType]",
+    .impl = is_data_type,
+};
+
+const pfnc::FunctionSpec datatype_name_spec{
+    .name = "datatype_name",
+    .qualname = "datatype_name",
+    .doc = "datatype_name(data_type: DataType, bool multiple_designators: bool = False) -> str\n\n"
+           "Returns the string representation of a data type.\n\n"
+           "Args:\n    data_type (DataType): The data type.\n"
+           "    multiple_designators (bool): Whether to include the 'u' designator for unsigned.\n\n"
+           "Returns:\n    str: The string representation of the data type.",
+    .params = {{"data_type", "DataType"}, {"multiple_designators", "bool", pfnc::Default::false_}},
+    .returns = "str",
+    .impl = datatype_name,
+};
+
+// Binds a module function and keeps the object, to recognise it in the globals later.
+bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, PyObject*& keep) noexcept {
+  Ref function = m.function(spec);
+  if (!function) return false;
+  keep = Py_NewRef(function.get());
+  return m.set(spec.name, std::move(function));
+}
+
+}  // namespace
+
+int call_is_data_type(PyObject* candidate) noexcept {
+  Ref function = scalars.global(s_is_data_type);
+  if (!function) return -1;
+  if (function.get() == is_data_type_function) return is_data_type_of(candidate);
+  Ref result = steal(PyObject_CallOneArg(function.get(), candidate));
+  return result ? PyObject_IsTrue(result.get()) : -1;
+}
+
+Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept {
+  Ref function = scalars.global(s_datatype_name);
+  if (!function) return {};
+  if (function.get() == datatype_name_function) return datatype_name_of(data_type, multiple_designators);
+  PyObject* args[] = {data_type, Py_True};
+  return steal(PyObject_Vectorcall(function.get(), args, 1, multiple_designators ? multiple_designators_kw : nullptr));
+}
+
+bool define_designators(pfnc::Module& m) noexcept {
+  multiple_designators_kw = Py_BuildValue("(s)", "multiple_designators");
+  if (multiple_designators_kw == nullptr) return false;
+
+  Ref enum_base = m.global(s_Enum);
+  Ref enum_bases = enum_base ? pfnc::tuple_of({enum_base.get()}) : Ref();
+  if (!enum_bases) return false;
+  // Enum's own class namespace records the members in this order.
+  Ref members = pfnc::ClassBody(m, "DefaultDataType", "Enumeration for default data types.")
+                    .set("UNSIGNED", s_empty.get())
+                    .set("SIGNED", s_s.get())
+                    .set("FLOAT", s_f.get())
+                    .build(enum_bases.get());
+  if (!members || !m.set("DefaultDataType", borrow(members.get()))) return false;
+  Ref data_type = steal(PyNumber_Or(members.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)));
+  if (!data_type) return false;
+  union_type = Py_TYPE(data_type.get());
+  if (!m.set("DataType", borrow(data_type.get()))) return false;
+
+  Ref registry = m.global(s_Registry);
+  Ref params = pfnc::tuple_of({reinterpret_cast<PyObject*>(&PyUnicode_Type), data_type.get()});
+  Ref alias = registry && params ? steal(PyObject_GetItem(registry.get(), params.get())) : Ref();
+  Ref bases = alias ? pfnc::tuple_of({alias.get()}) : Ref();
+  if (!bases) return false;
+  Ref registry_type = pfnc::ClassBody(m, "DataTypeRegistry", "Registry for data types with immutable defaults.")
+                          .def(registry_init_spec)
+                          .def(registry_register_defaults_spec)
+                          .def(registry_register_spec)
+                          .def(registry_validate_spec)
+                          .def(registry_restore_spec)
+                          .def(registry_default_snapshot_spec, pfnc::Kind::class_method)
+                          .build(bases.get());
+  if (!registry_type) return false;
+  registry_class = Py_NewRef(registry_type.get());
+  return m.set("DataTypeRegistry", borrow(registry_type.get())) &&
+         m.set("DATA_TYPE_REGISTRY", steal(PyObject_CallNoArgs(registry_type.get()))) &&
+         define_function(m, is_data_type_spec, is_data_type_function) &&
+         define_function(m, datatype_name_spec, datatype_name_function);
+}
+
+}  // namespace scalars_module
