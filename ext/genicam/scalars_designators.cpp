@@ -292,7 +292,6 @@ PyObject* datatype_name(PyObject* const* args) noexcept {
   return multiple < 0 ? nullptr : datatype_name_of(args[0], multiple != 0).release();
 }
 
-
 // ---------------------------------------------------------------- specs
 
 const pfnc::FunctionSpec registry_init_spec{
