@@ -1,0 +1,62 @@
+"""The two implementations of the four modules that the cross-checking tests compare."""
+
+from __future__ import annotations
+
+import importlib
+from contextlib import contextmanager
+from types import SimpleNamespace
+
+import pytest
+
+MODULES = ("registry", "widths", "scalars", "layouts")
+
+IMPLEMENTATIONS = {
+    "model": ("pfnc_model.registry", "pfnc_model.widths", "pfnc_model.scalars", "pfnc_model.layouts"),
+    "extension": (
+        "corvella.pfnc._internal.registry",
+        "corvella.pfnc.genicam.widths",
+        "corvella.pfnc.genicam.scalars",
+        "corvella.pfnc.genicam.layouts",
+    ),
+}
+
+
+def load(name: str) -> SimpleNamespace:
+    """The modules of implementation ``name``; a module that is not built yet is None.
+
+    Only a module that does not exist counts as missing: one that exists but
+    fails to import is an error the tests must show.
+    """
+    modules, missing = {}, []
+    for attribute, module_name in zip(MODULES, IMPLEMENTATIONS[name]):
+        try:
+            modules[attribute] = importlib.import_module(module_name)
+        except ModuleNotFoundError as e:
+            if e.name != module_name:
+                raise
+            modules[attribute] = None
+            missing.append(module_name)
+    return SimpleNamespace(name=name, missing=missing, **modules)
+
+
+def require(impl: SimpleNamespace, *modules: str) -> None:
+    """Skip the calling test unless ``impl`` has every one of ``modules``."""
+    absent = [m for m in modules if getattr(impl, m) is None]
+    if absent:
+        pytest.skip(f"{impl.name}: {', '.join(absent)} not built yet")
+
+
+@contextmanager
+def kept_data_type_registry(scalars):
+    """Put ``scalars.DATA_TYPE_REGISTRY`` back as it was, whatever the block did to it."""
+    registry = scalars.DATA_TYPE_REGISTRY
+    # Saved and put back by hand rather than through snapshot/restore, which
+    # are among the things under test.
+    contents, default_keys = dict(registry._registry), set(registry._default_keys)
+    try:
+        yield registry
+    finally:
+        registry._registry.clear()
+        registry._registry.update(contents)
+        registry._default_keys.clear()
+        registry._default_keys.update(default_keys)
