@@ -221,6 +221,10 @@ _SIZE_READINGS = [
     (None, 1, arg_type_error("designation", "str", "NoneType")),
     (LoudStr("8"), 1, arg_type_error("designation", "str", "LoudStr")),
     ("8", "3", arg_type_error("number_of_channels", "int", "str")),
+    # Counts beyond a machine integer never divide the run evenly, and no
+    # list can be repeated that often.
+    ("0", 2**63, Raises(OverflowError, "cannot fit 'int' into an index-sized integer")),
+    ("8", -(2**64), Raises(OverflowError, "cannot fit 'int' into an index-sized integer")),
 ]
 
 _SIZE_TEXTS = [([], ""), ([8], "8"), ([8, 8, 8], "8"), ([5, 6, 5], "565"), ([10, 8], "1008"), ([10, 10, 10], "10"), ([12, 10, 10], "121010")]

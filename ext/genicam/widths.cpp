@@ -221,11 +221,9 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   Ref rest = steal(PyUnicode_Substring(text, end, length));
   if (!rest) return nullptr;
 
-  // Python's floor semantics: the remainder takes the divisor's sign. A count
-  // beyond long long never divides a run evenly.
-  long long remainder = overflow ? 1 : run % n;
-  if (remainder != 0 && (remainder < 0) != (n < 0)) remainder += n;
-  if (remainder != 0) {
+  // A count beyond long long never divides a run evenly (and n is -1 then).
+  // Otherwise C's remainder is zero exactly when Python's floor one is.
+  if (overflow || run % n != 0) {
     // Every channel gets the whole run: Size([int(run)] * n), unguarded.
     Ref value = int_of(text, start, end);
     Ref one = value ? steal(PyList_New(1)) : Ref();
