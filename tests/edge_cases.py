@@ -10,7 +10,9 @@ free of any one implementation's classes.
 
 from __future__ import annotations
 
+import collections
 import dataclasses
+import decimal
 import gc
 import logging
 from collections.abc import Callable
@@ -221,6 +223,9 @@ _SIZE_READINGS = [
     (None, 1, arg_type_error("designation", "str", "NoneType")),
     (LoudStr("8"), 1, arg_type_error("designation", "str", "LoudStr")),
     ("8", "3", arg_type_error("number_of_channels", "int", "str")),
+    # Types written in C are named as C names them, with their module.
+    ("8", collections.OrderedDict(), arg_type_error("number_of_channels", "int", "collections.OrderedDict")),
+    (decimal.Decimal(8), 1, arg_type_error("designation", "str", "decimal.Decimal")),
     # Counts beyond a machine integer never divide the run evenly, and no
     # list can be repeated that often.
     ("0", 2**63, Raises(OverflowError, "cannot fit 'int' into an index-sized integer")),

@@ -12,8 +12,26 @@ from __future__ import annotations
 _ARGUMENT_TYPE_MESSAGE = "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)"
 
 
+_HEAPTYPE = 1 << 9
+_IMMUTABLETYPE = 1 << 8
+
+
+def type_name(value: object) -> str:
+    """The name the extensions give ``value``'s type in messages: its C-level name.
+
+    For classes written in Python that is the plain ``__name__``; for types
+    written in C outside builtins it carries the module, as in
+    "collections.OrderedDict" or "decimal.Decimal" (types made from a C
+    spec are heap types too, but immutable ones).
+    """
+    cls = type(value)
+    if cls.__module__ == "builtins" or (cls.__flags__ & _HEAPTYPE and not cls.__flags__ & _IMMUTABLETYPE):
+        return cls.__name__
+    return f"{cls.__module__}.{cls.__name__}"
+
+
 def _argument_type_error(argname: str, expected: str, value: object) -> TypeError:
-    return TypeError(_ARGUMENT_TYPE_MESSAGE % (argname, expected, type(value).__name__))
+    return TypeError(_ARGUMENT_TYPE_MESSAGE % (argname, expected, type_name(value)))
 
 
 def _supports_int(value: object) -> bool:
@@ -73,4 +91,4 @@ def int_value(value: object) -> int:
         return value
     if _supports_int(value):
         return int(value)
-    raise TypeError("Expected %.200s, got %.200s" % ("int", type(value).__name__))
+    raise TypeError("Expected %.200s, got %.200s" % ("int", type_name(value)))

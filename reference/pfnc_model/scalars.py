@@ -19,7 +19,7 @@ from corvella.pfnc.exceptions import (
     PixelFormatValueReject,
 )
 
-from ._checks import as_bool, as_int, exact_list, exact_str
+from ._checks import as_bool, as_int, exact_list, exact_str, type_name
 from .registry import MappingSnapshot, Registry
 
 logger = getLogger(__name__)
@@ -182,7 +182,7 @@ def datatype_name(data_type: DataType, multiple_designators: bool = False) -> st
     # The extension returns a declared str: None passes, anything else,
     # str subclasses included, does not.
     if name is not None and type(name) is not str:
-        raise TypeError("Expected %s, got %.200s" % ("str", type(name).__name__))
+        raise TypeError("Expected %s, got %.200s" % ("str", type_name(name)))
     return name
 
 
