@@ -14,3 +14,22 @@ try:
 except ImportError:
     sys.path.append(str(_ROOT / "src"))
 # --- end reference model -----------------------------------------------------
+
+# --- hypothesis profiles -----------------------------------------------------
+# "default" keeps CI short and reproducible: a fixed number of examples drawn
+# from a fixed seed, no example database. CORVELLA_HYPOTHESIS_PROFILE=long runs
+# twenty times as many examples from a fresh seed each run.
+try:
+    import os
+
+    from hypothesis import settings
+except ImportError:
+    pass
+else:
+    DEFAULT_EXAMPLES = 100
+    settings.register_profile(
+        "default", max_examples=DEFAULT_EXAMPLES, derandomize=True, database=None, deadline=None, print_blob=True
+    )
+    settings.register_profile("long", settings.get_profile("default"), max_examples=20 * DEFAULT_EXAMPLES, derandomize=False)
+    settings.load_profile(os.environ.get("CORVELLA_HYPOTHESIS_PROFILE", "default"))
+# --- end hypothesis profiles -------------------------------------------------

@@ -1,0 +1,596 @@
+"""Given the same generated inputs, the extension modules and the reference model agree.
+
+Each test hands the same arguments to both implementations and requires the
+same outcome (see ``differential.same``): equal results or the same exception
+with the same text, and the same debug messages. The inputs lean towards what
+breaks parsers: digits of other scripts and superscripts, underscores,
+registered and unregistered letters, empty and very long texts, channel
+counts from negative to huge and objects that are numbers only in part.
+"""
+
+from __future__ import annotations
+
+import collections
+import datetime
+import decimal
+import fractions
+import operator
+import sys
+
+import pytest
+
+pytest.importorskip("hypothesis")
+from hypothesis import given, strategies as st  # noqa: E402
+from hypothesis.stateful import Bundle, RuleBasedStateMachine, invariant, rule, run_state_machine_as_test  # noqa: E402
+
+from corvella.pfnc.genicam.components import Channel, Components, GenicamComponents, LMNLocation  # noqa: E402
+from differential import EXTENSION, MODEL, needs, plain, same  # noqa: E402
+from implementations import kept_data_type_registry  # noqa: E402
+
+# ---------------------------------------------------------------- odd arguments
+
+
+class Index:
+    """A number through __index__ only."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+    def __repr__(self):
+        return f"Index({self.value})"
+
+
+class IntOnly(Index):
+    """A number through __int__ only."""
+
+    __index__ = None
+
+    def __int__(self):
+        return self.value
+
+
+class Failing:
+    """Claims the number protocol, then refuses every use of it."""
+
+    def __index__(self):
+        raise RuntimeError("no index")
+
+    def __bool__(self):
+        raise RuntimeError("no truth")
+
+    def __le__(self, other):
+        raise RuntimeError("no order")
+
+    def __format__(self, spec):
+        raise RuntimeError("no format")
+
+    def __repr__(self):
+        return "Failing()"
+
+
+class NotAnInt:
+    """__int__ answers with something other than an int."""
+
+    def __int__(self):
+        return "3"
+
+    def __repr__(self):
+        return "NotAnInt()"
+
+
+class Sub(str):
+    """A str subclass: a data type, but not a str at the boundary."""
+
+
+NUMBERS = [True, False, 3.9, -0.5, 1e300, float("nan"), float("inf"), decimal.Decimal("2.7"), fractions.Fraction(7, 2)]
+NOT_NUMBERS = [None, "3", b"3", [3], 1j, Sub("3"), collections.OrderedDict(), datetime.date(2000, 1, 1)]
+HUGE = [sys.maxsize, sys.maxsize + 1, -sys.maxsize - 1, 2**64, -(2**100), 10**30]
+
+odd_objects = st.one_of(
+    st.sampled_from(NUMBERS + NOT_NUMBERS),
+    st.builds(Index, st.integers(-3, 8)),
+    st.builds(IntOnly, st.integers(-3, 8)),
+    st.builds(Failing),
+    st.builds(NotAnInt),
+)
+
+
+def counts(largest: int = 12):
+    """Channel counts: mostly small, some negative, some too large for any list, some not ints."""
+    # Nothing between about 10**4 and 2**60: such a list would really be built.
+    return st.one_of(
+        st.integers(-3, largest),
+        st.integers(-(10**6), 2000),
+        st.sampled_from(HUGE),
+        odd_objects,
+    )
+
+
+# ---------------------------------------------------------------- texts
+
+ASCII_DIGITS = "0123456789"
+# Arabic-Indic, extended Arabic-Indic, fullwidth and mathematical bold digits.
+OTHER_DECIMALS = "\u0660\u0661\u0669\u06f0\u06f7\uff10\uff11\uff19\U0001d7ce\U0001d7d7"
+# Superscripts and a circled one: str.isdigit() but not int().
+NOT_DECIMAL = "\u00b2\u00b3\u00b9\u2070\u2079\u2460"
+# Default letters, registrable ones, unregistered ones, non-ASCII, a lone surrogate.
+LETTERS = "sfuxy7pYUV\u00e9\ud800"
+PIECES = ["_", "__", "Planar", "Semiplanar", "10", "565", "Y", "UYVY", "\x00"]
+
+characters = st.sampled_from(ASCII_DIGITS * 3 + OTHER_DECIMALS + NOT_DECIMAL + LETTERS)
+texts = st.one_of(
+    st.lists(st.one_of(characters, st.sampled_from(PIECES)), max_size=12).map("".join),
+    st.text(max_size=16),
+    # Very long: beyond the interpreter's digit limit for int(), and long rests.
+    st.builds(operator.mul, st.sampled_from(["1", "12", "\u0661", "8p", "0", "s"]), st.integers(100, 6000)),
+)
+
+
+# ================================================================ widths
+
+size_elements = st.one_of(
+    st.integers(-3, 300),
+    st.integers(),
+    st.floats(),
+    st.booleans(),
+    st.sampled_from(["8", None, (8,)]),
+    st.builds(Failing),
+)
+valid_sizes = st.lists(st.integers(1, 10**6), max_size=8)
+
+
+@needs("widths")
+@given(text=texts, channels=counts(), by_keyword=st.booleans())
+def test_size_reading(text, channels, by_keyword):
+    if by_keyword:
+        same(lambda m: m.widths.Size.from_designation(designation=text, number_of_channels=channels))
+    else:
+        same(lambda m: m.widths.Size.from_designation(text, channels))
+
+
+@needs("widths")
+@given(elements=st.lists(size_elements, max_size=8), kind=st.sampled_from([list, tuple]))
+def test_size_construction(elements, kind):
+    # The result carries the designation too.
+    same(lambda m: m.widths.Size(kind(elements)))
+
+
+@needs("widths")
+@given(sizes=valid_sizes, later=st.lists(size_elements, max_size=8) | st.sampled_from(["88", (8, 10)]))
+def test_size_designation_of_changed_sizes(sizes, later):
+    # Only construction checks the sizes; designation() takes what it finds.
+    def call(m):
+        size = m.widths.Size(list(sizes))
+        size.sizes = later if isinstance(later, str) else type(later)(later)
+        return size.designation()
+
+    same(call)
+
+
+@needs("widths")
+@given(sizes=valid_sizes, other=valid_sizes, item=counts(9))
+def test_size_members(sizes, other, item):
+    same(lambda m: m.widths.Size(list(sizes))[item])
+
+    def members(m):
+        size = m.widths.Size(list(sizes))
+        return len(size), bool(size), list(size), repr(size), size == m.widths.Size(list(other)), size == sizes
+
+    same(members)
+
+
+@needs("widths")
+@given(sizes=st.lists(st.integers(1, 10**6), min_size=1, max_size=8))
+def test_size_round_trip(sizes):
+    def call(m):
+        size = m.widths.Size(sizes)
+        return m.widths.Size.from_designation(size.designation(), len(sizes)) == (size, "")
+
+    (_, round_trips), _ = same(call)
+    # Equal sizes are written once, which reads back only when the digits
+    # cannot be shared out evenly among the channels.
+    holds = len(sizes) == 1 or len(set(sizes)) > 1 or len(str(sizes[0])) % len(sizes) != 0
+    assert round_trips == plain(holds)
+
+
+# ================================================================ scalars
+
+
+class Member(str):
+    """Stands for the DefaultDataType member of that name in either implementation."""
+
+
+MEMBERS = [Member("UNSIGNED"), Member("SIGNED"), Member("FLOAT")]
+
+
+def resolved(m, value):
+    if type(value) is Member:
+        return getattr(m.scalars.DefaultDataType, value)
+    if type(value) is list:
+        return [resolved(m, v) for v in value]
+    return value
+
+
+letter_names = st.one_of(
+    st.sampled_from(["x", "y", "7", "\u00e9", "_", "\ud800", "s", "u", "", "xy", "Planar"]),
+    st.sampled_from([None, 3, Sub("x")]),
+)
+registered_values = st.one_of(
+    st.none(),
+    st.sampled_from(MEMBERS),
+    st.sampled_from(["x", "ab", ""]),
+    st.sampled_from([3, None, Sub("q")]),
+    st.builds(object),
+)
+registrations = st.lists(st.tuples(letter_names, registered_values), max_size=4)
+data_type_elements = st.one_of(
+    st.sampled_from(MEMBERS),
+    st.text(max_size=2),
+    st.sampled_from([None, 3, b"s", Sub("s")]),
+    st.builds(Failing),
+)
+
+
+def register_everywhere(registrations):
+    """Register the same letters in both shared registries, requiring the same outcome."""
+    for name, value in registrations:
+        same(lambda m: m.scalars.DATA_TYPE_REGISTRY.register(name, resolved(m, value)))
+
+
+@needs("registry", "scalars")
+@given(registrations=registrations, text=texts, channels=counts(), reader=st.sampled_from(["CompoundDataTypes", "DataTypes"]))
+def test_data_types_reading(registrations, text, channels, reader):
+    # Each example starts from the defaults, whatever the last one registered.
+    with kept_data_type_registry(MODEL.scalars), kept_data_type_registry(EXTENSION.scalars):
+        register_everywhere(registrations)
+        if reader == "DataTypes":
+            same(lambda m: m.scalars.DataTypes.create(text, channels), logged=("scalars",))
+        else:
+            same(lambda m: m.scalars.CompoundDataTypes.from_designation(text, channels), logged=("scalars",))
+
+
+@needs("registry", "scalars")
+@given(
+    elements=st.lists(data_type_elements, max_size=5),
+    other=st.lists(data_type_elements, max_size=5),
+    kind=st.sampled_from([list, list, tuple]),
+    item=counts(6),
+)
+def test_compound_data_types(elements, other, kind, item):
+    # The result carries the designation too.
+    same(lambda m: m.scalars.CompoundDataTypes(kind(resolved(m, elements))))
+    same(lambda m: m.scalars.CompoundDataTypes(resolved(m, elements))[item])
+    same(
+        lambda m: m.scalars.CompoundDataTypes(resolved(m, elements))
+        == m.scalars.CompoundDataTypes(resolved(m, other))
+    )
+
+
+@needs("registry", "scalars")
+@given(element=data_type_elements | odd_objects, flag=st.one_of(st.booleans(), odd_objects))
+def test_data_type_names(element, flag):
+    same(lambda m: m.scalars.is_data_type(resolved(m, element)))
+    same(lambda m: m.scalars.datatype_name(resolved(m, element)))
+    same(lambda m: m.scalars.datatype_name(resolved(m, element), multiple_designators=flag))
+
+
+@needs("registry", "scalars")
+@given(
+    letters=st.lists(st.sampled_from(["x", "y", "7", "\u00e9"]), unique=True, max_size=3),
+    data=st.data(),
+)
+def test_data_types_round_trip(letters, data):
+    with kept_data_type_registry(MODEL.scalars), kept_data_type_registry(EXTENSION.scalars):
+        register_everywhere([(letter, None) for letter in letters])
+        elements = data.draw(st.lists(st.sampled_from(MEMBERS + letters), min_size=1, max_size=6))
+
+        def call(m):
+            compound = m.scalars.CompoundDataTypes(resolved(m, elements))
+            candidates = m.scalars.DataTypes.create(compound.designation(), len(elements))
+            return (compound, "") in candidates
+
+        (_, round_trips), _ = same(call)
+        assert round_trips == plain(True)
+
+
+# ================================================================ layouts
+
+channel_names = st.text(alphabet="YUVRGa", max_size=4)
+
+
+@st.composite
+def components(draw):
+    names = draw(st.lists(channel_names, max_size=5))
+    channels = [Channel(n) for n in names]
+    kind = draw(st.sampled_from(["plain", "lmn", "lmn", "other location"]))
+    if kind == "plain":
+        return Components(channels)
+    if kind == "other location":
+        return GenicamComponents(channels, draw(st.sampled_from([None, "top"])))
+    field = st.one_of(st.integers(0, 3), st.integers(-2, 4), st.sampled_from([1.5, "2", True]))
+    length = draw(st.one_of(st.just(len(names)), st.integers(0, 6)))
+    return GenicamComponents(channels, LMNLocation(tuple(draw(st.lists(field, min_size=length, max_size=length)))))
+
+
+@st.composite
+def suffixes(draw):
+    """Components, a text made mostly of their names, and a list of sizes."""
+    found = draw(components())
+    names = [c.name for c in found]
+    words = st.sampled_from(names + ["Planar", "Semiplanar", "_", "x", "8"]) | characters
+    text = "".join(draw(st.lists(words, max_size=10)))
+    text = draw(st.sampled_from(["_", "_", "", "__"])) + text
+    length = draw(st.one_of(st.just(len(set(names))), st.just(len(names)), st.integers(0, 6)))
+    return found, text, [8] * length
+
+
+@needs("widths", "layouts")
+@given(suffix=suffixes(), reader=st.sampled_from(["InterfaceSpecific", "Planar", "SemiPlanar", "ComponentsSequencing"]))
+def test_interface_specific_reading(suffix, reader):
+    found, text, sizes = suffix
+    if reader == "InterfaceSpecific":
+        result, _ = same(lambda m: m.layouts.InterfaceSpecific.create(text, found, m.widths.Size(sizes)), logged=("layouts",))
+        text = text[1:]
+    else:
+        text = text[1:]
+        result, _ = same(lambda m: getattr(m.layouts, reader).from_designation(text, found, m.widths.Size(sizes)), logged=("layouts",))
+    # What a candidate consumed is its designation.
+    if result[0] == "returned":
+        for (_, _, designation), rest in result[1]:
+            assert designation + rest == text
+
+
+@needs("widths", "layouts")
+@given(
+    names=st.lists(channel_names | st.sampled_from([None, 3, Sub("Y")]), max_size=4),
+    other=st.lists(channel_names, max_size=4),
+    kind=st.sampled_from([tuple, tuple, list]),
+)
+def test_components_sequencing(names, other, kind):
+    # The result carries the designation too.
+    same(lambda m: m.layouts.ComponentsSequencing(kind(names)))
+    same(lambda m: m.layouts.ComponentsSequencing(tuple(names)) == m.layouts.ComponentsSequencing(tuple(other)))
+    same(lambda m: [m.layouts.ComponentsSequencing(tuple(names)) == m.layouts.Planar(), m.layouts.Planar() == m.layouts.SemiPlanar()])
+
+
+@needs("widths", "scalars", "layouts")
+@given(
+    sizes=st.lists(st.integers(1, 16), min_size=1, max_size=4),
+    data_types=st.lists(st.sampled_from(["", "s", "f", "u"]), min_size=1, max_size=4),
+    suffix=st.sampled_from(["", "_Planar", "_Semiplanar", "_UYVY", "_YUYV", "_YUV", "_"]),
+    channels=st.integers(0, 4),
+    location=st.sampled_from([None, (2, 1, 1), (1, 1, 1), (1, 1)]),
+)
+def test_whole_name(sizes, data_types, suffix, channels, location):
+    found = GenicamComponents(["Y", "U", "V"], None if location is None else LMNLocation(location))
+
+    def read(m):
+        name = m.widths.Size(sizes).designation() + "".join(data_types) + suffix
+        size_pair = m.widths.Size.from_designation(name, channels)
+        if size_pair is None:
+            return None
+        size, rest = size_pair
+        return [
+            (size, dts, m.layouts.InterfaceSpecific.create(after, found, size))
+            for dts, after in m.scalars.DataTypes.create(rest, channels)
+        ]
+
+    same(read, logged=("scalars", "layouts"))
+
+
+# ================================================================ registries
+
+registry_keys = st.one_of(
+    st.sampled_from(["a", "b", "", "\ud800"]),
+    st.integers(-2, 2),
+    # Equal keys of other types (True and 1, 2.0 and 2), a NaN, and a key
+    # whose text cannot be made.
+    st.sampled_from([None, (1, "a"), frozenset(), 2.0, float("nan"), True]),
+    st.builds(Failing),
+)
+registry_names = registry_keys | st.sampled_from([[], {}])
+registry_values = st.one_of(st.integers(), st.text(max_size=3), st.none(), st.builds(object))
+
+
+class RegistryComparison(RuleBasedStateMachine):
+    """A Registry of each implementation, driven through the same operations."""
+
+    snapshots = Bundle("snapshots")
+
+    def __init__(self):
+        super().__init__()
+        self.registries = {"model": MODEL.registry.Registry(), "extension": EXTENSION.registry.Registry()}
+
+    def on_both(self, operation):
+        return same(lambda m: operation(m, self.registries[m.name]))
+
+    def kept(self, make):
+        """Run ``make`` on both sides and keep what each side made, for later rules."""
+        made = {}
+
+        def call(m, r):
+            made[m.name] = make(m, r)
+            return made[m.name]
+
+        self.on_both(call)
+        return made
+
+    @rule(name=registry_names, value=registry_values, by_keyword=st.booleans())
+    def register(self, name, value, by_keyword):
+        if by_keyword:
+            self.on_both(lambda m, r: r.register(value=value, name=name))
+        else:
+            self.on_both(lambda m, r: r.register(name, value))
+
+    @rule(name=registry_names)
+    def resolve(self, name):
+        self.on_both(lambda m, r: r.resolve(name))
+
+    @rule(key=registry_names, default=registry_values, given=st.booleans())
+    def get(self, key, default, given):
+        self.on_both(lambda m, r: r.get(key, default_value=default) if given else r.get(key))
+
+    @rule(target=snapshots)
+    def snapshot(self):
+        return self.kept(lambda m, r: r.snapshot())
+
+    @rule(target=snapshots, contents=st.lists(st.tuples(registry_keys, registry_values), max_size=4), kind=st.sampled_from([dict, list, len]))
+    def made_snapshot(self, contents, kind):
+        # Snapshots made by hand, also of pairs or of something not iterable.
+        return self.kept(lambda m, r: m.registry.MappingSnapshot(kind(contents)))
+
+    @rule(snap=snapshots)
+    def restore(self, snap):
+        self.on_both(lambda m, r: r.restore(snap[m.name]))
+
+    @rule(snap=snapshots, name=registry_keys, value=registry_values)
+    def change_snapshot(self, snap, name, value):
+        # Frozen guards the attribute only; restore must read the dict as it is now.
+        self.on_both(lambda m, r: operator.setitem(snap[m.name].mapping, name, value))
+
+    @rule(own=st.booleans())
+    def restore_odd(self, own):
+        if own:
+            self.on_both(lambda m, r: r.restore(m.registry.MappingSnapshot(r._registry)))
+        else:
+            self.on_both(lambda m, r: r.restore(object()))
+
+    @rule()
+    def compare(self):
+        self.on_both(lambda m, r: (r == m.registry.Registry(), r == m.registry.Registry(dict(r._registry)), r == r._registry))
+
+    @invariant()
+    def agree(self):
+        self.on_both(lambda m, r: (list(r), r._registry, repr(r)))
+
+
+@needs("registry")
+def test_registry_operations():
+    run_state_machine_as_test(RegistryComparison)
+
+
+class DataTypeRegistryComparison(RegistryComparison):
+    """A DataTypeRegistry of each implementation, driven through the same operations."""
+
+    def __init__(self):
+        RuleBasedStateMachine.__init__(self)
+        self.registries = {"model": MODEL.scalars.DataTypeRegistry(), "extension": EXTENSION.scalars.DataTypeRegistry()}
+
+    @rule(name=letter_names, value=registered_values, by_keyword=st.booleans())
+    def register(self, name, value, by_keyword):
+        if by_keyword:
+            self.on_both(lambda m, r: r.register(name=name, value=resolved(m, value)))
+        else:
+            self.on_both(lambda m, r: r.register(name, resolved(m, value)))
+
+    @rule(name=letter_names, value=registered_values)
+    def validate(self, name, value):
+        self.on_both(lambda m, r: r._validate(name, resolved(m, value)))
+
+    @rule(name=letter_names | registry_names)
+    def resolve(self, name):
+        self.on_both(lambda m, r: r.resolve(name))
+
+    @rule(target=RegistryComparison.snapshots)
+    def default_snapshot(self):
+        return self.kept(lambda m, r: m.scalars.DataTypeRegistry.default_snapshot())
+
+    @rule(
+        target=RegistryComparison.snapshots,
+        base=RegistryComparison.snapshots,
+        change=st.sampled_from(["drop", "set", "reverse"]),
+        name=letter_names,
+        value=registered_values,
+    )
+    def changed_snapshot(self, base, change, name, value):
+        # Snapshots near a valid one: a default missing or changed, a key too
+        # long or not a str, the defaults out of order.
+        def make(m, r):
+            mapping = dict(base[m.name].mapping) if type(base[m.name].mapping) is dict else {}
+            if change == "drop":
+                mapping.pop(name, None)
+            elif change == "set":
+                mapping[name] = resolved(m, value)
+            else:
+                mapping = dict(reversed(mapping.items()))
+            return m.registry.MappingSnapshot(mapping)
+
+        return self.kept(make)
+
+    @rule()
+    def compare(self):
+        self.on_both(lambda m, r: r == m.scalars.DataTypeRegistry())
+
+    @invariant()
+    def agree(self):
+        self.on_both(lambda m, r: (list(r), r._registry, r._default_keys, repr(r)))
+
+
+@needs("registry", "scalars")
+def test_data_type_registry_operations():
+    run_state_machine_as_test(DataTypeRegistryComparison)
+
+
+# ================================================================ calls
+
+# Every entry point, called with any number of arguments and keywords: the
+# interpreter's messages for wrong calls, and the boundary checks, must agree.
+ENTRY_POINTS = {
+    "Registry.register": ("registry", lambda m: m.registry.Registry().register),
+    "Registry.get": ("registry", lambda m: m.registry.Registry().get),
+    "Registry.restore": ("registry", lambda m: m.registry.Registry().restore),
+    "Registry.snapshot": ("registry", lambda m: m.registry.Registry().snapshot),
+    "Size": ("widths", lambda m: m.widths.Size),
+    "Size.from_designation": ("widths", lambda m: m.widths.Size.from_designation),
+    "Size.__getitem__": ("widths", lambda m: m.widths.Size([8]).__getitem__),
+    "Size.designation": ("widths", lambda m: m.widths.Size([8]).designation),
+    "DataTypeRegistry": ("scalars", lambda m: m.scalars.DataTypeRegistry),
+    "DataTypeRegistry.register": ("scalars", lambda m: m.scalars.DataTypeRegistry().register),
+    "DataTypeRegistry.restore": ("scalars", lambda m: m.scalars.DataTypeRegistry().restore),
+    "DataTypeRegistry.default_snapshot": ("scalars", lambda m: m.scalars.DataTypeRegistry.default_snapshot),
+    "datatype_name": ("scalars", lambda m: m.scalars.datatype_name),
+    "is_data_type": ("scalars", lambda m: m.scalars.is_data_type),
+    "CompoundDataTypes": ("scalars", lambda m: m.scalars.CompoundDataTypes),
+    "CompoundDataTypes.from_designation": ("scalars", lambda m: m.scalars.CompoundDataTypes.from_designation),
+    "DataTypes.create": ("scalars", lambda m: m.scalars.DataTypes.create),
+    "InterfaceSpecific.create": ("layouts", lambda m: m.layouts.InterfaceSpecific.create),
+    "Planar.from_designation": ("layouts", lambda m: m.layouts.Planar.from_designation),
+    "Planar.designation": ("layouts", lambda m: m.layouts.Planar().designation),
+    "ComponentsSequencing": ("layouts", lambda m: m.layouts.ComponentsSequencing),
+    "ComponentsSequencing.from_designation": ("layouts", lambda m: m.layouts.ComponentsSequencing.from_designation),
+}
+PARAMETER_NAMES = [
+    "name", "value", "key", "default_value", "snap", "sizes", "designation", "number_of_channels", "item",
+    "data_type", "multiple_designators", "potential_data_type", "scalars", "full_designation", "components",
+    "self", "cls", "bogus",
+]  # fmt: skip
+arguments = st.sampled_from(["8", "_Y", "s", 1, 0, None, (), Components(["Y"])])
+
+
+@st.composite
+def misspelt(draw):
+    """A parameter name after a few edits, the kind the interpreter suggests a name for."""
+    name = list(draw(st.sampled_from(PARAMETER_NAMES)))
+    for _ in range(draw(st.integers(0, 4))):
+        at = draw(st.integers(0, len(name)))
+        edit, letter = draw(st.sampled_from(["insert", "delete", "replace", "case"])), draw(st.sampled_from("aeinrstuNS_\u00e9"))
+        if edit == "insert":
+            name.insert(at, letter)
+        elif at < len(name):
+            name[at : at + 1] = {"delete": [], "replace": [letter], "case": [name[at].swapcase()]}[edit]
+    return "".join(name)
+
+
+keywords = st.one_of(st.sampled_from(PARAMETER_NAMES), misspelt(), st.text(max_size=45))
+
+
+@pytest.mark.parametrize(
+    "entry_point", [pytest.param(name, marks=needs(module)) for name, (module, _) in ENTRY_POINTS.items()]
+)
+@given(args=st.lists(arguments, max_size=4), kwargs=st.dictionaries(keywords, arguments, max_size=3))
+def test_calls(entry_point, args, kwargs):
+    _, entry = ENTRY_POINTS[entry_point]
+    same(lambda m: entry(m)(*args, **kwargs))
