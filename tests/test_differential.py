@@ -11,6 +11,7 @@ counts from negative to huge and objects that are numbers only in part.
 from __future__ import annotations
 
 import collections
+import contextlib
 import datetime
 import decimal
 import fractions
@@ -23,6 +24,7 @@ pytest.importorskip("hypothesis")
 from hypothesis import given, strategies as st  # noqa: E402
 from hypothesis.stateful import Bundle, RuleBasedStateMachine, invariant, rule, run_state_machine_as_test  # noqa: E402
 
+from corvella.pfnc.exceptions import ParseReject, PixelFormatValueReject  # noqa: E402
 from corvella.pfnc.genicam.components import Channel, Components, GenicamComponents, LMNLocation  # noqa: E402
 from differential import EXTENSION, MODEL, needs, plain, same  # noqa: E402
 from implementations import kept_data_type_registry  # noqa: E402
@@ -83,6 +85,16 @@ class NotAnInt:
 
 class Sub(str):
     """A str subclass: a data type, but not a str at the boundary."""
+
+
+class Vague(Sub):
+    """A data type whose comparisons answer something without a truth value."""
+
+    def __eq__(self, other):
+        return Failing()
+
+    __ne__ = __eq__
+    __hash__ = str.__hash__
 
 
 NUMBERS = [True, False, 3.9, -0.5, 1e300, float("nan"), float("inf"), decimal.Decimal("2.7"), fractions.Fraction(7, 2)]
@@ -229,7 +241,7 @@ registrations = st.lists(st.tuples(letter_names, registered_values), max_size=4)
 data_type_elements = st.one_of(
     st.sampled_from(MEMBERS),
     st.text(max_size=2),
-    st.sampled_from([None, 3, b"s", Sub("s")]),
+    st.sampled_from([None, 3, b"s", Sub("s"), Vague("s")]),
     st.builds(Failing),
 )
 
@@ -267,6 +279,86 @@ def test_compound_data_types(elements, other, kind, item):
         lambda m: m.scalars.CompoundDataTypes(resolved(m, elements))
         == m.scalars.CompoundDataTypes(resolved(m, other))
     )
+
+
+@needs("registry", "scalars")
+@given(elements=st.lists(st.sampled_from(MEMBERS), min_size=1, max_size=4), later=st.lists(data_type_elements, max_size=5))
+def test_compound_data_types_changed_later(elements, later):
+    # Only construction checks the elements; the rest takes what it finds.
+    def changed(m):
+        compound = m.scalars.CompoundDataTypes(resolved(m, elements))
+        compound.scalars = resolved(m, later)
+        return compound
+
+    same(lambda m: (changed(m).designation(), len(changed(m))))
+    same(lambda m: changed(m) == m.scalars.CompoundDataTypes(resolved(m, elements)))
+
+
+# ---------------------------------------------------------------- dispatch
+
+# What another implementation of a family may do when it is asked to read.
+BEHAVIOURS = ["list", "tuple", "generator", "failing generator", "parse reject", "value reject", "other error"]
+
+
+def stand_in(behaviour, message):
+    """An implementation of any family whose reader does ``behaviour``."""
+
+    def candidates(text):
+        yield ("candidate", text)
+        if behaviour == "failing generator":
+            raise ParseReject(message)
+        yield ("candidate", message)
+
+    class StandIn:
+        @staticmethod
+        def from_designation(text, *rest):
+            if behaviour == "parse reject":
+                raise ParseReject(message)
+            if behaviour == "value reject":
+                raise PixelFormatValueReject(message)
+            if behaviour == "other error":
+                raise RuntimeError(message)
+            found = candidates(text)
+            return found if "generator" in behaviour else {"list": list, "tuple": tuple}[behaviour](found)
+
+    return StandIn
+
+
+@contextlib.contextmanager
+def implementations_of(module, classes, as_generator):
+    """Let ``module``'s dispatcher see ``classes``, as a list or as a generator."""
+    original = module.all_implementations
+    module.all_implementations = (lambda base: (c for c in classes)) if as_generator else (lambda base: list(classes))
+    try:
+        yield
+    finally:
+        module.all_implementations = original
+
+
+dispatch = st.fixed_dictionaries(
+    {
+        "behaviours": st.lists(st.sampled_from(BEHAVIOURS), max_size=3),
+        "message": st.sampled_from(["", "x", "\ud800", "nope"]),
+        "at": st.integers(0, 3),
+        "as_generator": st.booleans(),
+    }
+)
+
+
+def dispatched(module, own, dispatch):
+    classes = [stand_in(b, dispatch["message"]) for b in dispatch["behaviours"]]
+    classes.insert(min(dispatch["at"], len(classes)), own)
+    return implementations_of(module, classes, dispatch["as_generator"])
+
+
+@needs("registry", "scalars")
+@given(dispatch=dispatch, text=texts, channels=st.integers(-1, 4))
+def test_data_types_dispatch(dispatch, text, channels):
+    def call(m):
+        with dispatched(m.scalars, m.scalars.CompoundDataTypes, dispatch):
+            return m.scalars.DataTypes.create(text, channels)
+
+    same(call, logged=("scalars",))
 
 
 @needs("registry", "scalars")
