@@ -42,30 +42,12 @@ Str s_Semiplanar{"Semiplanar"};
 
 // ---------------------------------------------------------------- helpers
 
-// The body of an except clause: while it runs, `e` is the exception being
-// handled, so whatever the body raises carries it as __context__.
-class Handling {
- public:
-  explicit Handling(PyObject* e) noexcept : previous_(steal(PyErr_GetHandledException())) {
-    PyErr_SetHandledException(e);
-  }
-  ~Handling() { PyErr_SetHandledException(previous_.get()); }
-  Handling(const Handling&) = delete;
-  Handling& operator=(const Handling&) = delete;
-
- private:
-  Ref previous_;
-};
-
 // If the pending exception is a PixelFormatValueReject, logs "Value rejected
 // <e>" and clears it (true). Otherwise leaves the error as it is (false).
 bool log_value_rejected() noexcept {
   if (!layouts.error_matches(s_PixelFormatValueReject)) return false;
   Ref e = steal(PyErr_GetRaisedException());
-  Handling handling(e.get());
-  Ref text = steal(PyObject_Format(e.get(), s_empty.get()));
-  Ref message = text ? steal(PyUnicode_FromFormat("Value rejected %U", text.get())) : Ref();
-  return message && layouts.debug(message.get());
+  return layouts.debug_caught("Value rejected ", e.get());
 }
 
 Ref pair(PyObject* first, PyObject* second) noexcept { return steal(PyTuple_Pack(2, first, second)); }
@@ -98,13 +80,12 @@ bool ask(PyObject* result, PyObject* implementation, PyObject* text, PyObject* c
   if (found && PyList_Extend(result, found.get()) == 0) return true;
   if (!layouts.error_matches(s_ParseReject)) return false;
   Ref e = steal(PyErr_GetRaisedException());
-  Handling handling(e.get());
-  Ref reason = steal(PyObject_Format(e.get(), s_empty.get()));
-  Ref name = reason ? steal(PyObject_GetAttr(implementation, s_name.get())) : Ref();
-  Ref name_text = name ? steal(PyObject_Format(name.get(), s_empty.get())) : Ref();
-  Ref message = name_text ? steal(PyUnicode_FromFormat("Parsing rejected: %U %U", reason.get(), name_text.get()))
-                          : Ref();
-  return message && layouts.debug(message.get());
+  Ref name;
+  {
+    pfnc::Handling handling(e.get());
+    name = steal(PyObject_GetAttr(implementation, s_name.get()));
+  }
+  return name && layouts.debug_caught("Parsing rejected: ", e.get(), name.get());
 }
 
 PyObject* interface_specific_create(PyObject* const* args) noexcept {
