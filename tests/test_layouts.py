@@ -5,7 +5,6 @@ import logging
 import sys
 import time
 import tracemalloc
-from contextlib import contextmanager
 
 import pytest
 
@@ -14,6 +13,7 @@ from corvella.pfnc.exceptions import ParseReject, PixelFormatValueReject
 from corvella.pfnc.genicam.components import Channel, Components, GenicamComponents, LMNLocation
 from corvella.pfnc.genicam.layouts import ComponentsSequencing, InterfaceSpecific, Planar, SemiPlanar
 from corvella.pfnc.genicam.widths import Size
+from edge_cases import debug_messages, implementations
 
 YUV = Components(["Y", "U", "V"])
 SIZE3 = Size([8, 8, 8])
@@ -30,34 +30,6 @@ def plain(candidates):
 def sequence(text, components=YUV, channels=3):
     found = ComponentsSequencing.from_designation(text, components, Size([8] * channels))
     return [(c.components, rest) for c, rest in found]
-
-
-@contextmanager
-def debug_messages():
-    messages = []
-
-    class Collect(logging.Handler):
-        def emit(self, record):
-            messages.append(record.getMessage())
-
-    handler, level = Collect(logging.DEBUG), layouts.logger.level
-    layouts.logger.addHandler(handler)
-    layouts.logger.setLevel(logging.DEBUG)
-    try:
-        yield messages
-    finally:
-        layouts.logger.removeHandler(handler)
-        layouts.logger.setLevel(level)
-
-
-@contextmanager
-def implementations(*classes):
-    original = layouts.all_implementations
-    layouts.all_implementations = lambda base: iter(classes)
-    try:
-        yield
-    finally:
-        layouts.all_implementations = original
 
 
 class Rejecting:
@@ -102,19 +74,19 @@ def test_create_asks_every_implementation(text, expected):
 
 
 def test_create_needs_the_underscore_before_asking():
-    with implementations(Broken):
+    with implementations(layouts, Broken):
         assert InterfaceSpecific.create("Planar", YUV, SIZE3) == []
         assert InterfaceSpecific.create("", YUV, SIZE3) == []
 
 
 def test_create_logs_a_parse_reject_and_keeps_the_others():
-    with implementations(Planar, Rejecting, SemiPlanar), debug_messages() as messages:
+    with implementations(layouts, Planar, Rejecting, SemiPlanar), debug_messages(layouts.logger) as messages:
         assert plain(InterfaceSpecific.create("_Planar", YUV, SIZE3)) == [("Planar", "Planar", "")]
     assert messages == ["Parsing rejected: no Planar Rejecting"]
 
 
 def test_create_lets_other_errors_through():
-    with implementations(Planar, Broken), pytest.raises(RuntimeError, match="broken"):
+    with implementations(layouts, Planar, Broken), pytest.raises(RuntimeError, match="broken"):
         InterfaceSpecific.create("_Planar", YUV, SIZE3)
 
 
@@ -179,7 +151,7 @@ def test_a_subclass_reads_as_itself_and_its_value_rejects_are_logged(base):
     try:
         [(found, rest)] = Sub.from_designation(text, YUV, SIZE3)
         assert type(found) is Sub and rest == ""
-        with debug_messages() as messages:
+        with debug_messages(layouts.logger) as messages:
             assert Refusing.from_designation(text, YUV, SIZE3) == []
         assert messages == ["Value rejected not today"]
     finally:
@@ -307,7 +279,7 @@ def every_call(refusing):
             call()
         except (TypeError, ValueError):
             pass
-    with implementations(Planar, Rejecting, Broken):
+    with implementations(layouts, Planar, Rejecting, Broken):
         try:
             InterfaceSpecific.create("_Planar", YUV, size)
         except RuntimeError:
