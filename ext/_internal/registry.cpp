@@ -24,9 +24,8 @@ Str s_get{"get"};
 Str s_clear{"clear"};
 Str s_update{"update"};
 
-// copy.copy as it was at import: while the global `copy` still names that
-// module and its `copy` is still this function, a dict is copied directly.
-PyObject* copy_module = nullptr;
+// copy.copy as it was at import: while snapshot() finds this very function,
+// it copies an exact dict itself, as copy.copy would (dict.copy).
 PyObject* copy_function = nullptr;
 
 Ref registry_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_registry.get())); }
@@ -53,35 +52,35 @@ PyObject* registry_register(PyObject* const* args) noexcept {
   Py_RETURN_NONE;
 }
 
-Ref copy_of(PyObject* names) noexcept {
-  Ref module = registry.global(s_copy);
-  if (!module) return {};
-  if (module.get() == copy_module && PyDict_CheckExact(names)) {
-    PyObject* function = nullptr;
-    if (PyObject_GetOptionalAttr(module.get(), s_copy.get(), &function) < 0) return {};
-    Ref current = steal(function);
-    if (current.get() == copy_function) return steal(PyDict_Copy(names));
-  }
-  Ref function = steal(PyObject_GetAttr(module.get(), s_copy.get()));
-  return function ? steal(PyObject_CallOneArg(function.get(), names)) : Ref();
-}
-
+// Looks things up in the order `MappingSnapshot(mapping=copy.copy(self._registry))` does.
 PyObject* registry_snapshot(PyObject* const* args) noexcept {
-  Ref names = registry_of(args[0]);
-  Ref copied = names ? copy_of(names.get()) : Ref();
-  Ref snapshot_class = copied ? registry.global(s_MappingSnapshot) : Ref();
-  if (!snapshot_class) return nullptr;
+  Ref snapshot_class = registry.global(s_MappingSnapshot);
+  Ref copy_module = snapshot_class ? registry.global(s_copy) : Ref();
+  Ref copy = copy_module ? steal(PyObject_GetAttr(copy_module.get(), s_copy.get())) : Ref();
+  Ref names = copy ? registry_of(args[0]) : Ref();
+  if (!names) return nullptr;
+  Ref copied = copy.get() == copy_function && PyDict_CheckExact(names.get())
+                   ? steal(PyDict_Copy(names.get()))
+                   : steal(PyObject_CallOneArg(copy.get(), names.get()));
+  if (!copied) return nullptr;
   PyObject* call_args[] = {copied.get()};
   Ref kwnames = steal(PyTuple_Pack(1, s_mapping.get()));
   return kwnames ? PyObject_Vectorcall(snapshot_class.get(), call_args, 0, kwnames.get()) : nullptr;
+}
+
+// dict(mapping): a mapping, or an iterable of pairs.
+Ref dict_of(PyObject* mapping) noexcept {
+  if (PyDict_CheckExact(mapping)) return steal(PyDict_Copy(mapping));
+  Ref contents = steal(PyDict_New());
+  return contents && call_method(s_update, contents.get(), mapping) ? std::move(contents) : Ref();
 }
 
 // Reads the whole snapshot before touching the registry, so a snapshot that
 // cannot be read, or one of the registry's own dict, loses nothing.
 PyObject* registry_restore(PyObject* const* args) noexcept {
   Ref mapping = steal(PyObject_GetAttr(args[1], s_mapping.get()));
-  Ref contents = mapping ? steal(PyDict_New()) : Ref();
-  if (!contents || !call_method(s_update, contents.get(), mapping.get())) return nullptr;
+  Ref contents = mapping ? dict_of(mapping.get()) : Ref();
+  if (!contents) return nullptr;
   Ref names = registry_of(args[0]);
   if (!names) return nullptr;
   if (PyDict_CheckExact(names.get())) {
@@ -103,8 +102,11 @@ PyObject* registry_resolve(PyObject* const* args) noexcept {
     int found = PyDict_GetItemRef(names.get(), name, &value);
     if (found > 0) return value;
     if (found < 0) return nullptr;
-    caught = steal(PyObject_CallOneArg(PyExc_KeyError, name));
-    if (!caught) return nullptr;
+    // Raised, not just made, so it chains whatever the caller is handling.
+    Ref missing = steal(PyObject_CallOneArg(PyExc_KeyError, name));
+    if (!missing) return nullptr;
+    PyErr_SetObject(PyExc_KeyError, missing.get());
+    caught = steal(PyErr_GetRaisedException());
   } else {
     if (PyObject* value = PyObject_GetItem(names.get(), name)) return value;
     if (!PyErr_ExceptionMatches(PyExc_KeyError)) return nullptr;
@@ -220,10 +222,9 @@ bool registry_body(pfnc::Module& m) noexcept {
 
   Ref copy = m.global(s_copy);
   if (!copy) return false;
-  // Both kept for the rest of the process.
+  // Kept for the rest of the process.
   copy_function = PyObject_GetAttr(copy.get(), s_copy.get());
   if (copy_function == nullptr) return false;
-  copy_module = copy.release();
 
   Ref snapshot_class = pfnc::ClassBody(m, "MappingSnapshot", "Snapshot for a single mapping-based registry.")
                            .annotate("mapping", "dict[K, T]")
