@@ -1,0 +1,174 @@
+"""Long loops of calls, failing ones included, must leave memory and reference counts flat."""
+
+import gc
+import sys
+import threading
+import tracemalloc
+
+import pytest
+
+pytestmark = pytest.mark.leaks
+
+WARM_UP = 10_000
+ITERATIONS = 100_000
+# Growth allowed between the end of the warm-up and the end of the loop. A
+# leak of one small object every hundred iterations already exceeds these.
+MAX_TRACED_BYTES = 16 * 1024
+MAX_TOTAL_REFS = 100
+
+
+class Boom(Exception):
+    pass
+
+
+class RaisingFormat:
+    def __format__(self, spec):
+        raise Boom
+
+
+class RaisingRepr:
+    def __repr__(self):
+        raise Boom
+
+
+def _failing_pairs():
+    yield "ab"
+    raise Boom
+
+
+class MissingDict(dict):
+    def __missing__(self, key):
+        raise KeyError(key)
+
+
+def _registry_calls():
+    """register/resolve/get/snapshot/restore/iterate, succeeding and failing."""
+    registry = pytest.importorskip("corvella.pfnc._internal.registry")
+    from corvella.pfnc.exceptions import DuplicateRegistrationError, NotRegisteredError
+
+    reg = registry.Registry()
+    odd = registry.Registry(_registry=MissingDict())
+    reg.register("base", 0)
+    odd.register("base", 0)
+    base = reg.snapshot()
+    expected = (TypeError, AttributeError, ValueError, Boom, DuplicateRegistrationError, NotRegisteredError)
+    name_rf, name_rr = RaisingFormat(), RaisingRepr()
+
+    def while_handling(call, *args):
+        try:
+            raise Boom
+        except Boom:
+            call(*args)
+
+    def register_twice(name, value):
+        reg.register(name, value)
+        reg.register(name, value)
+
+    # (call, arguments made from the name and value); each fails as expected.
+    failing = [
+        (reg.register, lambda name, value: (name, value)),
+        (reg.register, lambda name, value: ([], value)),
+        (register_twice, lambda name, value: (name_rr, value)),
+        (reg.resolve, lambda name, value: (f"m{name}",)),
+        (reg.resolve, lambda name, value: (name_rf,)),
+        (reg.resolve, lambda name, value: ({},)),
+        (reg.get, lambda name, value: ({}, value)),
+        (while_handling, lambda name, value: (reg.resolve, f"m{name}")),
+        (reg.restore, lambda name, value: (object(),)),
+        (reg.restore, lambda name, value: (registry.MappingSnapshot(_failing_pairs()),)),
+        (reg.restore, lambda name, value: (registry.MappingSnapshot([(name, value), (name,)]),)),
+        (odd.resolve, lambda name, value: (f"m{name}",)),
+        (reg.get, lambda name, value: ()),
+        (reg.register, lambda name, value: (name, value, value)),
+    ]
+
+    def step(i):
+        # Fresh names and values, so a leaked reference holds memory.
+        name, value = f"n{i}", [i]
+        reg.register(name, value)
+        reg.register(name=(name, i), value=value)
+        snap = reg.snapshot()
+        reg.restore(registry.MappingSnapshot([(name, value)]))
+        reg.restore(registry.MappingSnapshot(reg._registry))
+        odd.register(name, value)
+        # No assert statements here: pytest's rewriting of them triples the time.
+        found = (reg.resolve(name), reg.get(name), reg.get(key=f"m{i}", default_value=value))
+        if found != (value, value, value) or list(snap.mapping) != ["base", name, (name, i)]:
+            raise AssertionError(f"iteration {i}: {found}, {list(snap.mapping)}")
+        if list(reg) != [name] or odd.get(f"m{i}") is not None:
+            raise AssertionError(f"iteration {i}: {list(reg)}")
+        # Every kind of failure still comes round thousands of times.
+        for call, arguments in (failing[i % len(failing)], failing[(i * 5 + 3) % len(failing)]):
+            try:
+                call(*arguments(name, value))
+            except expected:
+                pass
+            else:
+                raise AssertionError(f"{call} did not fail")
+        reg.restore(base)
+        odd.restore(base)
+
+    watched = [registry.Registry, registry.MappingSnapshot, NotRegisteredError, DuplicateRegistrationError, MissingDict]
+    return step, watched
+
+
+# Each module adds its loops here; a loop is a callable returning
+# (step(i), objects whose reference counts must come back unchanged).
+LOOPS = {
+    "registry": [_registry_calls],
+}
+
+
+def _counter():
+    if hasattr(sys, "gettotalrefcount"):
+        return "total references", sys.gettotalrefcount, MAX_TOTAL_REFS
+    tracemalloc.start()
+    return "traced bytes", lambda: tracemalloc.get_traced_memory()[0], MAX_TRACED_BYTES
+
+
+def _in_fresh_thread(run):
+    """tracemalloc walks the whole stack on every allocation: under pytest's deep stack that is slow."""
+    results = []
+
+    def target():
+        try:
+            results.append((True, run()))
+        except BaseException as e:
+            results.append((False, e))
+
+    thread = threading.Thread(target=target)
+    thread.start()
+    thread.join()
+    ok, value = results[0]
+    if not ok:
+        raise value
+    return value
+
+
+def _measure(step, watched):
+    what, read, limit = _counter()
+    try:
+        for i in range(WARM_UP):
+            step(i)
+        gc.collect()
+        before, refs_before = read(), [sys.getrefcount(o) for o in watched]
+        for i in range(WARM_UP, ITERATIONS):
+            step(i)
+        gc.collect()
+        after, refs_after = read(), [sys.getrefcount(o) for o in watched]
+    finally:
+        tracemalloc.stop()
+    return what, limit, before, after, refs_before, refs_after
+
+
+@pytest.mark.parametrize(
+    "make_loop",
+    [loop for loops in LOOPS.values() for loop in loops],
+    ids=[f"{module}-{loop.__name__.strip('_')}" for module, loops in LOOPS.items() for loop in loops],
+)
+def test_memory_stays_flat(make_loop):
+    step, watched = make_loop()
+    what, limit, before, after, refs_before, refs_after = _in_fresh_thread(lambda: _measure(step, watched))
+    print(f"{make_loop.__name__}: {what} {before} -> {after} over {ITERATIONS - WARM_UP} iterations")
+    assert refs_after == refs_before
+    assert after - before <= limit, f"{what} grew by {after - before}"
