@@ -22,6 +22,7 @@ struct FunctionObject {
   PyObject* name;
   PyObject* qualname;
   PyObject* module;
+  PyObject* globals;  // the defining module's dict, as a Python function's __globals__
   PyObject* doc;
 };
 
@@ -208,6 +209,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(f->name);
   Py_VISIT(f->qualname);
   Py_VISIT(f->module);
+  Py_VISIT(f->globals);
   Py_VISIT(f->doc);
   return PyObject_VisitManagedDict(self, visit, arg);
 }
@@ -215,6 +217,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
 int function_clear(PyObject* self) {
   FunctionObject* f = as_function(self);
   Py_CLEAR(f->module);
+  Py_CLEAR(f->globals);
   Py_CLEAR(f->doc);
   PyObject_ClearManagedDict(self);
   return 0;
@@ -247,6 +250,7 @@ PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_funct
 PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
 PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(self)->qualname); }
 PyObject* get_module(PyObject* self, void*) { return Py_NewRef(as_function(self)->module); }
+PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
 PyObject* get_doc(PyObject* self, void*) { return Py_NewRef(as_function(self)->doc); }
 
 int set_str(PyObject** slot, PyObject* value, const char* what) {
@@ -317,6 +321,7 @@ PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
     {"__module__", get_module, set_module, nullptr, nullptr},
+    {"__globals__", get_globals, nullptr, nullptr, nullptr},
     {"__doc__", get_doc, set_doc, nullptr, nullptr},
     {"__signature__", get_signature, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -380,7 +385,7 @@ bool init_function_type() noexcept {
   return function_type != nullptr;
 }
 
-Ref make_function(const FunctionSpec& spec, PyObject* module_name) noexcept {
+Ref make_function(const FunctionSpec& spec, PyObject* module_name, PyObject* globals) noexcept {
   // tp_alloc zeroes the object (the managed dict too) and tracks it.
   FunctionObject* f = reinterpret_cast<FunctionObject*>(function_type->tp_alloc(function_type, 0));
   if (f == nullptr) return {};
@@ -398,6 +403,7 @@ Ref make_function(const FunctionSpec& spec, PyObject* module_name) noexcept {
   f->name = PyUnicode_FromString(spec.name);
   f->qualname = PyUnicode_FromString(spec.qualname);
   f->module = Py_NewRef(module_name);
+  f->globals = Py_NewRef(globals);
   f->doc = spec.doc != nullptr ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
   if (f->name == nullptr || f->qualname == nullptr || f->doc == nullptr) return {};
   if (!set_annotations(self.get(), spec)) return {};

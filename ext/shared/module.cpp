@@ -110,7 +110,7 @@ bool Module::set(const char* name, Ref value) noexcept {
   return value && PyDict_SetItemString(dict_, name, value.get()) == 0;
 }
 
-Ref Module::function(const FunctionSpec& spec) const noexcept { return make_function(spec, name_); }
+Ref Module::function(const FunctionSpec& spec) const noexcept { return make_function(spec, name_, dict_); }
 
 Ref Module::global(const Str& name) const noexcept {
   PyObject* found = nullptr;

@@ -27,8 +27,9 @@ struct FunctionSpec {
   PyObject* (*impl)(PyObject* const* args) = nullptr;
 };
 
-// A new function object for spec, with __module__ set to module_name.
-Ref make_function(const FunctionSpec& spec, PyObject* module_name) noexcept;
+// A new function object for spec, with __module__ set to module_name and
+// __globals__ to globals (so typing.get_type_hints can resolve annotations).
+Ref make_function(const FunctionSpec& spec, PyObject* module_name, PyObject* globals) noexcept;
 
 // Creates the function type; once per extension, before make_function.
 bool init_function_type() noexcept;
