@@ -436,6 +436,18 @@ def test_interface_specific_reading(suffix, reader):
 
 
 @needs("widths", "layouts")
+@given(dispatch=dispatch, suffix=suffixes())
+def test_interface_specific_dispatch(dispatch, suffix):
+    found, text, sizes = suffix
+
+    def call(m):
+        with dispatched(m.layouts, m.layouts.ComponentsSequencing, dispatch):
+            return m.layouts.InterfaceSpecific.create(text, found, m.widths.Size(sizes))
+
+    same(call, logged=("layouts",))
+
+
+@needs("widths", "layouts")
 @given(
     names=st.lists(channel_names | st.sampled_from([None, 3, Sub("Y")]), max_size=4),
     other=st.lists(channel_names, max_size=4),
