@@ -1,3 +1,4 @@
+import os
 import sys
 from pathlib import Path
 
@@ -20,15 +21,20 @@ except ImportError:
 # from a fixed seed, no example database. CORVELLA_HYPOTHESIS_PROFILE=long runs
 # twenty times as many examples from a fresh seed each run.
 try:
-    import os
-
-    from hypothesis import settings
+    from hypothesis import HealthCheck, settings
 except ImportError:
     pass
 else:
     DEFAULT_EXAMPLES = 100
+    # No deadline and no "too slow" check: a busy CI machine is no fault.
     settings.register_profile(
-        "default", max_examples=DEFAULT_EXAMPLES, derandomize=True, database=None, deadline=None, print_blob=True
+        "default",
+        max_examples=DEFAULT_EXAMPLES,
+        derandomize=True,
+        database=None,
+        deadline=None,
+        suppress_health_check=[HealthCheck.too_slow],
+        print_blob=True,
     )
     settings.register_profile("long", settings.get_profile("default"), max_examples=20 * DEFAULT_EXAMPLES, derandomize=False)
     settings.load_profile(os.environ.get("CORVELLA_HYPOTHESIS_PROFILE", "default"))

@@ -618,6 +618,7 @@ LAYOUTS = [
     Case("longest-name-first", _sequence("YUVY", Components(["Y", "YUV"]), 2), [(("YUV", "Y"), "")]),
     Case("same-names-count-once", _sequence("XX", Components(["X", "X"]), 2), []),
     Case("empty-name-skipped", _sequence("YY", Components([Channel(""), "Y"]), 1), [(("Y", "Y"), "")]),
+    Case("name-not-str", _sequence("YY", Components([Channel(3), "Y"]), 1), Raises(TypeError, "Expected str, got int")),
     Case("lmn-proportions", _sequence("YUYV", _lmn((2, 1, 1))), [(("Y", "U", "Y", "V"), "")]),
     Case("lmn-scaled-proportions", _sequence("YUYVYUYV", _lmn((2, 1, 1))), [(("Y", "U", "Y", "V") * 2, "")]),
     Case("lmn-wrong-proportions", _sequence("YYUYYV", _lmn((2, 1, 1))), []),

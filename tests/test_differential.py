@@ -66,11 +66,23 @@ class Failing:
     def __le__(self, other):
         raise RuntimeError("no order")
 
+    def __ne__(self, other):
+        raise RuntimeError("no comparison")
+
     def __format__(self, spec):
         raise RuntimeError("no format")
 
     def __repr__(self):
         return "Failing()"
+
+
+class Scaling(Index):
+    """An LMN field whose products cannot be compared."""
+
+    def __mul__(self, other):
+        return Failing()
+
+    __rmul__ = __mul__
 
 
 class NotAnInt:
@@ -297,7 +309,12 @@ def test_compound_data_types_changed_later(elements, later):
 # ---------------------------------------------------------------- dispatch
 
 # What another implementation of a family may do when it is asked to read.
-BEHAVIOURS = ["list", "tuple", "generator", "failing generator", "parse reject", "value reject", "other error"]
+BEHAVIOURS = ["list", "tuple", "generator", "failing generator", "parse reject", "unprintable reject", "value reject", "other error"]
+
+
+class Unprintable(ParseReject):
+    def __str__(self):
+        raise RuntimeError("no text")
 
 
 def stand_in(behaviour, message):
@@ -314,6 +331,8 @@ def stand_in(behaviour, message):
         def from_designation(text, *rest):
             if behaviour == "parse reject":
                 raise ParseReject(message)
+            if behaviour == "unprintable reject":
+                raise Unprintable(message)
             if behaviour == "value reject":
                 raise PixelFormatValueReject(message)
             if behaviour == "other error":
@@ -394,29 +413,40 @@ channel_names = st.text(alphabet="YUVRGa", max_size=4)
 
 
 @st.composite
-def components(draw):
-    names = draw(st.lists(channel_names, max_size=5))
+def suffixes(draw):
+    """Components, a text made mostly of their names, and a list of sizes.
+
+    The text is planned to come close to a sequencing: each channel's name
+    repeated a few times, shuffled, then some other text; an LMN location
+    often has fields in the proportions of those repeats.
+    """
+    # Now and then a channel whose name is no str.
+    names = draw(st.lists(channel_names | st.sampled_from([3, None, ("Y",), Sub("Y")]), max_size=5))
+    repeats = draw(st.lists(st.integers(0, 3), min_size=len(names), max_size=len(names)))
+    words = draw(st.permutations([str(name) for name, times in zip(names, repeats) for _ in range(times)]))
+    tail = draw(st.lists(st.sampled_from(["Planar", "Semiplanar", "_", "x", "8"]) | characters, max_size=3))
+    text = draw(st.sampled_from(["_", "_", "_", "", "__"])) + "".join(words) + "".join(tail)
+
     channels = [Channel(n) for n in names]
     kind = draw(st.sampled_from(["plain", "lmn", "lmn", "other location"]))
     if kind == "plain":
-        return Components(channels)
-    if kind == "other location":
-        return GenicamComponents(channels, draw(st.sampled_from([None, "top"])))
-    field = st.one_of(st.integers(0, 3), st.integers(-2, 4), st.sampled_from([1.5, "2", True]))
-    length = draw(st.one_of(st.just(len(names)), st.integers(0, 6)))
-    return GenicamComponents(channels, LMNLocation(tuple(draw(st.lists(field, min_size=length, max_size=length)))))
+        found = Components(channels)
+    elif kind == "other location":
+        found = GenicamComponents(channels, draw(st.sampled_from([None, "top"])))
+    else:
+        field = st.one_of(st.integers(0, 3), st.integers(-2, 4), st.sampled_from([1.5, "2", True]), st.builds(Scaling, st.just(1)))
+        fields = st.lists(field, min_size=len(names), max_size=len(names)) | st.lists(field, max_size=6)
+        proportional = st.integers(1, 2).map(lambda k: [k * times for times in repeats])
+        found = GenicamComponents(channels, LMNLocation(tuple(draw(proportional | fields))))
+
+    used = len({str(name) for name, times in zip(names, repeats) if name and times})
+    length = draw(st.sampled_from([used, used, len(names)]) | st.integers(0, 6))
+    # Only len(sizes) is asked for, of a Size or of anything else.
+    return found, text, draw(st.just([8] * length) | st.sampled_from([(8,), object()]))
 
 
-@st.composite
-def suffixes(draw):
-    """Components, a text made mostly of their names, and a list of sizes."""
-    found = draw(components())
-    names = [c.name for c in found]
-    words = st.sampled_from(names + ["Planar", "Semiplanar", "_", "x", "8"]) | characters
-    text = "".join(draw(st.lists(words, max_size=10)))
-    text = draw(st.sampled_from(["_", "_", "", "__"])) + text
-    length = draw(st.one_of(st.just(len(set(names))), st.just(len(names)), st.integers(0, 6)))
-    return found, text, [8] * length
+def sizes_of(m, sizes):
+    return m.widths.Size(sizes) if type(sizes) is list else sizes
 
 
 @needs("widths", "layouts")
@@ -424,11 +454,11 @@ def suffixes(draw):
 def test_interface_specific_reading(suffix, reader):
     found, text, sizes = suffix
     if reader == "InterfaceSpecific":
-        result, _ = same(lambda m: m.layouts.InterfaceSpecific.create(text, found, m.widths.Size(sizes)), logged=("layouts",))
+        result, _ = same(lambda m: m.layouts.InterfaceSpecific.create(text, found, sizes_of(m, sizes)), logged=("layouts",))
         text = text[1:]
     else:
         text = text[1:]
-        result, _ = same(lambda m: getattr(m.layouts, reader).from_designation(text, found, m.widths.Size(sizes)), logged=("layouts",))
+        result, _ = same(lambda m: getattr(m.layouts, reader).from_designation(text, found, sizes_of(m, sizes)), logged=("layouts",))
     # What a candidate consumed is its designation.
     if result[0] == "returned":
         for (_, _, designation), rest in result[1]:
@@ -442,7 +472,7 @@ def test_interface_specific_dispatch(dispatch, suffix):
 
     def call(m):
         with dispatched(m.layouts, m.layouts.ComponentsSequencing, dispatch):
-            return m.layouts.InterfaceSpecific.create(text, found, m.widths.Size(sizes))
+            return m.layouts.InterfaceSpecific.create(text, found, sizes_of(m, sizes))
 
     same(call, logged=("layouts",))
 

@@ -92,3 +92,10 @@ def int_value(value: object) -> int:
     if _supports_int(value):
         return int(value)
     raise TypeError("Expected %.200s, got %.200s" % ("int", type_name(value)))
+
+
+def str_value(value: object) -> str:
+    """Require a computed value to be a ``str`` (a subclass too), as the extensions do."""
+    if not isinstance(value, str):
+        raise TypeError("Expected %s, got %.200s" % ("str", type_name(value)))
+    return value

@@ -21,7 +21,7 @@ from corvella.pfnc.genicam.components import (
     channel_name,
 )
 
-from ._checks import exact_str, exact_tuple, int_value
+from ._checks import exact_str, exact_tuple, int_value, str_value
 from .widths import Size
 
 logger = getLogger(__name__)
@@ -190,7 +190,8 @@ class ComponentsSequencing(InterfaceSpecific):
         )
         full_designation = exact_str(full_designation, "full_designation")
 
-        component_names = [channel_name(components[i]) for i in range(len(components))]
+        # A name is matched character by character, so it must be a str.
+        component_names = [str_value(channel_name(components[i])) for i in range(len(components))]
         if not component_names:
             return []
 
