@@ -21,9 +21,7 @@ struct FunctionObject {
   PyObject* names[max_params];  // interned parameter names, for keywords
   PyObject* name;
   PyObject* qualname;
-  PyObject* module;
   PyObject* globals;  // the defining module's dict, as a Python function's __globals__
-  PyObject* doc;
 };
 
 FunctionObject* as_function(PyObject* self) noexcept { return reinterpret_cast<FunctionObject*>(self); }
@@ -208,17 +206,13 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(Py_TYPE(self));
   Py_VISIT(f->name);
   Py_VISIT(f->qualname);
-  Py_VISIT(f->module);
   Py_VISIT(f->globals);
-  Py_VISIT(f->doc);
   return PyObject_VisitManagedDict(self, visit, arg);
 }
 
 int function_clear(PyObject* self) {
   FunctionObject* f = as_function(self);
-  Py_CLEAR(f->module);
   Py_CLEAR(f->globals);
-  Py_CLEAR(f->doc);
   PyObject_ClearManagedDict(self);
   return 0;
 }
@@ -249,9 +243,7 @@ PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_funct
 
 PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
 PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(self)->qualname); }
-PyObject* get_module(PyObject* self, void*) { return Py_NewRef(as_function(self)->module); }
 PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
-PyObject* get_doc(PyObject* self, void*) { return Py_NewRef(as_function(self)->doc); }
 
 int set_str(PyObject** slot, PyObject* value, const char* what) {
   if (value == nullptr || !PyUnicode_Check(value)) {
@@ -265,12 +257,6 @@ int set_name(PyObject* self, PyObject* value, void*) { return set_str(&as_functi
 int set_qualname(PyObject* self, PyObject* value, void*) {
   return set_str(&as_function(self)->qualname, value, "__qualname__");
 }
-int set_any(PyObject** slot, PyObject* value) {
-  Py_XSETREF(*slot, Py_NewRef(value != nullptr ? value : Py_None));
-  return 0;
-}
-int set_module(PyObject* self, PyObject* value, void*) { return set_any(&as_function(self)->module, value); }
-int set_doc(PyObject* self, PyObject* value, void*) { return set_any(&as_function(self)->doc, value); }
 
 // inspect.signature() reads this: the parameters with their defaults and the
 // string annotations of __annotations__ (which the user may have replaced).
@@ -320,9 +306,7 @@ PyObject* get_signature(PyObject* self, void*) {
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
-    {"__module__", get_module, set_module, nullptr, nullptr},
     {"__globals__", get_globals, nullptr, nullptr, nullptr},
-    {"__doc__", get_doc, set_doc, nullptr, nullptr},
     {"__signature__", get_signature, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -346,6 +330,7 @@ PyType_Slot function_slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
     {Py_tp_getset, function_getset},
     {Py_tp_members, function_members},
+    {Py_tp_doc, const_cast<char*>("A function or method of corvella.pfnc, written in C++.")},
     {Py_tp_methods, function_methods},
     {0, nullptr},
 };
@@ -402,11 +387,15 @@ Ref make_function(const FunctionSpec& spec, PyObject* module_name, PyObject* glo
   }
   f->name = PyUnicode_FromString(spec.name);
   f->qualname = PyUnicode_FromString(spec.qualname);
-  f->module = Py_NewRef(module_name);
   f->globals = Py_NewRef(globals);
-  f->doc = spec.doc != nullptr ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
-  if (f->name == nullptr || f->qualname == nullptr || f->doc == nullptr) return {};
-  if (!set_annotations(self.get(), spec)) return {};
+  if (f->name == nullptr || f->qualname == nullptr) return {};
+  // __module__ and __doc__ live in the instance dict: the type keeps its own
+  // in its dict, where type(f).__module__ and type(f).__doc__ look.
+  Ref doc = steal(spec.doc != nullptr ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None));
+  if (!doc || PyObject_SetAttrString(self.get(), "__module__", module_name) < 0 ||
+      PyObject_SetAttrString(self.get(), "__doc__", doc.get()) < 0 || !set_annotations(self.get(), spec)) {
+    return {};
+  }
   return self;
 }
 
