@@ -13,7 +13,10 @@ def test_readme_examples():
     assert blocks, "the README shows no Python example"
     parser = doctest.DocTestParser()
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+    namespace = {}  # the blocks read as one session, like the README itself
     for number, block in enumerate(blocks):
-        runner.run(parser.get_doctest(block, {}, f"README block {number}", str(README), 0))
+        test = parser.get_doctest(block, namespace, f"README block {number}", str(README), 0)
+        runner.run(test, clear_globs=False)
+        namespace.update(test.globs)
     result = runner.summarize(verbose=False)
     assert result.failed == 0
