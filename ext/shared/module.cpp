@@ -39,8 +39,9 @@ PyObject* Module::init() noexcept { return PyModuleDef_Init(&def_); }
 
 PyObject* Module::create(PyObject* spec, PyModuleDef*) noexcept {
   Module& self = *instance_;
-  PyInterpreterState* current = PyInterpreterState_Get();
-  PyInterpreterState* expected = nullptr;
+  int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (current < 0) return nullptr;
+  int64_t expected = -1;
   if (!self.owner_.compare_exchange_strong(expected, current) && expected != current) {
     PyErr_SetString(PyExc_ImportError,
                     "Interpreter change detected - this module can only be loaded into one interpreter per process.");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <initializer_list>
 
 #include "pfnc/function.hpp"
@@ -58,7 +59,9 @@ class Module {
   PyModuleDef_Slot slots_[5];
   const char* short_name_;
   Body body_;
-  std::atomic<PyInterpreterState*> owner_{nullptr};
+  // By id, not address: a destroyed interpreter's state may be reused at the
+  // same address by the next one, which must not find module_ as its own.
+  std::atomic<int64_t> owner_{-1};
   PyObject* module_ = nullptr;  // strong; the one module object of the process
   PyObject* dict_ = nullptr;    // borrowed from module_
   PyObject* name_ = nullptr;    // strong; the module's full name
