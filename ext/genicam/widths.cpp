@@ -320,10 +320,10 @@ const pfnc::FunctionSpec size_from_designation_spec{
 };
 
 bool widths_body(pfnc::Module& m) noexcept {
-  zero = PyLong_FromLong(0);
-  builtin_max = PyDict_GetItemString(PyEval_GetBuiltins(), "max");
+  // Kept across a failed initialisation, which the next import runs again.
+  if (zero == nullptr) zero = PyLong_FromLong(0);
+  if (builtin_max == nullptr) builtin_max = Py_XNewRef(PyDict_GetItemString(PyEval_GetBuiltins(), "max"));
   if (zero == nullptr || builtin_max == nullptr) return false;
-  Py_INCREF(builtin_max);
   if (!m.import_from("dataclasses", {"dataclass"}) ||
       !m.import_from("corvella.pfnc.exceptions", {"PixelFormatValueReject"})) {
     return false;
