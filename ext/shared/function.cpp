@@ -243,7 +243,11 @@ PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_funct
 
 PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
 PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(self)->qualname); }
-PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
+// tp_clear empties it; it reads as None then rather than as a null pointer.
+PyObject* get_globals(PyObject* self, void*) {
+  PyObject* globals = as_function(self)->globals;
+  return Py_NewRef(globals != nullptr ? globals : Py_None);
+}
 
 int set_str(PyObject** slot, PyObject* value, const char* what) {
   if (value == nullptr || !PyUnicode_Check(value)) {
