@@ -13,7 +13,7 @@ from typing import NamedTuple
 
 from corvella.pfnc.genicam.components import Components, GenicamComponents, LMNLocation
 from corvella.pfnc.genicam.layouts import InterfaceSpecific
-from corvella.pfnc.genicam.scalars import DataTypes
+from corvella.pfnc.genicam.scalars import DataTypes, datatype_name
 from corvella.pfnc.genicam.widths import Size
 
 # The components part of a name is read by the caller, not by the pieces.
@@ -87,7 +87,8 @@ def main(names):
             suffix = r.suffix.designation() if r.suffix is not None else None
             print(
                 f"  components {r.components}, bits per channel {list(r.size)},"
-                f" data types {[str(r.data_types[i]) for i in range(len(r.data_types))]}{', packed' if r.packed else ''},"
+                f" data types {[datatype_name(r.data_types[i], True) for i in range(len(r.data_types))]}"
+                f"{', packed' if r.packed else ''},"
                 f" suffix {suffix!r} -> {r.compose()}"
             )
     return 1 if unreadable else 0
