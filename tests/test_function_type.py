@@ -100,3 +100,13 @@ def test_pickling_in_every_protocol(protocol):
     for function in (Size.designation, Size.from_designation, Size.__eq__):
         assert pickle.loads(pickle.dumps(function, protocol)) is function
     assert pickle.loads(pickle.dumps(Size([10, 8]).designation, protocol))() == "1008"
+
+
+def test_attributes_show_in_the_function_dict():
+    function = Size.__dict__["designation"]
+    assert vars(function)["__doc__"] == function.__doc__
+    function.marker = 1
+    try:
+        assert vars(function)["marker"] == 1
+    finally:
+        del function.marker
