@@ -1,7 +1,4 @@
 // The number-of-bits piece of a pixel-format name: Size.
-#include <new>
-#include <string>
-
 #include "pfnc/pfnc.hpp"
 
 namespace {
@@ -90,8 +87,33 @@ PyObject* size_eq(PyObject* const* args) noexcept {
 
 // ---------------------------------------------------------------- composing
 
-// Lists of machine-sized ints, the usual case, are written without temporaries.
-// Returns empty without an exception set when the list does not qualify.
+// Lists of machine-sized ints, the usual case, are written straight into the
+// new str. Returns empty without an exception set when the list does not qualify.
+int decimal_digits(unsigned long long v) noexcept {
+  int digits = 1;
+  for (; v >= 10; v /= 10) ++digits;
+  return digits;
+}
+
+// len(str(v))
+int text_width(long long v) noexcept {
+  return v < 0 ? 1 + decimal_digits(-static_cast<unsigned long long>(v)) : decimal_digits(static_cast<unsigned long long>(v));
+}
+
+// str(v).zfill(width) at out; returns the end. zfill keeps the sign in front of the zeros.
+char* write_padded(char* out, long long v, int width) noexcept {
+  unsigned long long magnitude = v < 0 ? -static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+  int digits = decimal_digits(magnitude);
+  if (v < 0) *out++ = '-';
+  for (int k = digits + (v < 0); k < width; ++k) *out++ = '0';
+  char* end = out + digits;
+  do {
+    *--end = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  return out + digits;
+}
+
 Ref designation_of_small_ints(PyObject* sizes) noexcept {
   Py_ssize_t n = PyList_GET_SIZE(sizes);
   long long first = 0, largest = 0;
@@ -106,24 +128,21 @@ Ref designation_of_small_ints(PyObject* sizes) noexcept {
     all_equal = all_equal && v == first;
     if (v > largest) largest = v;
   }
-  if (all_equal) return steal(PyUnicode_FromFormat("%lld", first));
-  int width = static_cast<int>(std::to_string(largest).size());
-  std::string out;
-  try {
-    out.reserve(static_cast<size_t>(n) * static_cast<size_t>(width));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-      long long v = PyLong_AsLongLong(PyList_GET_ITEM(sizes, i));
-      std::string digits = std::to_string(v < 0 ? -static_cast<unsigned long long>(v) : v);
-      if (v < 0) out += '-';  // str.zfill keeps the sign in front of the zeros
-      int text_width = static_cast<int>(digits.size()) + (v < 0);
-      if (text_width < width) out.append(static_cast<size_t>(width - text_width), '0');
-      out += digits;
-    }
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-    return {};
+  // A single digit is one of the interpreter's cached one-character strings.
+  if (all_equal && first >= 0 && first <= 9) return steal(PyUnicode_FromOrdinal('0' + static_cast<int>(first)));
+  int width = all_equal ? 0 : text_width(largest);
+  if (all_equal) n = 1;
+  // Nothing here runs Python code, so the list reads the same the second time.
+  Py_ssize_t length = 0;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    int w = text_width(PyLong_AsLongLong(PyList_GET_ITEM(sizes, i)));
+    length += w > width ? w : width;
   }
-  return steal(PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+  Ref text = steal(PyUnicode_New(length, 127));
+  if (!text) return {};
+  char* out = static_cast<char*>(PyUnicode_DATA(text.get()));
+  for (Py_ssize_t i = 0; i < n; ++i) out = write_padded(out, PyLong_AsLongLong(PyList_GET_ITEM(sizes, i)), width);
+  return text;
 }
 
 Ref designation_of_any(PyObject* sizes) noexcept {
