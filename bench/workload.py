@@ -1,0 +1,303 @@
+"""What is timed: the three implementations and the rows of calls, each with its floor."""
+
+from __future__ import annotations
+
+import importlib
+import sys
+from dataclasses import dataclass, field
+from enum import Enum
+from pathlib import Path
+from types import ModuleType
+from typing import Callable
+
+from corvella.pfnc._internal.utils import all_implementations
+from corvella.pfnc.exceptions import NotRegisteredError
+from corvella.pfnc.genicam.components import Components, GenicamComponents, LMNLocation
+
+ROOT = Path(__file__).resolve().parent.parent
+MODULES = ("registry", "widths", "scalars", "layouts")
+EXTENSION_PACKAGES = {
+    "registry": "corvella.pfnc._internal",
+    "widths": "corvella.pfnc.genicam",
+    "scalars": "corvella.pfnc.genicam",
+    "layouts": "corvella.pfnc.genicam",
+}
+
+
+@dataclass
+class Implementation:
+    key: str
+    title: str
+    modules: dict[str, ModuleType] = field(default_factory=dict)
+    missing: dict[str, str] = field(default_factory=dict)  # module name -> why
+
+    def has(self, needs: tuple[str, ...]) -> bool:
+        return all(name in self.modules for name in needs)
+
+    def __getattr__(self, name: str) -> ModuleType:
+        try:
+            return self.__dict__["modules"][name]
+        except KeyError:
+            raise AttributeError(name) from None
+
+
+def import_implementation(key: str, title: str, names: dict[str, str]) -> Implementation:
+    impl = Implementation(key, title)
+    for short, full in names.items():
+        try:
+            impl.modules[short] = importlib.import_module(full)
+        except ImportError as e:
+            impl.missing[short] = str(e)
+    return impl
+
+
+def extensions() -> Implementation:
+    impl = import_implementation("cpp", "C++", {m: f"{EXTENSION_PACKAGES[m]}.{m}" for m in MODULES})
+    for name, module in list(impl.modules.items()):
+        # Only the compiled modules count; a stray source file must not stand in.
+        if not (module.__file__ or "").endswith(".so"):
+            del impl.modules[name]
+            impl.missing[name] = f"{module.__file__} is not an extension module"
+    return impl
+
+
+def reference_model() -> Implementation:
+    if str(ROOT / "reference") not in sys.path:
+        sys.path.insert(0, str(ROOT / "reference"))
+    return import_implementation("model", "model", {m: f"pfnc_model.{m}" for m in MODULES})
+
+
+def cython_model(package: ModuleType | None, why: str = "") -> Implementation:
+    if package is None:
+        impl = Implementation("cython", "Cython")
+        impl.missing = {"(all modules)": why}
+        return impl
+    return import_implementation("cython", "Cython", {m: f"{package.__name__}.{m}" for m in MODULES})
+
+
+# ---------------------------------------------------------------- the road of a name
+
+RGB = Components(["R", "G", "B"])
+YUV422 = GenicamComponents(["Y", "U", "V"], LMNLocation((2, 1, 1)))
+# The caller reads the components itself; the pieces only see what follows.
+PREFIXES = (
+    ("Mono", Components(["Mono"])),
+    ("RGBa", Components(["R", "G", "B", "a"])),
+    ("RGB", RGB),
+    ("BGR", Components(["B", "G", "R"])),
+    ("YUV422", YUV422),
+    ("YCbCr422", GenicamComponents(["Y", "Cb", "Cr"], LMNLocation((2, 1, 1)))),
+    ("Coord3D_ABC", Components(["A", "B", "C"])),
+)
+NAMES = (
+    "Mono8", "Mono8s", "Mono12p", "Mono16", "RGB8", "RGBa8", "RGB565p", "BGR10p", "RGB10_Planar",
+    "YUV422_8_UYVY", "YCbCr422_8_CbYCrY", "Coord3D_ABC32f",
+)
+PACKED = "p"
+
+
+def road(names, Size, DataTypes, InterfaceSpecific):
+    """Read every name piece by piece and compose each full reading again; returns the composed names."""
+    composed = []
+    for name in names:
+        for prefix, components in PREFIXES:
+            if not name.startswith(prefix):
+                continue
+            rest = name[len(prefix):]
+            channels = len(components)
+            size_reading = Size.from_designation(rest, channels)
+            if size_reading is None:
+                continue
+            size, after_size = size_reading
+            head = prefix + ("_" if rest.startswith("_") else "") + size.designation()
+            for data_types, after_types in DataTypes.create(after_size, channels):
+                packed = after_types.startswith(PACKED)
+                tail = after_types[len(PACKED):] if packed else after_types
+                body = head + data_types.designation() + (PACKED if packed else "")
+                if not tail:
+                    composed.append(body)
+                    continue
+                for suffix, remaining in InterfaceSpecific.create(tail, components, size):
+                    if not remaining:
+                        composed.append(body + "_" + suffix.designation())
+    return composed
+
+
+# ---------------------------------------------------------------- rows
+
+# Builds a statement's namespace from one implementation (the floor's from the C++ one).
+Namespace = Callable[[Implementation], dict]
+
+
+@dataclass(frozen=True)
+class Floor:
+    label: str
+    needs: tuple[str, ...]
+    statement: str
+    namespace: Namespace
+
+
+@dataclass(frozen=True)
+class Row:
+    key: str
+    label: str
+    needs: tuple[str, ...]
+    statement: str
+    namespace: Namespace
+    floor: Floor | None = None
+    chars: int = 0  # length of the text read, for the cost per character
+
+
+def size_floor(values: list[int], label: str) -> Floor:
+    # The dataclass-generated __init__ (with the __post_init__ it calls) runs
+    # in Python whatever reads the text.
+    return Floor(f"Size({label})", ("widths",), "Size(values)",
+                 lambda cpp: {"Size": cpp.widths.Size, "values": list(values)})
+
+
+def create_floor(family: str, module: str) -> Floor:
+    return Floor(f"all_implementations({family})", (module,), "all_implementations(family)",
+                 lambda cpp: {"all_implementations": all_implementations, "family": getattr(cpp.modules[module], family)})
+
+
+def from_designation_row(text: str, channels: int, values: list[int], text_label: str | None = None,
+                         floor_label: str | None = None) -> Row:
+    shown = text_label or f'"{text}"'
+    return Row(
+        key=f"size_from_designation_{text_label and len(text) or text}_{channels}",
+        label=f"Size.from_designation({shown}, {channels})",
+        needs=("widths",),
+        statement="Size.from_designation(text, channels)",
+        namespace=lambda impl: {"Size": impl.widths.Size, "text": text, "channels": channels},
+        floor=size_floor(values, floor_label or repr(values)),
+        chars=len(text),
+    )
+
+
+def designation_row(values: list[int]) -> Row:
+    return Row(
+        key="size_designation_" + "_".join(map(str, values)),
+        label=f"Size({values}).designation()",
+        needs=("widths",),
+        statement="size.designation()",
+        namespace=lambda impl: {"size": impl.widths.Size(list(values))},
+    )
+
+
+def data_types_create_row(text: str, channels: int) -> Row:
+    return Row(
+        key=f"data_types_create_{text}_{channels}",
+        label=f'DataTypes.create("{text}", {channels})',
+        needs=("scalars",),
+        statement="DataTypes.create(text, channels)",
+        namespace=lambda impl: {"DataTypes": impl.scalars.DataTypes, "text": text, "channels": channels},
+        floor=create_floor("DataTypes", "scalars"),
+    )
+
+
+def compound_designation_row(letters: str, members: tuple[str, ...]) -> Row:
+    def namespace(impl):
+        kinds = impl.scalars.DefaultDataType
+        return {"compound": impl.scalars.CompoundDataTypes([kinds[m] for m in members])}
+
+    return Row(
+        key=f"compound_designation_{letters}",
+        label=f"CompoundDataTypes([{', '.join(letters)}]).designation()",
+        needs=("scalars",),
+        statement="compound.designation()",
+        namespace=namespace,
+    )
+
+
+def registry_row(key: str, call: str, argument: str, raises: bool = False) -> Row:
+    statement = f"registry.{call}(name)"
+    if raises:
+        statement = f"try:\n    {statement}\nexcept NotRegisteredError:\n    pass"
+    return Row(
+        key=key,
+        label=f'DATA_TYPE_REGISTRY.{call}("{argument}")' + (" raising" if raises else ""),
+        needs=("registry", "scalars"),
+        statement=statement,
+        namespace=lambda impl: {"registry": impl.scalars.DATA_TYPE_REGISTRY, "name": argument,
+                                "NotRegisteredError": NotRegisteredError},
+    )
+
+
+def interface_create_row(text: str, components, components_label: str) -> Row:
+    return Row(
+        key=f"interface_specific_create_{text.strip('_')}",
+        label=f'InterfaceSpecific.create("{text}", {components_label}, Size([8, 8, 8]))',
+        needs=("widths", "layouts"),
+        statement="InterfaceSpecific.create(text, components, size)",
+        namespace=lambda impl: {"InterfaceSpecific": impl.layouts.InterfaceSpecific, "text": text,
+                                "components": components, "size": impl.widths.Size([8, 8, 8])},
+        floor=create_floor("InterfaceSpecific", "layouts"),
+    )
+
+
+def road_row() -> Row:
+    return Row(
+        key="road_of_12_names",
+        label=f"road of {len(NAMES)} names, read and composed",
+        needs=("widths", "scalars", "layouts"),
+        statement="road(names, Size, DataTypes, InterfaceSpecific)",
+        namespace=lambda impl: {"road": road, "names": NAMES, "Size": impl.widths.Size,
+                                "DataTypes": impl.scalars.DataTypes,
+                                "InterfaceSpecific": impl.layouts.InterfaceSpecific},
+    )
+
+
+def long_digits_row(chars: int, label: str) -> Row:
+    # Four digits per channel: every implementation scans the whole text and
+    # builds one int per channel.
+    channels = chars // 4
+    return from_designation_row("1234" * channels, channels, [1234] * channels, text_label=f"{label} of digits",
+                                floor_label=f"[1234] * {channels}")
+
+
+def long_rest_row(chars: int, label: str) -> Row:
+    # A short size and a long rest: the rest is copied, whoever reads it.
+    return from_designation_row("8" + "x" * (chars - 1), 1, [8], text_label=f'"8" + {label} of letters')
+
+
+def rows(long_chars: tuple[int, ...] = (1 << 10, 1 << 20)) -> list[Row]:
+    """Every row, in table order; long_chars sets the long texts' lengths (the smoke test shrinks them)."""
+    def size_label(chars):
+        return f"{chars >> 20} MiB" if chars >= 1 << 20 else f"{chars >> 10} KiB" if chars >= 1 << 10 else f"{chars} B"
+
+    return [
+        from_designation_row("8", 1, [8]),
+        from_designation_row("565", 3, [5, 6, 5]),
+        from_designation_row("_10p", 3, [10, 10, 10]),
+        from_designation_row("121010", 3, [12, 10, 10]),
+        designation_row([8]),
+        designation_row([12, 10, 10]),
+        data_types_create_row("sf_x", 2),
+        data_types_create_row("s", 3),
+        compound_designation_row("sss", ("SIGNED", "SIGNED", "SIGNED")),
+        compound_designation_row("usf", ("UNSIGNED", "SIGNED", "FLOAT")),
+        registry_row("registry_resolve", "resolve", "s"),
+        registry_row("registry_resolve_missing", "resolve", "p", raises=True),
+        registry_row("registry_get", "get", "f"),
+        registry_row("registry_get_missing", "get", "x"),
+        interface_create_row("_Planar", RGB, "RGB"),
+        interface_create_row("_UYVY", YUV422, "YUV422"),
+        road_row(),
+        *(long_digits_row(chars, size_label(chars)) for chars in long_chars),
+        long_rest_row(long_chars[-1], size_label(long_chars[-1])),
+    ]
+
+
+# ---------------------------------------------------------------- agreement
+
+def canonical(value):
+    """A value that equal results of different implementations share."""
+    if value is None or isinstance(value, (str, int, bool)):
+        return value
+    if isinstance(value, (list, tuple)):
+        return [canonical(v) for v in value]
+    if isinstance(value, Enum):
+        return ("enum", value.name)
+    if hasattr(value, "designation"):
+        return (type(value).__name__, value.designation(), len(value) if hasattr(value, "__len__") else None)
+    return ("object", type(value).__name__)
