@@ -66,6 +66,15 @@ int Module::exec(PyObject* module) noexcept {
   if (!Str::intern_all() || !init_function_type()) return -1;
   Py_XSETREF(self.module_, Py_NewRef(module));
   self.dict_ = PyModule_GetDict(module);
+  ++epoch_;
+  // Without a watcher (all taken by others) every lookup goes to the dicts.
+  if (watcher_ < 0 && (watcher_ = PyDict_AddWatcher(on_dict_change)) < 0) PyErr_Clear();
+  if (watcher_ >= 0 && PyDict_Watch(watcher_, self.dict_) < 0) {
+    PyErr_Clear();
+    PyDict_ClearWatcher(watcher_);
+    PyErr_Clear();
+    watcher_ = -1;
+  }
   Py_XSETREF(self.name_, PyModule_GetNameObject(module));
   if (self.name_ == nullptr || !self.body_(self)) {
     // A later import starts again on a fresh module object.
@@ -113,10 +122,36 @@ bool Module::set(const char* name, Ref value) noexcept {
 
 Ref Module::function(const FunctionSpec& spec) const noexcept { return make_function(spec, name_, dict_); }
 
+int Module::on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
+  ++epoch_;
+  return 0;
+}
+
+void Module::remember(const Str& name, PyObject* found, PyObject* builtins) const noexcept {
+  if (watcher_ < 0) return;
+  if (builtins != nullptr && PyDict_Watch(watcher_, builtins) < 0) {
+    PyErr_Clear();
+    return;
+  }
+  name.found_ = found;
+  name.found_in_builtins_ = builtins;
+  name.found_epoch_ = epoch_;
+}
+
 Ref Module::global(const Str& name) const noexcept {
+  // The watched dicts still hold what was found, so the borrowed pointer is alive.
+  if (name.found_epoch_ == epoch_ && watcher_ >= 0 &&
+      (name.found_in_builtins_ == nullptr || name.found_in_builtins_ == PyEval_GetBuiltins())) {
+    return borrow(name.found_);
+  }
   PyObject* found = nullptr;
-  if (PyDict_GetItemRef(dict_, name.get(), &found) != 0) return steal(found);
-  if (PyDict_GetItemRef(PyEval_GetBuiltins(), name.get(), &found) != 0) return steal(found);
+  int status = PyDict_GetItemRef(dict_, name.get(), &found);
+  if (status > 0) remember(name, found, nullptr);
+  if (status != 0) return steal(found);
+  PyObject* builtins = PyEval_GetBuiltins();
+  status = PyDict_GetItemRef(builtins, name.get(), &found);
+  if (status > 0) remember(name, found, builtins);
+  if (status != 0) return steal(found);
   PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
   return {};
 }

@@ -54,6 +54,8 @@ class Module {
  private:
   static PyObject* create(PyObject* spec, PyModuleDef* def) noexcept;
   static int exec(PyObject* module) noexcept;
+  static int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept;
+  void remember(const Str& name, PyObject* found, PyObject* builtins) const noexcept;
 
   PyModuleDef def_;
   PyModuleDef_Slot slots_[5];
@@ -67,6 +69,10 @@ class Module {
   PyObject* name_ = nullptr;    // strong; the module's full name
   bool ready_ = false;
   static inline Module* instance_ = nullptr;
+  // global() serves a name from its last lookup while no dict it may come
+  // from has changed: a dict watcher on them moves the epoch on any change.
+  static inline int watcher_ = -1;
+  static inline unsigned long long epoch_ = 1;
 };
 
 // Inside an except block: what is raised meanwhile gets `caught` as context.

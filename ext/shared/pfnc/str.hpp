@@ -5,6 +5,8 @@
 
 namespace pfnc {
 
+class Module;
+
 // Declared at namespace scope; every Str of a module is interned before the
 // module body runs and lives for the rest of the process.
 class Str {
@@ -23,6 +25,12 @@ class Str {
   const char* text_;
   PyObject* obj_ = nullptr;
   Str* next_;
+  // Where Module::global last found this name (borrowed), the builtins dict
+  // it came from (nullptr: the module dict) and when (Module's epoch).
+  friend class Module;
+  mutable PyObject* found_ = nullptr;
+  mutable PyObject* found_in_builtins_ = nullptr;
+  mutable unsigned long long found_epoch_ = 0;
   static inline Str* head_ = nullptr;
 };
 
