@@ -31,17 +31,27 @@ Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_si
 // ---------------------------------------------------------------- validation
 
 // 1 if some element compares <= 0, 0 if none does, -1 on error.
+int is_non_positive(PyObject* a) noexcept {
+  int sign;
+  if (PyLong_CheckExact(a) && PyLong_GetSign(a, &sign) == 0) return sign <= 0;
+  return PyObject_RichCompareBool(a, zero, Py_LE);
+}
+
 int has_non_positive(PyObject* sizes) noexcept {
+  if (PyList_CheckExact(sizes)) {
+    // As the list's iterator walks it: a comparison may change the list, so
+    // the length is read again at every step.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sizes); ++i) {
+      int found = is_non_positive(borrow(PyList_GET_ITEM(sizes, i)).get());
+      if (found != 0) return found;
+    }
+    return 0;
+  }
   Ref it = steal(PyObject_GetIter(sizes));
   if (!it) return -1;
   while (Ref a = steal(PyIter_Next(it.get()))) {
-    int sign;
-    if (PyLong_CheckExact(a.get()) && PyLong_GetSign(a.get(), &sign) == 0) {
-      if (sign <= 0) return 1;
-      continue;
-    }
-    int le = PyObject_RichCompareBool(a.get(), zero, Py_LE);
-    if (le != 0) return le;
+    int found = is_non_positive(a.get());
+    if (found != 0) return found;
   }
   return PyErr_Occurred() ? -1 : 0;
 }
@@ -214,8 +224,11 @@ Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
 Ref new_size(PyObject* sizes_list) noexcept { return widths.call(s_Size, {sizes_list}); }
 
 Ref pair(Ref first, PyObject* rest) noexcept {
-  if (!first) return {};
-  return steal(PyTuple_Pack(2, first.get(), rest));
+  Ref both = first ? steal(PyTuple_New(2)) : Ref();
+  if (!both) return {};
+  PyTuple_SET_ITEM(both.get(), 0, first.release());
+  PyTuple_SET_ITEM(both.get(), 1, Py_NewRef(rest));
+  return both;
 }
 
 PyObject* size_from_designation(PyObject* const* args) noexcept {
