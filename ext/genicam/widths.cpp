@@ -258,11 +258,24 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   if (overflow || run % n != 0) {
     // Every channel gets the whole run: Size([int(run)] * n), unguarded.
     Ref value = int_of(text, start, end);
-    Ref one = value ? steal(PyList_New(1)) : Ref();
-    if (!one) return nullptr;
-    PyList_SET_ITEM(one.get(), 0, value.release());
-    Ref repeated = steal(PyNumber_Multiply(one.get(), channels.get()));
-    return repeated ? pair(new_size(repeated.get()), rest.get()).release() : nullptr;
+    if (!value) return nullptr;
+    Ref repeated;
+    if (!overflow && n <= 64) {
+      // A negative count repeats nothing, as list * int does.
+      repeated = steal(PyList_New(n > 0 ? static_cast<Py_ssize_t>(n) : 0));
+      if (!repeated) return nullptr;
+      for (Py_ssize_t k = 0; k < PyList_GET_SIZE(repeated.get()); ++k) {
+        PyList_SET_ITEM(repeated.get(), k, Py_NewRef(value.get()));
+      }
+    } else {
+      // The host's own errors for counts it cannot allocate.
+      Ref one = steal(PyList_New(1));
+      if (!one) return nullptr;
+      PyList_SET_ITEM(one.get(), 0, value.release());
+      repeated = steal(PyNumber_Multiply(one.get(), channels.get()));
+      if (!repeated) return nullptr;
+    }
+    return pair(new_size(repeated.get()), rest.get()).release();
   }
   long long per_channel = run / n;
   if (per_channel <= 0) Py_RETURN_NONE;
