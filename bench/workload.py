@@ -226,7 +226,7 @@ def registry_row(key: str, call: str, argument: str, raises: bool = False) -> Ro
 def interface_create_row(text: str, components, components_label: str) -> Row:
     return Row(
         key=f"interface_specific_create_{text.strip('_')}",
-        label=f'InterfaceSpecific.create("{text}", {components_label}, Size([8, 8, 8]))',
+        label=f'InterfaceSpecific.create("{text}", {components_label}, Size([8] * 3))',
         needs=("widths", "layouts"),
         statement="InterfaceSpecific.create(text, components, size)",
         namespace=lambda impl: {"InterfaceSpecific": impl.layouts.InterfaceSpecific, "text": text,
