@@ -4,6 +4,7 @@
 namespace {
 
 using pfnc::borrow;
+using pfnc::call_method;
 using pfnc::Ref;
 using pfnc::steal;
 using pfnc::Str;
@@ -28,12 +29,7 @@ Str s_update{"update"};
 // it copies an exact dict itself, as copy.copy would (dict.copy).
 PyObject* copy_function = nullptr;
 
-Ref registry_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_registry.get())); }
-
-Ref call_method(const Str& name, PyObject* self, PyObject* arg = nullptr) noexcept {
-  PyObject* args[] = {self, arg};
-  return steal(PyObject_VectorcallMethod(name.get(), args, arg != nullptr ? 2 : 1, nullptr));
-}
+Ref registry_of(PyObject* self) noexcept { return pfnc::attr(self, s_registry); }
 
 // ---------------------------------------------------------------- Registry
 
@@ -72,7 +68,7 @@ PyObject* registry_snapshot(PyObject* const* args) noexcept {
 Ref dict_of(PyObject* mapping) noexcept {
   if (PyDict_CheckExact(mapping)) return steal(PyDict_Copy(mapping));
   Ref contents = steal(PyDict_New());
-  return contents && call_method(s_update, contents.get(), mapping) ? std::move(contents) : Ref();
+  return contents && call_method(s_update, {contents.get(), mapping}) ? std::move(contents) : Ref();
 }
 
 // Reads the whole snapshot before touching the registry, so a snapshot that
@@ -86,7 +82,7 @@ PyObject* registry_restore(PyObject* const* args) noexcept {
   if (PyDict_CheckExact(names.get())) {
     PyDict_Clear(names.get());
     if (PyDict_Update(names.get(), contents.get()) < 0) return nullptr;
-  } else if (!call_method(s_clear, names.get()) || !call_method(s_update, names.get(), contents.get())) {
+  } else if (!call_method(s_clear, {names.get()}) || !call_method(s_update, {names.get(), contents.get()})) {
     return nullptr;
   }
   Py_RETURN_NONE;

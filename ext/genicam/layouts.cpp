@@ -50,7 +50,7 @@ bool log_value_rejected() noexcept {
   return layouts.debug_caught("Value rejected ", e.get());
 }
 
-Ref pair(PyObject* first, PyObject* second) noexcept { return steal(PyTuple_Pack(2, first, second)); }
+using pfnc::pair;
 
 // [(first, second)]
 PyObject* one_candidate(PyObject* first, PyObject* second) noexcept {

@@ -37,8 +37,6 @@ Str s_from_designation{"from_designation"};
 Str s_name{"__name__"};
 Str s_empty{""};
 
-Ref pair(PyObject* first, PyObject* second) noexcept { return steal(PyTuple_Pack(2, first, second)); }
-
 // ---------------------------------------------------------------- DataTypes
 
 PyObject* return_none(PyObject* const*) noexcept { Py_RETURN_NONE; }

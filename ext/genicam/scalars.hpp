@@ -17,13 +17,8 @@ int call_is_data_type(PyObject* candidate) noexcept;
 // datatype_name(data_type[, multiple_designators=True]) through the module global.
 pfnc::Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept;
 
-inline pfnc::Ref attr(PyObject* object, const pfnc::Str& name) noexcept {
-  return pfnc::steal(PyObject_GetAttr(object, name.get()));
-}
-
-// object.name(*args), args[0] being the object.
-inline pfnc::Ref call_method(const pfnc::Str& name, std::initializer_list<PyObject*> args) noexcept {
-  return pfnc::steal(PyObject_VectorcallMethod(name.get(), args.begin(), args.size(), nullptr));
-}
+using pfnc::attr;
+using pfnc::call_method;
+using pfnc::pair;
 
 }  // namespace scalars_module

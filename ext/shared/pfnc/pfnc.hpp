@@ -1,6 +1,7 @@
 // Everything a module of the package needs to talk to the interpreter.
 #pragma once
 
+#include "pfnc/calls.hpp"
 #include "pfnc/checks.hpp"
 #include "pfnc/classes.hpp"
 #include "pfnc/function.hpp"
