@@ -71,25 +71,44 @@ def plain(value: Any) -> Any:
 
 
 def raised(e: BaseException) -> tuple:
-    context = None if e.__context__ is None else type(e.__context__)
-    return ("raised", type(e), str(e), context)
+    """An exception as its type, its text, and the types along its chain of contexts and its cause."""
+    chain = []
+    context = e.__context__
+    while context is not None and len(chain) < 4:
+        chain.append(type(context))
+        context = context.__context__
+    cause = None if e.__cause__ is None else type(e.__cause__)
+    return ("raised", type(e), str(e), tuple(chain), cause, e.__suppress_context__)
 
 
-def outcome(impl, call: Callable[[Any], Any], logged: tuple[str, ...] = ()) -> tuple:
-    """What ``call(impl)`` returns or raises, and the debug messages of ``logged`` modules meanwhile."""
+class CallersError(Exception):
+    """What the caller is handling while it calls, for exceptions to chain to."""
+
+
+def outcome(impl, call: Callable[[Any], Any], logged: tuple[str, ...] = (), handling: bool = False) -> tuple:
+    """What ``call(impl)`` returns or raises, and the debug messages of ``logged`` modules meanwhile.
+
+    With ``handling`` the call is made inside an except block.
+    """
     with ExitStack() as stack:
         messages = [stack.enter_context(debug_messages(getattr(impl, m).logger)) for m in logged]
         try:
-            result = ("returned", plain(call(impl)))
+            if handling:
+                try:
+                    raise CallersError
+                except CallersError:
+                    result = ("returned", plain(call(impl)))
+            else:
+                result = ("returned", plain(call(impl)))
         except Exception as e:
             result = raised(e)
     return result, messages
 
 
-def same(call: Callable[[Any], Any], logged: tuple[str, ...] = ()) -> tuple:
+def same(call: Callable[[Any], Any], logged: tuple[str, ...] = (), handling: bool = False) -> tuple:
     """Require the same outcome of ``call`` from both implementations; return the model's."""
-    expected = outcome(MODEL, call, logged)
-    found = outcome(EXTENSION, call, logged)
+    expected = outcome(MODEL, call, logged, handling)
+    found = outcome(EXTENSION, call, logged, handling)
     assert found == expected, f"\nextension: {_short(found)}\nmodel:     {_short(expected)}"
     return expected
 
