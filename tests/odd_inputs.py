@@ -69,6 +69,43 @@ class Scaling(Index):
     __rmul__ = __mul__
 
 
+class Meddler:
+    """Changes the list it sits in (``home``) whenever it is compared, and answers "no"."""
+
+    def __init__(self, action):
+        self.action = action
+        self.home = None
+
+    def _meddle(self, other):
+        if self.home is not None:
+            if self.action == "shrink":
+                self.home.clear()
+            else:
+                self.home.append(8)
+            self.home = None  # once is enough
+        return False
+
+    __le__ = __lt__ = __gt__ = __ge__ = __eq__ = __ne__ = _meddle
+    __hash__ = object.__hash__
+
+    def __repr__(self):
+        return f"Meddler({self.action!r})"
+
+
+class MeddlingStr(str):
+    """A data type that empties the list it sits in when first compared, and answers "equal"."""
+
+    home = None
+
+    def __eq__(self, other):
+        if self.home is not None:
+            self.home.clear()
+            self.home = None
+        return True
+
+    __hash__ = str.__hash__
+
+
 class NotAnInt:
     """__int__ answers with something other than an int."""
 

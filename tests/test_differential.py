@@ -26,6 +26,8 @@ from implementations import kept_data_type_registry  # noqa: E402
 from odd_inputs import (  # noqa: E402
     MEMBERS,
     Failing,
+    Meddler,
+    MeddlingStr,
     Scaling,
     Sub,
     Vague,
@@ -75,6 +77,21 @@ def test_size_designation_of_changed_sizes(sizes, later):
         size = m.widths.Size(list(sizes))
         size.sizes = later if isinstance(later, str) else type(later)(later)
         return size.designation()
+
+    same(call)
+
+
+@needs("widths")
+@given(before=valid_sizes, after=valid_sizes, action=st.sampled_from(["shrink", "grow"]))
+def test_size_list_changed_while_read(before, after, action):
+    # The list is the caller's: comparing an element may change it under the reader.
+    def call(m):
+        meddler = Meddler(action)
+        sizes = [*before, meddler, *after]
+        meddler.home = sizes
+        size = m.widths.Size(sizes)
+        meddler.home = size.sizes
+        return size
 
     same(call)
 
@@ -167,6 +184,20 @@ def test_compound_data_types_changed_later(elements, later):
 
     same(lambda m: (changed(m).designation(), len(changed(m))))
     same(lambda m: changed(m) == m.scalars.CompoundDataTypes(resolved(m, elements)))
+
+
+@needs("registry", "scalars")
+@given(elements=st.lists(st.sampled_from(MEMBERS) | st.text(max_size=1), max_size=4), at=st.integers(0, 4))
+def test_compound_data_types_changed_while_compared(elements, at):
+    def call(m):
+        scalars = resolved(m, elements)
+        meddler = MeddlingStr("s")
+        scalars.insert(at, meddler)
+        compound = m.scalars.CompoundDataTypes(scalars)
+        meddler.home = scalars
+        return compound == m.scalars.CompoundDataTypes(resolved(m, elements) + ["s"])
+
+    same(call)
 
 
 # ---------------------------------------------------------------- dispatch
