@@ -90,6 +90,19 @@ class InterfaceSpecific(metaclass=ABCMeta):
         return type(self) is type(other)
 
 
+def _read_fixed_text(cls, full_designation, designation):
+    """The reading of Planar and SemiPlanar: a prefix test for a fixed text."""
+    full_designation = exact_str(full_designation, "full_designation")
+    # A prefix test: whatever follows is left to the caller's next reader.
+    if full_designation.startswith(designation):
+        try:
+            # cls(): a subclass reads as itself.
+            return [(cls(), full_designation[len(designation) :])]
+        except PixelFormatValueReject as e:
+            logger.debug(f"Value rejected {e}")
+    return []
+
+
 class Planar(InterfaceSpecific):
     """Represents the planar interface-specific format."""
 
@@ -112,16 +125,7 @@ class Planar(InterfaceSpecific):
             "Returns:\n"
             "    List[Tuple[InterfaceSpecific, str]]: A list with a `Planar` instance if matched."
         )
-        full_designation = exact_str(full_designation, "full_designation")
-        designation = "Planar"
-        # A prefix test: whatever follows is left to the caller's next reader.
-        if full_designation.startswith(designation):
-            try:
-                # cls(): a subclass reads as itself.
-                return [(cls(), full_designation[len(designation) :])]
-            except PixelFormatValueReject as e:
-                logger.debug(f"Value rejected {e}")
-        return []
+        return _read_fixed_text(cls, full_designation, "Planar")
 
 
 class SemiPlanar(InterfaceSpecific):
@@ -146,15 +150,8 @@ class SemiPlanar(InterfaceSpecific):
             "Returns:\n"
             "    List[Tuple[InterfaceSpecific, str]]: A list with a `SemiPlanar` instance if matched."
         )
-        full_designation = exact_str(full_designation, "full_designation")
         # Lower-case p: the names write "Semiplanar", and the match is exact.
-        designation = "Semiplanar"
-        if full_designation.startswith(designation):
-            try:
-                return [(cls(), full_designation[len(designation) :])]
-            except PixelFormatValueReject as e:
-                logger.debug(f"Value rejected {e}")
-        return []
+        return _read_fixed_text(cls, full_designation, "Semiplanar")
 
 
 class ComponentsSequencing(InterfaceSpecific):
