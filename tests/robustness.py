@@ -26,6 +26,17 @@ def extension(*names):
         pytest.skip(f"not built yet: {e.name}")
 
 
+def built():
+    """Every extension module that is built, as a namespace."""
+    found = {}
+    for name, path in MODULE_PATHS.items():
+        try:
+            found[name] = importlib.import_module(path)
+        except ModuleNotFoundError:
+            pass
+    return SimpleNamespace(**found)
+
+
 class Boom(Exception):
     """What a hostile collaborator raises; it must reach the caller as it is."""
 

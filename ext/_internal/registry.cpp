@@ -218,9 +218,10 @@ bool registry_body(pfnc::Module& m) noexcept {
 
   Ref copy = m.global(s_copy);
   if (!copy) return false;
-  // Kept for the rest of the process.
-  copy_function = PyObject_GetAttr(copy.get(), s_copy.get());
-  if (copy_function == nullptr) return false;
+  // Kept for the rest of the process (replaced if an import is retried).
+  Ref function = steal(PyObject_GetAttr(copy.get(), s_copy.get()));
+  if (!function) return false;
+  Py_XSETREF(copy_function, function.release());
 
   Ref snapshot_class = pfnc::ClassBody(m, "MappingSnapshot", "Snapshot for a single mapping-based registry.")
                            .annotate("mapping", "dict[K, T]")

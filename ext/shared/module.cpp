@@ -139,6 +139,11 @@ void Module::remember(const Str& name, PyObject* found, PyObject* builtins) cons
 }
 
 Ref Module::global(const Str& name) const noexcept {
+  if (dict_ == nullptr) {
+    // A function that a collaborator kept from an initialisation that failed.
+    PyErr_Format(PyExc_RuntimeError, "Module '%s' is not initialised.", short_name_);
+    return {};
+  }
   // The watched dicts still hold what was found, so the borrowed pointer is alive.
   if (name.found_epoch_ == epoch_ && watcher_ >= 0 &&
       (name.found_in_builtins_ == nullptr || name.found_in_builtins_ == PyEval_GetBuiltins())) {
