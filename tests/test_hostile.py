@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import functools
 from types import SimpleNamespace
 
 import pytest
@@ -78,10 +79,14 @@ class _RegistryProperty:
         pass
 
 
+@functools.cache
+def _broken_registry_class(registry_class):
+    return type("Broken", (_RegistryProperty, registry_class), {})
+
+
 def _registry_subclass(method, *args):
     def call(m):
-        cls = type("Broken", (_RegistryProperty, m.registry.Registry), {})
-        return getattr(cls(), method)(*args)
+        return getattr(_broken_registry_class(m.registry.Registry)(), method)(*args)
 
     return call
 
