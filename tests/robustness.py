@@ -67,7 +67,9 @@ DELETE = object()  # as the value for patched(): the name is removed
 def patched(target, name, value):
     """``target.name = value`` (or deleted, for DELETE) inside the block, put back afterwards."""
     missing = object()
-    old = target.__dict__.get(name, missing) if hasattr(target, "__dict__") else getattr(target, name, missing)
+    namespace = vars(target)
+    old = namespace.get(name, missing)
+    order = list(namespace)
     try:
         if value is DELETE:
             delattr(target, name)
@@ -76,10 +78,15 @@ def patched(target, name, value):
         yield
     finally:
         if old is missing:
-            if name in getattr(target, "__dict__", {}):
+            if name in namespace:
                 delattr(target, name)
         else:
             setattr(target, name, old)
+        if list(namespace) != order and isinstance(namespace, dict):
+            # A name deleted and bound again went to the end; the order of a
+            # module's globals is part of what it shows.
+            for key in order:
+                namespace[key] = namespace.pop(key)
 
 
 def with_global(module_name, name, value, action):
@@ -88,6 +95,21 @@ def with_global(module_name, name, value, action):
     def call(m):
         with patched(getattr(m, module_name), name, value):
             return action(m)
+
+    return call
+
+
+def calling_with(module_name, name, value, target, *args):
+    """A case call: ``target(m)(*args)`` while the global ``name`` is ``value``.
+
+    ``target`` is looked up before the global is replaced, so that replacing
+    a class does not hide the method under test.
+    """
+
+    def call(m):
+        function = target(m)
+        with patched(getattr(m, module_name), name, value):
+            return function(*args)
 
     return call
 
@@ -128,3 +150,13 @@ def still_working(m):
     if hasattr(m, "widths"):
         size, rest = m.widths.Size.from_designation("565p", 3)
         assert (size.sizes, rest, size.designation()) == ([5, 6, 5], "p", "565")
+    if hasattr(m, "scalars"):
+        found = [(c.designation(), rest) for c, rest in m.scalars.DataTypes.create("sf_x", 2)]
+        assert found == [("", "sf_x"), ("sf", "_x")]
+        assert list(m.scalars.DATA_TYPE_REGISTRY)[:4] == ["", "s", "f", "u"]
+    if hasattr(m, "layouts"):
+        from corvella.pfnc.genicam.components import Components
+
+        size = m.widths.Size([8, 8, 8])
+        found = m.layouts.InterfaceSpecific.create("_UYVY_x", Components(["Y", "U", "V"]), size)
+        assert [(type(c).__name__, c.designation(), rest) for c, rest in found] == [("ComponentsSequencing", "UYVY", "_x")]

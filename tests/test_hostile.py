@@ -2,14 +2,26 @@
 
 from __future__ import annotations
 
+import contextlib
 import functools
 from types import SimpleNamespace
 
 import pytest
 
-from corvella.pfnc.exceptions import DuplicateRegistrationError, NotRegisteredError, PixelFormatValueReject
+from corvella.pfnc.exceptions import DuplicateRegistrationError, NotRegisteredError, ParseReject, PixelFormatValueReject
 from edge_cases import Case, Raises
-from robustness import DELETE, Boom, extension, patched, raising, returning, run_case, still_working, with_global
+from robustness import (
+    DELETE,
+    Boom,
+    calling_with,
+    extension,
+    patched,
+    raising,
+    returning,
+    run_case,
+    still_working,
+    with_global,
+)
 
 # --------------------------------------------------------------------------
 # registry
@@ -186,13 +198,7 @@ def _without_sizes(m):
 
 def _read_with_size(size_class, text, n):
     """Size.from_designation(text, n) while the module's global `Size` is size_class."""
-
-    def call(m):
-        read = m.widths.Size.from_designation
-        with patched(m.widths, "Size", size_class):
-            return read(text, n)
-
-    return call
+    return calling_with("widths", "Size", size_class, lambda m: m.widths.Size.from_designation, text, n)
 
 
 def _clears_list(m):
@@ -264,5 +270,342 @@ WIDTHS_CASES = [
 @pytest.mark.parametrize("case", WIDTHS_CASES, ids=[c.id for c in WIDTHS_CASES])
 def test_widths(case):
     m = extension("widths")
+    run_case(m, case)
+    still_working(m)
+
+
+# --------------------------------------------------------------------------
+# readers that dispatch over all_implementations (scalars and layouts alike)
+
+
+def _boom(*args):
+    raise Boom
+
+
+class _OddParseReject(ParseReject):
+    def __str__(self):
+        raise Boom
+
+
+class _ParseRejectNotStr(ParseReject):
+    __str__ = lambda self: 42
+
+
+def _stand_in(result=None, error=None):
+    """An implementation whose reader returns ``result`` or raises a new ``error()``."""
+
+    def from_designation(*args):
+        if error is not None:
+            raise error()
+        return result
+
+    return type("StandIn", (), {"from_designation": staticmethod(from_designation)})
+
+
+def _boom_after_one():
+    yield _stand_in([("first", "")])
+    raise Boom
+
+
+class _Nameless:
+    """An implementation that is not a class: it has no __name__ to log."""
+
+    @staticmethod
+    def from_designation(*args):
+        raise ParseReject("nameless")
+
+
+def _dispatch_cases(module, create):
+    """Cases for one module's create(): its collaborators misbehave one at a time."""
+
+    def dispatch(all_implementations, **more_globals):
+        def call(m):
+            with contextlib.ExitStack() as stack:
+                for name, value in {"all_implementations": all_implementations, **more_globals}.items():
+                    stack.enter_context(patched(getattr(m, module), name, value))
+                return create(m)
+
+        return call
+
+    def over(*classes):
+        return lambda base: list(classes)
+
+    rejecting = _stand_in(error=lambda: ParseReject("no"))
+    return [
+        Case("all-implementations-raises", dispatch(raising("__call__")), Raises(Boom)),
+        Case("all-implementations-not-iterable", dispatch(lambda base: 5), Raises(TypeError)),
+        Case("all-implementations-generator", dispatch(lambda base: (c for c in [_stand_in([("a", "b")])])), [("a", "b")]),
+        Case("all-implementations-generator-raises", dispatch(lambda base: _boom_after_one()), Raises(Boom)),
+        Case("reader-returns-none", dispatch(over(_stand_in(None))), Raises(TypeError)),
+        Case("reader-returns-tuple", dispatch(over(_stand_in((("x", "y"),)))), [("x", "y")]),
+        Case("reader-returns-non-pairs", dispatch(over(_stand_in([1, "two"]), _stand_in([None]))), [1, "two", None]),
+        Case("implementation-not-a-class", dispatch(over(5)), Raises(AttributeError)),
+        Case("parse-reject-odd-str", dispatch(over(_stand_in(error=_OddParseReject))), Raises(Boom)),
+        Case("parse-reject-str-not-str", dispatch(over(_stand_in(error=_ParseRejectNotStr))), Raises(TypeError)),
+        Case("parse-reject-nameless", dispatch(over(_Nameless())), Raises(AttributeError)),
+        Case("parse-reject-logger-without-debug", dispatch(over(rejecting), logger=object()), Raises(AttributeError)),
+        Case("parse-reject-debug-raises", dispatch(over(rejecting), logger=raising("debug")), Raises(Boom)),
+        Case("parse-reject-logger-deleted", dispatch(over(rejecting), logger=DELETE), Raises(NameError)),
+        Case("parse-reject-not-a-class", dispatch(over(rejecting), ParseReject=5), Raises(TypeError)),
+        Case("parse-reject-skipped", dispatch(over(rejecting, _stand_in([("a", "")]), rejecting)), [("a", "")]),
+        Case("value-reject-propagates", dispatch(over(_stand_in(error=lambda: PixelFormatValueReject("v")))), Raises(PixelFormatValueReject)),
+    ]
+
+
+# --------------------------------------------------------------------------
+# scalars
+
+
+def _compound_with(scalars_value, action):
+    def call(m):
+        compound = m.scalars.CompoundDataTypes(["s"])
+        compound.scalars = scalars_value
+        return action(compound)
+
+    return call
+
+
+def _read_types(text, channels):
+    def call(m):
+        return [(c.designation(), rest) for c, rest in m.scalars.CompoundDataTypes.from_designation(text, channels)]
+
+    return call
+
+
+class _RaisingLength:
+    __len__ = __getitem__ = _boom
+
+
+@functools.cache
+def _data_types_raising_len(base):
+    # Registered, not derived: a real subclass would take part in every create().
+    base.register(_RaisingLength)
+    return _RaisingLength
+
+
+class _Resolver:
+    """A stand-in DATA_TYPE_REGISTRY whose resolve answers with ``answer(letter)``."""
+
+    def __init__(self, answer):
+        self.resolve = answer
+
+
+def _not_registered(letter):
+    raise type("Missing", (NotRegisteredError,), {})(letter)
+
+
+def _fresh_data_type_registry(m, **attributes):
+    r = m.scalars.DataTypeRegistry()
+    for name, value in attributes.items():
+        setattr(r, name, value)
+    return r
+
+
+def _restore_with(change):
+    def call(m):
+        r = m.scalars.DataTypeRegistry()
+        mapping = dict(r._registry)
+        change(mapping)
+        r.restore(SimpleNamespace(mapping=mapping))
+
+    return call
+
+
+def _restore_defaults(m):
+    return functools.partial(m.scalars.DataTypeRegistry().restore, m.scalars.DataTypeRegistry.default_snapshot())
+
+
+@functools.cache
+def _validating_registry(base):
+    return type("Validating", (base,), {"_validate": _boom})
+
+
+SCALARS_CASES = _dispatch_cases("scalars", lambda m: m.scalars.DataTypes.create("s", 3)) + [
+    # reading letters through the registry as the module names it now
+    Case("resolve-raises", with_global("scalars", "DATA_TYPE_REGISTRY", raising("resolve"), _read_types("s", 3)), Raises(Boom)),
+    Case("resolve-missing-subclass", with_global("scalars", "DATA_TYPE_REGISTRY", _Resolver(_not_registered), _read_types("s", 3)), [("", "s")]),
+    Case("resolve-not-a-type-one-channel", with_global("scalars", "DATA_TYPE_REGISTRY", _Resolver(lambda l: 5), _read_types("s", 1)), Raises(PixelFormatValueReject, "scalars must only contain DataTypes, got 5")),
+    Case("resolve-not-a-type-all-channels", with_global("scalars", "DATA_TYPE_REGISTRY", _Resolver(lambda l: 5), _read_types("s", 3)), [("", "s")]),
+    Case("registry-deleted", with_global("scalars", "DATA_TYPE_REGISTRY", DELETE, _read_types("s", 3)), Raises(NameError)),
+    Case("not-registered-not-a-class", with_global("scalars", "NotRegisteredError", 5, _read_types("x", 3)), Raises(TypeError)),
+    Case("default-data-type-replaced", with_global("scalars", "DefaultDataType", object(), _read_types("s", 3)), Raises(AttributeError)),
+    Case("compound-odd-reject", calling_with("scalars", "CompoundDataTypes", _reject, lambda m: m.scalars.CompoundDataTypes.from_designation, "s", 3), Raises(Boom)),
+    Case("value-reject-logger-without-debug", with_global("scalars", "logger", object(), _read_types("s", -1)), Raises(AttributeError)),
+    Case("channels-index", lambda m: m.scalars.CompoundDataTypes.from_designation("s", raising("__index__")), Raises(Boom)),
+    # building one
+    Case("element-class-attribute", lambda m: m.scalars.CompoundDataTypes([_WeirdClass()]), Raises(Boom)),
+    Case("element-str", lambda m: m.scalars.CompoundDataTypes(["s", raising("__str__")]), Raises(Boom)),
+    Case("is-data-type-raises", calling_with("scalars", "is_data_type", raising("__call__"), lambda m: m.scalars.CompoundDataTypes, ["s"]), Raises(Boom)),
+    Case("is-data-type-bool-raises", calling_with("scalars", "is_data_type", lambda x: raising("__bool__"), lambda m: m.scalars.CompoundDataTypes, ["s"]), Raises(Boom)),
+    Case("reject-not-exception", with_global("scalars", "PixelFormatValueReject", str, lambda m: m.scalars.CompoundDataTypes([])), Raises(TypeError)),
+    # a list changed or replaced after construction
+    Case("designation-iter", _compound_with(raising("__iter__"), lambda c: c.designation()), Raises(Boom)),
+    Case("designation-not-str", _compound_with([5, "s"], lambda c: c.designation()), Raises(TypeError, "Expected str, got int")),
+    Case("designation-none", _compound_with([None, "s"], lambda c: c.designation()), Raises(TypeError)),
+    Case("designation-emptied", _compound_with([], lambda c: c.designation()), ""),
+    Case("designation-name-unhashable", calling_with("scalars", "datatype_name", lambda dt, multiple_designators=False: [], lambda m: m.scalars.CompoundDataTypes(["s", "f"]).designation), Raises(TypeError)),
+    Case("len-raises", _compound_with(raising("__len__"), len), Raises(Boom)),
+    Case("getitem-index", lambda m: m.scalars.CompoundDataTypes(["s"])[raising("__index__")], Raises(Boom)),
+    Case("eq-len-raises", lambda m: m.scalars.CompoundDataTypes(["s"]) == _data_types_raising_len(m.scalars.DataTypes)(), Raises(Boom)),
+    Case("eq-element-eq", _compound_with([raising("__eq__")], lambda c: c == type(c)(["s"])), Raises(Boom)),
+    Case("eq-element-bool", _compound_with([returning("__eq__", raising("__bool__"))], lambda c: c == type(c)(["s"])), Raises(Boom)),
+    # the registry's own state replaced
+    Case("register-default-keys", lambda m: _fresh_data_type_registry(m, _default_keys=raising("__contains__")).register("x"), Raises(Boom)),
+    Case("register-dict", lambda m: _fresh_data_type_registry(m, _registry=raising("__contains__")).register("x"), Raises(Boom)),
+    Case("register-validate-overridden", lambda m: _validating_registry(m.scalars.DataTypeRegistry)().register("x"), Raises(Boom)),
+    Case("restore-mapping-raises", lambda m: m.scalars.DataTypeRegistry().restore(_SnapRaises()), Raises(Boom)),
+    Case("restore-value-ne", _restore_with(lambda mp: mp.update(s=raising("__ne__"))), Raises(Boom)),
+    Case("restore-value-ne-bool", _restore_with(lambda mp: mp.update(s=returning("__ne__", raising("__bool__")))), Raises(Boom)),
+    Case("restore-default-keys-iter", lambda m: _fresh_data_type_registry(m, _default_keys=raising("__iter__", __contains__=lambda s, k: True)).restore(m.scalars.DataTypeRegistry.default_snapshot()), Raises(Boom)),
+    Case("restore-defaults-unreadable", calling_with("scalars", "DefaultDataType", raising("__iter__"), _restore_defaults), Raises(Boom)),
+    Case("default-snapshot-class-raises", calling_with("scalars", "DataTypeRegistry", raising("__call__"), lambda m: m.scalars.DataTypeRegistry.default_snapshot), Raises(Boom)),
+    # telling and naming data types
+    Case("is-data-type-get-args", calling_with("scalars", "get_args", raising("__call__"), lambda m: m.scalars.is_data_type, "s"), Raises(Boom)),
+    Case("is-data-type-no-members", calling_with("scalars", "DataType", 5, lambda m: m.scalars.is_data_type, "s"), False),
+    Case("is-data-type-class-attribute", lambda m: m.scalars.is_data_type(_WeirdClass()), Raises(Boom)),
+    Case("datatype-name-bool", lambda m: m.scalars.datatype_name("s", raising("__bool__")), Raises(Boom)),
+    Case("datatype-name-class-attribute", lambda m: m.scalars.datatype_name(_WeirdClass()), Raises(Boom)),
+    Case("datatype-name-default-not-class", calling_with("scalars", "DefaultDataType", 5, lambda m: m.scalars.datatype_name, "s"), Raises(TypeError)),
+]
+
+
+@pytest.mark.parametrize("case", SCALARS_CASES, ids=[c.id for c in SCALARS_CASES])
+def test_scalars(case):
+    m = extension("registry", "scalars")
+    run_case(m, case)
+    still_working(m)
+
+
+# --------------------------------------------------------------------------
+# layouts
+
+
+def _yuv(components=None):
+    from corvella.pfnc.genicam.components import Components
+
+    return components if components is not None else Components(["Y", "U", "V"])
+
+
+def _sequence(text, components=None, sizes=None, reader="ComponentsSequencing"):
+    def call(m):
+        size = sizes(m) if callable(sizes) else m.widths.Size([8, 8, 8])
+        found = getattr(m.layouts, reader).from_designation(text, _yuv(components), size)
+        return [(c.designation(), rest) for c, rest in found]
+
+    return call
+
+
+def _lmn(fields):
+    from corvella.pfnc.genicam.components import GenicamComponents, LMNLocation
+
+    return GenicamComponents(["Y", "U", "V"], LMNLocation(fields))
+
+
+class _Channels:
+    """Channels Y, U, V behind a __len__ that may promise more than there is."""
+
+    def __init__(self, length=3):
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, i):
+        from corvella.pfnc.genicam.components import Channel
+
+        if i >= 3:
+            raise IndexError(i)
+        return Channel("YUV"[i])
+
+
+class _ClassRaises(_Channels):
+    @property
+    def __class__(self):
+        raise Boom
+
+
+def _size_changed(change):
+    def make(m):
+        size = m.widths.Size([8, 8, 8])
+        change(size)
+        return size
+
+    return make
+
+
+class _Occurrence(int):
+    """A field of the LMN location that cannot be multiplied."""
+
+    __mul__ = __rmul__ = _boom
+
+
+def _refusing(error):
+    """A class whose construction raises ``error()``; no subclass, so no dispatch ever finds it."""
+
+    def __init__(self, *args):
+        raise error()
+
+    return type("Refusing", (), {"__init__": __init__})
+
+
+def _read_as(cls_name, refusing, text, components=None, sizes=None):
+    """cls_name's reader run for the class ``refusing`` (as a subclass's reader would be)."""
+
+    def call(m):
+        reader = vars(getattr(m.layouts, cls_name))["from_designation"].__func__
+        return reader(refusing, text, _yuv(components), m.widths.Size([8] * 3))
+
+    return call
+
+
+LAYOUTS_CASES = _dispatch_cases("layouts", lambda m: m.layouts.InterfaceSpecific.create("_UYVY", _yuv(), m.widths.Size([8] * 3))) + [
+    # the components and what channel_name makes of them
+    Case("components-len", _sequence("UYVY", raising("__len__")), Raises(Boom)),
+    Case("components-getitem", _sequence("UYVY", raising("__getitem__", __len__=lambda s: 3)), Raises(Boom)),
+    Case("components-len-lies", _sequence("UYVY", _Channels(10**12)), Raises(IndexError)),
+    Case("components-len-huge", _sequence("UYVY", _Channels(2**64)), Raises(OverflowError)),
+    Case("channel-name-raises", with_global("layouts", "channel_name", raising("__call__"), _sequence("UYVY")), Raises(Boom)),
+    Case("channel-name-not-str", with_global("layouts", "channel_name", lambda c: 5, _sequence("UYVY")), Raises(TypeError)),
+    Case("channel-name-str-subclass", with_global("layouts", "channel_name", lambda c: type("Name", (str,), {})(c.name), _sequence("UYVY")), [("UYVY", "")]),
+    Case("channel-name-deleted", with_global("layouts", "channel_name", DELETE, _sequence("UYVY")), Raises(NameError)),
+    # the sizes, also changed after construction
+    Case("sizes-len", _sequence("UYVY", sizes=lambda m: raising("__len__")), Raises(Boom)),
+    Case("sizes-list-cleared", _sequence("UYVY", sizes=_size_changed(lambda s: s.sizes.clear())), []),
+    Case("sizes-list-grown", _sequence("UYVY", sizes=_size_changed(lambda s: s.sizes.append(8))), []),
+    Case("sizes-list-replaced", _sequence("UYVY", sizes=_size_changed(lambda s: setattr(s, "sizes", raising("__len__")))), Raises(Boom)),
+    Case("sizes-list-deleted", _sequence("UYVY", sizes=_size_changed(lambda s: delattr(s, "sizes"))), Raises(AttributeError)),
+    # the LMN location
+    Case("genicam-not-a-class", with_global("layouts", "GenicamComponents", 5, _sequence("UYVY")), Raises(TypeError)),
+    Case("components-class-attribute", _sequence("UYVY", _ClassRaises()), Raises(Boom)),
+    Case("fields-len", _sequence("YUYV", _lmn(raising("__len__"))), Raises(Boom)),
+    Case("fields-iter", _sequence("YUYV", _lmn(raising("__iter__", __len__=lambda s: 3))), Raises(Boom)),
+    Case("fields-not-numbers", _sequence("YUYV", _lmn(("2", "1", "1"))), Raises(TypeError, "Expected int, got str")),
+    Case("fields-not-multipliable", _sequence("YUYV", _lmn((_Occurrence(2), _Occurrence(1), _Occurrence(1)))), Raises(Boom)),
+    Case("fields-empty", _sequence("", _lmn(()), sizes=lambda m: m.widths.Size([])), Raises(ValueError)),
+    Case("max-replaced", with_global("layouts", "max", raising("__call__"), _sequence("YUYV", _lmn((2, 1, 1)))), Raises(Boom)),
+    Case("lmn-not-a-class", with_global("layouts", "LMNLocation", 5, _sequence("YUYV", _lmn((2, 1, 1)))), Raises(TypeError)),
+    # implementations that refuse to be built
+    Case("sequencing-init-odd-reject", _read_as("ComponentsSequencing", _refusing(_OddReject), "UYVY"), Raises(Boom)),
+    Case("sequencing-init-rejects", _read_as("ComponentsSequencing", _refusing(lambda: PixelFormatValueReject("no")), "UYVY"), []),
+    Case("planar-init-odd-reject", _read_as("Planar", _refusing(_OddReject), "Planar"), Raises(Boom)),
+    Case("planar-init-raises", _read_as("SemiPlanar", _refusing(Boom), "Semiplanar"), Raises(Boom)),
+    Case("planar-reject-logger-without-debug", with_global("layouts", "logger", object(), _read_as("Planar", _refusing(lambda: PixelFormatValueReject("no")), "Planar")), Raises(AttributeError)),
+    # a sequencing whose names were replaced
+    Case("sequencing-designation-not-str", lambda m: _with_components(m, (5,)).designation(), Raises(TypeError)),
+    Case("sequencing-designation-not-iterable", lambda m: _with_components(m, 5).designation(), Raises(TypeError)),
+    Case("sequencing-eq-elements", lambda m: _with_components(m, (raising("__eq__"),)) == _with_components(m, (raising("__eq__"),)), Raises(Boom)),
+    Case("sequencing-eq-global-deleted", calling_with("layouts", "ComponentsSequencing", DELETE, lambda m: _with_components(m, ("Y",)).__eq__, None), Raises(NameError)),
+]
+
+
+def _with_components(m, components):
+    sequencing = m.layouts.ComponentsSequencing(("Y",))
+    sequencing.components = components
+    return sequencing
+
+
+@pytest.mark.parametrize("case", LAYOUTS_CASES, ids=[c.id for c in LAYOUTS_CASES])
+def test_layouts(case):
+    m = extension("widths", "layouts")
     run_case(m, case)
     still_working(m)

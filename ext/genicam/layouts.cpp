@@ -219,7 +219,8 @@ struct Channel {
 Ref channel_names(PyObject* components) noexcept {
   Py_ssize_t n = PyObject_Size(components);
   if (n < 0) return {};
-  Ref names = steal(PyList_New(n));
+  // Grown name by name: a __len__ may promise far more than __getitem__ gives.
+  Ref names = steal(PyList_New(0));
   if (!names) return {};
   bool exact_sequence = PyTuple_CheckExact(components) || PyList_CheckExact(components);
   for (Py_ssize_t i = 0; i < n; ++i) {
@@ -237,7 +238,7 @@ Ref channel_names(PyObject* components) noexcept {
       pfnc::raise_expected("str", name.get());
       return {};
     }
-    PyList_SET_ITEM(names.get(), i, name.release());
+    if (PyList_Append(names.get(), name.get()) < 0) return {};
   }
   return names;
 }
