@@ -80,17 +80,32 @@ PyObject* registry_init(PyObject* const* args) noexcept {
   Py_RETURN_NONE;
 }
 
+// {member.value: member for member in members}
+Ref members_by_value(PyObject* members) noexcept {
+  Ref defaults = steal(PyDict_New());
+  Ref it = defaults ? steal(PyObject_GetIter(members)) : Ref();
+  if (!it) return {};
+  while (Ref member = steal(PyIter_Next(it.get()))) {
+    Ref key = attr(member.get(), s_value);
+    if (!key || PyDict_SetItem(defaults.get(), key.get(), member.get()) < 0) return {};
+  }
+  return PyErr_Occurred() ? Ref() : std::move(defaults);
+}
+
+// DefaultDataType as this module made it, read once: an enum's members never
+// change, and reading them runs Python code (the enum's iterator, its value
+// property), which lets other threads in while restore() has emptied the
+// registry. From the cache, clearing and refilling run no Python code at all.
+PyObject* own_members = nullptr;         // the class
+PyObject* own_members_by_value = nullptr;
+PyObject* own_unsigned = nullptr;
+
 PyObject* registry_register_defaults(PyObject* const* args) noexcept {
   PyObject* self = args[0];
   Ref members = scalars.global(s_DefaultDataType);
-  Ref defaults = members ? steal(PyDict_New()) : Ref();
-  Ref it = defaults ? steal(PyObject_GetIter(members.get())) : Ref();
-  if (!it) return nullptr;
-  while (Ref member = steal(PyIter_Next(it.get()))) {
-    Ref key = attr(member.get(), s_value);
-    if (!key || PyDict_SetItem(defaults.get(), key.get(), member.get()) < 0) return nullptr;
-  }
-  if (PyErr_Occurred()) return nullptr;
+  if (!members) return nullptr;
+  Ref defaults = members.get() == own_members ? borrow(own_members_by_value) : members_by_value(members.get());
+  if (!defaults) return nullptr;
   // The base register: ours refuses exactly these names. The dict is ours
   // alone, so nothing the calls run can change it under PyDict_Next.
   Py_ssize_t pos = 0;
@@ -101,7 +116,9 @@ PyObject* registry_register_defaults(PyObject* const* args) noexcept {
   // "u" spells unsigned where it must be visible among other letters ("us").
   if (!add_default_key(self, s_u.get())) return nullptr;
   members = scalars.global(s_DefaultDataType);
-  Ref unsigned_type = members ? attr(members.get(), s_UNSIGNED) : Ref();
+  Ref unsigned_type = !members                      ? Ref()
+                      : members.get() == own_members ? borrow(own_unsigned)
+                                                     : attr(members.get(), s_UNSIGNED);
   if (!unsigned_type || !base_register(self, s_u.get(), unsigned_type.get())) return nullptr;
   Py_RETURN_NONE;
 }
@@ -379,7 +396,7 @@ const pfnc::FunctionSpec datatype_name_spec{
 bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, PyObject*& keep) noexcept {
   Ref function = m.function(spec);
   if (!function) return false;
-  keep = Py_NewRef(function.get());
+  Py_XSETREF(keep, Py_NewRef(function.get()));
   return m.set(spec.name, std::move(function));
 }
 
@@ -402,7 +419,7 @@ Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept 
 }
 
 bool define_designators(pfnc::Module& m) noexcept {
-  multiple_designators_kw = Py_BuildValue("(s)", "multiple_designators");
+  Py_XSETREF(multiple_designators_kw, Py_BuildValue("(s)", "multiple_designators"));
   if (multiple_designators_kw == nullptr) return false;
 
   Ref enum_base = m.global(s_Enum);
@@ -415,6 +432,12 @@ bool define_designators(pfnc::Module& m) noexcept {
                     .set("FLOAT", s_f.get())
                     .build(enum_bases.get());
   if (!members || !m.set("DefaultDataType", borrow(members.get()))) return false;
+  Ref by_value = members_by_value(members.get());
+  Ref unsigned_member = by_value ? attr(members.get(), s_UNSIGNED) : Ref();
+  if (!unsigned_member) return false;
+  Py_XSETREF(own_members, Py_NewRef(members.get()));
+  Py_XSETREF(own_members_by_value, by_value.release());
+  Py_XSETREF(own_unsigned, unsigned_member.release());
   Ref data_type = steal(PyNumber_Or(members.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)));
   if (!data_type) return false;
   union_type = Py_TYPE(data_type.get());
@@ -434,7 +457,7 @@ bool define_designators(pfnc::Module& m) noexcept {
                           .def(registry_default_snapshot_spec, pfnc::Kind::class_method)
                           .build(bases.get());
   if (!registry_type) return false;
-  registry_class = Py_NewRef(registry_type.get());
+  Py_XSETREF(registry_class, Py_NewRef(registry_type.get()));
   return m.set("DataTypeRegistry", borrow(registry_type.get())) &&
          m.set("DATA_TYPE_REGISTRY", steal(PyObject_CallNoArgs(registry_type.get()))) &&
          define_function(m, is_data_type_spec, is_data_type_function) &&
