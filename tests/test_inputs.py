@@ -40,15 +40,27 @@ def _model(name):
     return importlib.import_module(f"pfnc_model.{name}")
 
 
+def plain(result):
+    """A result as data that both implementations can produce: no classes of either."""
+    if isinstance(result, list):
+        return [plain(item) for item in result]
+    if isinstance(result, tuple):
+        return tuple(plain(item) for item in result)
+    if hasattr(result, "sizes"):
+        return ("Size", list(result.sizes))
+    if hasattr(result, "scalars"):
+        return ("Compound", [getattr(dt, "name", dt) for dt in result.scalars])
+    if hasattr(result, "designation"):
+        return (type(result).__name__, result.designation())
+    return result
+
+
 def outcome(call):
-    """What a call gave, as plain data that two implementations can share."""
+    """What a call gave, as plain data, or the exception's type and text."""
     try:
-        result = call()
+        return plain(call())
     except Exception as e:  # noqa: BLE001 - the exception is the outcome
         return ("raised", type(e), str(e))
-    if isinstance(result, tuple) and len(result) == 2 and hasattr(result[0], "sizes"):
-        return (list(result[0].sizes), result[1])
-    return result
 
 
 @pytest.mark.parametrize("text,channels", list(itertools.product(TEXTS, CHANNELS)))
@@ -95,3 +107,114 @@ def test_registry_names(name):
         return missing, outcome(lambda: r.register(name, 2)), r.resolve(name), r.get(name), list(r)
 
     assert use(ext) == use(model)
+
+
+# --------------------------------------------------------------------------
+# data types
+
+LETTER_TEXTS = ["s", "sf", "usf_x", "ss8", "x", "\xe9s", "s\u0394", "\U0001f600", "f\U0001f600", "\ud800s", "s" * 40]
+
+
+@pytest.mark.parametrize("reader", ["CompoundDataTypes.from_designation", "DataTypes.create"])
+@pytest.mark.parametrize("text,channels", list(itertools.product(LETTER_TEXTS, CHANNELS)))
+def test_data_type_reading(reader, text, channels):
+    ext, model = extension("scalars").scalars, _model("scalars")
+    cls, method = reader.split(".")
+    assert outcome(lambda: getattr(getattr(ext, cls), method)(text, channels)) == outcome(
+        lambda: getattr(getattr(model, cls), method)(text, channels)
+    )
+
+
+@pytest.mark.parametrize("letter", ["\xe9", "\u0394", "\U0001f600", "\ud800", "\udfff", "7"])
+def test_letters_of_every_kind(letter):
+    """A custom letter of any kind registers, reads and restores like a plain one."""
+    ext, model = extension("scalars").scalars, _model("scalars")
+
+    def use(module):
+        registry, saved = module.DATA_TYPE_REGISTRY, module.DATA_TYPE_REGISTRY.snapshot()
+        try:
+            registry.register(letter)
+            read = outcome(lambda: module.DataTypes.create(letter * 2 + "s", 2))
+            registry.restore(module.DataTypeRegistry.default_snapshot())
+            return read, outcome(lambda: module.CompoundDataTypes.from_designation(letter, 1)), list(registry)
+        finally:
+            registry.restore(saved)
+
+    assert use(ext) == use(model)
+
+
+def test_data_types_of_a_huge_text():
+    ext = extension("scalars").scalars
+    text = "s" * MB10
+    (unsigned, whole), (signed, rest) = ext.CompoundDataTypes.from_designation(text, 10**6)
+    assert whole == text and len(rest) == MB10 - 10**6 and len(signed) == 10**6 and signed.designation() == "s"
+    assert [rest for _, rest in ext.DataTypes.create("\U0001f600" * MB10, 3)] == ["\U0001f600" * MB10]
+
+
+# --------------------------------------------------------------------------
+# interface specifics
+
+NAME_KINDS = [("Y", "U", "V"), ("\xe9", "a", "\xff"), ("\u0394", "\u03a6", "Y"), ("\U0001f600", "\u0394", "a"), ("\ud800", "\udc00", "Y")]
+
+
+def _texts(names):
+    a, b, c = names
+    return ["", a, a + b + c, b + a + c + a + "_rest", a * 3, "_" + a + b + c, "Planar", "_Planar" + a, c + b + a + "\U0001f600"]
+
+
+@pytest.mark.parametrize("names", NAME_KINDS, ids=["ascii", "latin1", "2-byte", "4-byte", "surrogates"])
+def test_layout_reading(names):
+    from corvella.pfnc.genicam.components import Components, GenicamComponents, LMNLocation
+
+    ext, model, widths = extension("layouts").layouts, _model("layouts"), extension("widths").widths
+    for components in (Components(list(names)), GenicamComponents(list(names), LMNLocation((2, 1, 1)))):
+        for text in _texts(names):
+            for channels in (1, 3):
+                size = widths.Size([8] * channels)
+                for reader in ("InterfaceSpecific.create", "ComponentsSequencing.from_designation"):
+                    cls, method = reader.split(".")
+                    assert outcome(lambda: getattr(getattr(ext, cls), method)(text, components, size)) == outcome(
+                        lambda: getattr(getattr(model, cls), method)(text, components, size)
+                    ), (reader, text, components)
+
+
+def test_layouts_of_a_huge_text():
+    from corvella.pfnc.genicam.components import GenicamComponents, LMNLocation
+
+    ext, widths = extension("layouts").layouts, extension("widths").widths
+    yuv422 = GenicamComponents(["Y", "U", "\U0001f600"], LMNLocation((2, 1, 1)))
+    text = "YUY\U0001f600" * (MB10 // 4)
+    [(found, rest)] = ext.InterfaceSpecific.create("_" + text + "_x", yuv422, widths.Size([8, 8, 8]))
+    assert rest == "_x" and len(found.components) == MB10 and found.designation() == text
+
+
+# --------------------------------------------------------------------------
+# str subclasses and other near-strings at the boundary
+
+
+class Text(str):
+    pass
+
+
+BOUNDARY = [
+    ("widths", lambda m, t: m.Size.from_designation(t, 1), "designation"),
+    ("scalars", lambda m, t: m.DataTypes.create(t, 1), "full_designation"),
+    ("scalars", lambda m, t: m.DataTypes.from_designation(t, 1), "full_designation"),
+    ("scalars", lambda m, t: m.CompoundDataTypes.from_designation(t, 1), "full_designation"),
+    ("scalars", lambda m, t: m.DataTypeRegistry().register(t), "name"),
+    ("scalars", lambda m, t: m.DataTypeRegistry()._validate(t, None), "name"),
+    ("layouts", lambda m, t: m.InterfaceSpecific.create(t, (), ()), "full_designation"),
+    ("layouts", lambda m, t: m.InterfaceSpecific.from_designation(t, (), ()), "full_designation"),
+    ("layouts", lambda m, t: m.Planar.from_designation(t, (), ()), "full_designation"),
+    ("layouts", lambda m, t: m.SemiPlanar.from_designation(t, (), ()), "full_designation"),
+    ("layouts", lambda m, t: m.ComponentsSequencing.from_designation(t, (), ()), "full_designation"),
+]
+
+
+@pytest.mark.parametrize("value", [Text("_Planar"), Text(""), b"s", bytearray(b"s"), memoryview(b"s"), None], ids=repr)
+@pytest.mark.parametrize("module,call,argument", BOUNDARY, ids=[f"{m}-{i}" for i, (m, _, _) in enumerate(BOUNDARY)])
+def test_only_exact_str(module, call, argument, value):
+    m = getattr(extension(module), module)
+    with pytest.raises(TypeError) as info:
+        call(m, value)
+    assert str(info.value) == f"Argument '{argument}' has incorrect type (expected str, got {type(value).__name__})"
