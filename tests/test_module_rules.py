@@ -173,3 +173,97 @@ def test_a_failed_initialisation_raises_its_cause_and_can_be_retried(module_name
     )
     missing = ["ImportError", "cannot import name ", False]
     assert seen == {"failures": [missing, missing, ["ArithmeticError", "broken", False]]}
+
+
+# Every name each module takes from its siblings at import, with the sibling.
+SIBLING_NAMES = {
+    "corvella.pfnc._internal.registry": {"corvella.pfnc.exceptions": ["DuplicateRegistrationError", "NotRegisteredError"]},
+    "corvella.pfnc.genicam.widths": {"corvella.pfnc.exceptions": ["PixelFormatValueReject"]},
+    "corvella.pfnc.genicam.scalars": {
+        "corvella.pfnc.exceptions": ["DuplicateRegistrationError", "NotRegisteredError", "ParseReject", "PixelFormatValueReject"],
+        "corvella.pfnc._internal.utils": ["all_implementations"],
+        "corvella.pfnc._internal.registry": ["MappingSnapshot", "Registry"],
+    },
+    "corvella.pfnc.genicam.layouts": {
+        "corvella.pfnc.exceptions": ["ParseReject", "PixelFormatValueReject"],
+        "corvella.pfnc.genicam.widths": ["Size"],
+        "corvella.pfnc.genicam.components": ["channel_name", "Components", "LMNLocation", "GenicamComponents"],
+        "corvella.pfnc._internal.utils": ["all_implementations"],
+    },
+}
+
+
+def test_each_missing_sibling_name_fails_the_import_until_repaired(module_name):
+    seen = run(
+        module_name,
+        f"""
+        failures = []
+        for sibling, names in {SIBLING_NAMES[module_name]!r}.items():
+            sibling = importlib.import_module(sibling)
+            for name in names:
+                kept = getattr(sibling, name)
+                delattr(sibling, name)
+                try:
+                    importlib.import_module(NAME)
+                except ImportError as e:
+                    failures.append([str(e), NAME in sys.modules])
+                setattr(sibling, name, kept)
+        smoke(importlib.import_module(NAME))
+        report(failures=failures)
+        """,
+    )
+    expected = [
+        [f"cannot import name '{name}' from '{sibling}'", False]
+        for sibling, names in SIBLING_NAMES[module_name].items()
+        for name in names
+    ]
+    assert seen == {"failures": expected}
+
+
+# Where an import is made to fail late, the class built before that, and a
+# call of it that needs the module's globals.
+FAIL_LATE = {
+    "corvella.pfnc._internal.registry": ("Registry", "Registry", "o = kept.__new__(kept); o._registry = {}; kept.resolve(o, 'x')"),
+    "corvella.pfnc.genicam.widths": ("Size", "Size", "kept.from_designation('8', 1)"),
+    "corvella.pfnc.genicam.scalars": ("CompoundDataTypes", "DataTypes", "kept.create('s', 1)"),
+    "corvella.pfnc.genicam.layouts": ("ComponentsSequencing", "InterfaceSpecific", "kept.create('_x', (), ())"),
+}
+
+
+def test_a_class_kept_from_a_failed_initialisation_raises_instead_of_crashing(module_name):
+    fail_at, kept_name, call = FAIL_LATE[module_name]
+    seen = run(
+        module_name,
+        f"""
+        import abc, dataclasses
+        made, real_dataclass, real_meta = {{}}, dataclasses.dataclass, abc.ABCMeta
+
+        def dataclass(cls=None, **options):
+            if cls is not None and cls.__name__ == {fail_at!r}:
+                made[cls.__name__] = cls
+                raise LookupError("late")
+            return real_dataclass(cls, **options) if cls is not None else real_dataclass(**options)
+
+        class Meta(real_meta):
+            def __new__(mcls, name, *args, **kwargs):
+                if name == {fail_at!r}:
+                    raise LookupError("late")
+                made[name] = cls = super().__new__(mcls, name, *args, **kwargs)
+                return cls
+
+        dataclasses.dataclass, abc.ABCMeta = dataclass, Meta
+        try:
+            importlib.import_module(NAME)
+        except LookupError as e:
+            failure = str(e)
+        dataclasses.dataclass, abc.ABCMeta = real_dataclass, real_meta
+        try:
+            exec({call!r}, {{"kept": made[{kept_name!r}]}})
+        except RuntimeError as e:
+            orphan = str(e)
+        smoke(importlib.import_module(NAME))
+        report(failure=failure, orphan=orphan)
+        """,
+    )
+    short = module_name.rpartition(".")[2]
+    assert seen == {"failure": "late", "orphan": f"Module '{short}' is not initialised."}
