@@ -233,19 +233,6 @@ def _case_params():
     return [pytest.param(name, case, id=f"{name}-{case.id}") for name, table in tables.items() for case in table]
 
 
-def _keeping_data_types(m, call):
-    """call(), with the shared data-type registry put back by hand afterwards (some cases register)."""
-    registry = m.scalars.DATA_TYPE_REGISTRY
-    contents, default_keys = dict(registry._registry), set(registry._default_keys)
-    try:
-        call()
-    finally:
-        registry._registry.clear()
-        registry._registry.update(contents)
-        registry._default_keys.clear()
-        registry._default_keys.update(default_keys)
-
-
 # Fewer repeats for the cases that are many calls already, or collect garbage themselves.
 FEWER_REPEATS = {"inputs": 300, "subclass-reads-as-itself": 300}
 
@@ -267,14 +254,17 @@ def quiet_module_loggers():
 @pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug build of the interpreter")
 @pytest.mark.parametrize("module,case", _case_params())
 def test_each_call_stays_flat(module, case, quiet_module_loggers):
+    from implementations import kept_data_type_registry
     from robustness import built, extension, repeat_case
 
     extension(module)
     m = built()
-    if module == "scalars":
-        call = lambda: _keeping_data_types(m, lambda: repeat_case(m, case))  # noqa: E731
-    else:
-        call = lambda: repeat_case(m, case)  # noqa: E731
+    def call():
+        if module != "scalars":
+            return repeat_case(m, case)
+        with kept_data_type_registry(m.scalars):  # some cases register letters
+            return repeat_case(m, case)
+
     repeats = FEWER_REPEATS.get(case.id, CASE_REPEATS)
     for _ in range(repeats // 10):  # caches, free lists, interned strings
         call()
