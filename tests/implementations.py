@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import importlib
+import inspect
 from contextlib import contextmanager
 from types import SimpleNamespace
 
@@ -60,3 +61,11 @@ def kept_data_type_registry(scalars):
         registry._registry.update(contents)
         registry._default_keys.clear()
         registry._default_keys.update(default_keys)
+
+
+def assert_same_function(ours, theirs, module_name):
+    """A C++ function presents itself exactly as its model counterpart does."""
+    for attribute in ("__name__", "__qualname__", "__doc__", "__annotations__"):
+        assert getattr(ours, attribute) == getattr(theirs, attribute)
+    assert ours.__module__ == module_name
+    assert str(inspect.signature(ours)) == str(inspect.signature(theirs))

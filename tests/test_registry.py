@@ -13,6 +13,7 @@ import pytest
 import corvella.pfnc._internal.registry as registry
 from corvella.pfnc._internal.registry import MappingSnapshot, Registry
 from corvella.pfnc.exceptions import DuplicateRegistrationError, NotRegisteredError
+from implementations import assert_same_function
 from pfnc_model import registry as model
 
 
@@ -120,11 +121,7 @@ def test_methods_in_class_body_order_and_nothing_more():
 
 @pytest.mark.parametrize("name", METHODS)
 def test_method_matches_model(name):
-    ours, theirs = getattr(Registry, name), getattr(model.Registry, name)
-    for attribute in ("__name__", "__qualname__", "__doc__", "__annotations__"):
-        assert getattr(ours, attribute) == getattr(theirs, attribute)
-    assert ours.__module__ == "corvella.pfnc._internal.registry"
-    assert str(inspect.signature(ours)) == str(inspect.signature(theirs))
+    assert_same_function(getattr(Registry, name), getattr(model.Registry, name), "corvella.pfnc._internal.registry")
 
 
 def test_generic_subscription_and_subclassing():

@@ -13,6 +13,7 @@ import pytest
 
 import corvella.pfnc.genicam.widths as widths
 from corvella.pfnc.exceptions import PixelFormatValueReject
+from implementations import assert_same_function
 from pfnc_model import widths as model
 
 Size = widths.Size
@@ -44,11 +45,7 @@ def test_module_and_class_match_the_model():
 
 @pytest.mark.parametrize("name", MEMBERS)
 def test_member_matches_the_model(name):
-    ours, theirs = getattr(Size, name), getattr(model.Size, name)
-    for attribute in ("__name__", "__qualname__", "__doc__", "__annotations__"):
-        assert getattr(ours, attribute) == getattr(theirs, attribute)
-    assert ours.__module__ == "corvella.pfnc.genicam.widths"
-    assert str(inspect.signature(ours)) == str(inspect.signature(theirs))
+    assert_same_function(getattr(Size, name), getattr(model.Size, name), "corvella.pfnc.genicam.widths")
     kinds = [isinstance(inspect.getattr_static(owner, name), staticmethod) for owner in (Size, model.Size)]
     assert kinds[0] == kinds[1]
 
