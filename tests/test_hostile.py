@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import functools
+import gc
 from types import SimpleNamespace
 
 import pytest
@@ -420,6 +421,50 @@ def _validating_registry(base):
     return type("Validating", (base,), {"_validate": _boom})
 
 
+def _fresh(text):
+    """A str object of its own, not shared with any other part of the process."""
+    return "".join(list(text))
+
+
+def _tamper(objects, change, kinds=(list,), spare=()):
+    """Applies change to every container of kinds that refers to one of objects, except spare."""
+    for obj in objects:
+        for ref in gc.get_referrers(obj):
+            if type(ref) in kinds and not any(ref is s for s in spare):
+                change(ref)
+
+
+class _TamperingKeys(set):
+    """_default_keys whose add() finds the defaults being registered and takes one away."""
+
+    def add(self, key):
+        super().add(key)
+        data_types = _TamperingKeys.members
+        # Only a private copy holds exactly these three: the enum's own map and the registry are spared.
+        _tamper([data_types.SIGNED], lambda d: d.pop("f", None) if set(d) == {"", "s", "f"} else None, (dict,),
+                spare=(data_types._value2member_map_, self.registry))
+        gc.collect()
+
+
+def _defaults_registered_while_tampering(m):
+    _TamperingKeys.members = m.scalars.DefaultDataType
+    r = m.scalars.DataTypeRegistry()
+    r._registry.clear()
+    r._default_keys = _TamperingKeys()
+    r._default_keys.registry = r._registry
+    r._register_defaults()
+    return [(key, value.name) for key, value in r._registry.items()]
+
+
+def _restore_while_tampering(m):
+    marker = object()
+    cls = type("Tampering", (m.scalars.DataTypeRegistry,), {
+        "_validate": lambda self, name, value: _tamper([marker], dict.clear, (dict,), spare=(self._registry,)),
+    })
+    r = cls()
+    r.restore(SimpleNamespace(mapping={**r._registry, "x": marker}))
+
+
 SCALARS_CASES = _dispatch_cases("scalars", lambda m: m.scalars.DataTypes.create("s", 3)) + [
     # reading letters through the registry as the module names it now
     Case("resolve-raises", with_global("scalars", "DATA_TYPE_REGISTRY", raising("resolve"), _read_types("s", 3)), Raises(Boom)),
@@ -466,6 +511,9 @@ SCALARS_CASES = _dispatch_cases("scalars", lambda m: m.scalars.DataTypes.create(
     Case("datatype-name-bool", lambda m: m.scalars.datatype_name("s", raising("__bool__")), Raises(Boom)),
     Case("datatype-name-class-attribute", lambda m: m.scalars.datatype_name(_WeirdClass()), Raises(Boom)),
     Case("datatype-name-default-not-class", calling_with("scalars", "DefaultDataType", 5, lambda m: m.scalars.datatype_name, "s"), Raises(TypeError)),
+    # private containers, found through gc.get_referrers and changed from a callback
+    Case("referrers-defaults", _defaults_registered_while_tampering, [("", "UNSIGNED"), ("s", "SIGNED"), ("f", "FLOAT"), ("u", "UNSIGNED")]),
+    Case("referrers-restore-mapping", _restore_while_tampering, Raises(ValueError)),
 ]
 
 
@@ -495,10 +543,10 @@ def _sequence(text, components=None, sizes=None, reader="ComponentsSequencing"):
     return call
 
 
-def _lmn(fields):
+def _lmn(fields, names=("Y", "U", "V")):
     from corvella.pfnc.genicam.components import GenicamComponents, LMNLocation
 
-    return GenicamComponents(["Y", "U", "V"], LMNLocation(fields))
+    return GenicamComponents(list(names), LMNLocation(fields))
 
 
 class _Channels:
@@ -558,6 +606,29 @@ def _read_as(cls_name, refusing, text, components=None, sizes=None):
     return call
 
 
+class _TamperingFields(tuple):
+    """LMN fields whose iteration changes every list that holds one of the channel names."""
+
+    def __new__(cls, fields, names, change):
+        self = super().__new__(cls, fields)
+        self.names, self.change = names, change
+        return self
+
+    def __iter__(self):
+        _tamper(self.names, self.change)
+        return super().__iter__()
+
+
+def _read_while_tampering(change):
+    def call(m):
+        names = tuple(_fresh(n) for n in ("Ya", "Ub", "Vc"))
+        fields = _TamperingFields((2, 1, 1), names, change)
+        found = m.layouts.ComponentsSequencing.from_designation("YaUbYaVc_", _yuv(_lmn(fields, names)), m.widths.Size([8] * 3))
+        return [(c.designation(), rest) for c, rest in found]
+
+    return call
+
+
 LAYOUTS_CASES = _dispatch_cases("layouts", lambda m: m.layouts.InterfaceSpecific.create("_UYVY", _yuv(), m.widths.Size([8] * 3))) + [
     # the components and what channel_name makes of them
     Case("components-len", _sequence("UYVY", raising("__len__")), Raises(Boom)),
@@ -595,6 +666,9 @@ LAYOUTS_CASES = _dispatch_cases("layouts", lambda m: m.layouts.InterfaceSpecific
     Case("sequencing-designation-not-iterable", lambda m: _with_components(m, 5).designation(), Raises(TypeError)),
     Case("sequencing-eq-elements", lambda m: _with_components(m, (raising("__eq__"),)) == _with_components(m, (raising("__eq__"),)), Raises(Boom)),
     Case("sequencing-eq-global-deleted", calling_with("layouts", "ComponentsSequencing", DELETE, lambda m: _with_components(m, ("Y",)).__eq__, None), Raises(NameError)),
+    # the channel names, found through gc.get_referrers and changed from a callback
+    Case("referrers-names-cleared", _read_while_tampering(list.clear), [("YaUbYaVc", "_")]),
+    Case("referrers-names-replaced", _read_while_tampering(lambda names: names.__setitem__(slice(None), [_fresh("Q" * 40)] * len(names))), [("YaUbYaVc", "_")]),
 ]
 
 

@@ -27,7 +27,7 @@ Str s_update{"update"};
 
 // copy.copy as it was at import: while snapshot() finds this very function,
 // it copies an exact dict itself, as copy.copy would (dict.copy).
-PyObject* copy_function = nullptr;
+pfnc::Kept copy_function;
 
 Ref registry_of(PyObject* self) noexcept { return pfnc::attr(self, s_registry); }
 
@@ -55,7 +55,7 @@ PyObject* registry_snapshot(PyObject* const* args) noexcept {
   Ref copy = copy_module ? steal(PyObject_GetAttr(copy_module.get(), s_copy.get())) : Ref();
   Ref names = copy ? registry_of(args[0]) : Ref();
   if (!names) return nullptr;
-  Ref copied = copy.get() == copy_function && PyDict_CheckExact(names.get())
+  Ref copied = copy.get() == copy_function.get() && PyDict_CheckExact(names.get())
                    ? steal(PyDict_Copy(names.get()))
                    : steal(PyObject_CallOneArg(copy.get(), names.get()));
   if (!copied) return nullptr;
@@ -97,11 +97,14 @@ PyObject* registry_resolve(PyObject* const* args) noexcept {
     PyObject* value = nullptr;
     int found = PyDict_GetItemRef(names.get(), name, &value);
     if (found > 0) return value;
-    if (found < 0) return nullptr;
-    // Raised, not just made, so it chains whatever the caller is handling.
-    Ref missing = steal(PyObject_CallOneArg(PyExc_KeyError, name));
-    if (!missing) return nullptr;
-    PyErr_SetObject(PyExc_KeyError, missing.get());
+    if (found == 0) {
+      // Raised, not just made, so it chains whatever the caller is handling.
+      Ref missing = steal(PyObject_CallOneArg(PyExc_KeyError, name));
+      if (!missing) return nullptr;
+      PyErr_SetObject(PyExc_KeyError, missing.get());
+    } else if (!PyErr_ExceptionMatches(PyExc_KeyError)) {
+      return nullptr;  // a KeyError from the name's own __hash__ or __eq__ is a miss too
+    }
     caught = steal(PyErr_GetRaisedException());
   } else {
     if (PyObject* value = PyObject_GetItem(names.get(), name)) return value;
@@ -218,10 +221,9 @@ bool registry_body(pfnc::Module& m) noexcept {
 
   Ref copy = m.global(s_copy);
   if (!copy) return false;
-  // Kept for the rest of the process (replaced if an import is retried).
-  Ref function = steal(PyObject_GetAttr(copy.get(), s_copy.get()));
-  if (!function) return false;
-  Py_XSETREF(copy_function, function.release());
+  // Replaced if an import is retried.
+  copy_function.set(steal(PyObject_GetAttr(copy.get(), s_copy.get())));
+  if (!copy_function) return false;
 
   Ref snapshot_class = pfnc::ClassBody(m, "MappingSnapshot", "Snapshot for a single mapping-based registry.")
                            .annotate("mapping", "dict[K, T]")

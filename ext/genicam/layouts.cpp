@@ -35,17 +35,19 @@ Str s_from_designation{"from_designation"};
 Str s_components{"components"};
 Str s_location{"location"};
 Str s_fields{"fields"};
-Str s_name{"__name__"};
+Str s_values{"values"};
 Str s_empty{""};
 Str s_Planar{"Planar"};
 Str s_Semiplanar{"Semiplanar"};
+
+pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
 
 // ---------------------------------------------------------------- helpers
 
 // If the pending exception is a PixelFormatValueReject, logs "Value rejected
 // <e>" and clears it (true). Otherwise leaves the error as it is (false).
 bool log_value_rejected() noexcept {
-  if (!layouts.error_matches(s_PixelFormatValueReject)) return false;
+  if (layouts.error_matches(s_PixelFormatValueReject) <= 0) return false;
   Ref e = steal(PyErr_GetRaisedException());
   return layouts.debug_caught("Value rejected ", e.get());
 }
@@ -78,14 +80,9 @@ bool ask(PyObject* result, PyObject* implementation, PyObject* text, PyObject* c
   PyObject* call_args[] = {implementation, text, components, sizes};
   Ref found = steal(PyObject_VectorcallMethod(s_from_designation.get(), call_args, 4, nullptr));
   if (found && PyList_Extend(result, found.get()) == 0) return true;
-  if (!layouts.error_matches(s_ParseReject)) return false;
+  if (layouts.error_matches(s_ParseReject) <= 0) return false;
   Ref e = steal(PyErr_GetRaisedException());
-  Ref name;
-  {
-    pfnc::Handling handling(e.get());
-    name = steal(PyObject_GetAttr(implementation, s_name.get()));
-  }
-  return name && layouts.debug_caught("Parsing rejected: ", e.get(), name.get());
+  return layouts.debug_caught("Parsing rejected: ", e.get(), implementation);
 }
 
 PyObject* interface_specific_create(PyObject* const* args) noexcept {
@@ -209,19 +206,39 @@ bool has_prefix_at(const Chars& text, Py_ssize_t pos, const Chars& name) noexcep
   return true;
 }
 
-struct Channel {
-  Chars name;
-  Py_UCS4 first = 0;
-  Py_ssize_t index = 0;
+// Strong references in C++ storage, where no Python code can reach them.
+class Refs {
+ public:
+  Refs() noexcept = default;
+  Refs(const Refs&) = delete;
+  Refs& operator=(const Refs&) = delete;
+  ~Refs() {
+    for (PyObject* item : items_) Py_DECREF(item);
+  }
+  bool push(Ref item) noexcept {
+    if (!items_.push(item.get())) return false;
+    item.release();
+    return true;
+  }
+  Ref tuple() noexcept {
+    Ref result = steal(PyTuple_New(items_.size()));
+    if (!result) return {};
+    for (Py_ssize_t i = 0; i < items_.size(); ++i) PyTuple_SET_ITEM(result.get(), i, Py_NewRef(items_[i]));
+    return result;
+  }
+
+ private:
+  Buffer<PyObject*, 8> items_;
 };
 
-// The channel names, in channel order: [channel_name(components[i]) for i in range(len(components))].
+// The channel names, in channel order: [channel_name(components[i]) for i in
+// range(len(components))], as a tuple: the reader points into the names
+// while it runs Python code, so nothing may change or drop them.
 Ref channel_names(PyObject* components) noexcept {
   Py_ssize_t n = PyObject_Size(components);
   if (n < 0) return {};
   // Grown name by name: a __len__ may promise far more than __getitem__ gives.
-  Ref names = steal(PyList_New(0));
-  if (!names) return {};
+  Refs names;
   bool exact_sequence = PyTuple_CheckExact(components) || PyList_CheckExact(components);
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref channel;
@@ -238,46 +255,57 @@ Ref channel_names(PyObject* components) noexcept {
       pfnc::raise_expected("str", name.get());
       return {};
     }
-    if (PyList_Append(names.get(), name.get()) < 0) return {};
+    if (!names.push(std::move(name))) return {};
   }
-  return names;
+  return names.tuple();
 }
 
+struct Channel {
+  Chars name;
+  Py_ssize_t length = 0;  // len(name): a str subclass may say otherwise than its characters
+  Py_ssize_t index = 0;
+  Py_UCS4 first = 0;      // the first character, if there is one
+};
+
 // The channels to try, longest name first and among equal lengths the lowest
-// channel first. Empty names would match everywhere without advancing, so
-// they take no part.
+// channel first. len() of each name is asked once, in channel order; a name
+// of length 0 would match everywhere without advancing, so it takes no part.
 bool name_order(PyObject* names, Buffer<Channel, 8>& order) noexcept {
-  Py_ssize_t n = PyList_GET_SIZE(names);
+  Py_ssize_t n = PyTuple_GET_SIZE(names);
   if (!order.grow(n)) return false;
   for (Py_ssize_t i = 0; i < n; ++i) {
-    Chars name(PyList_GET_ITEM(names, i));
-    if (name.length > 0) order.push(Channel{name, name.at(0), i});
+    PyObject* name = PyTuple_GET_ITEM(names, i);
+    Py_ssize_t length = PyUnicode_CheckExact(name) ? PyUnicode_GET_LENGTH(name) : PyObject_Length(name);
+    if (length < 0) return false;
+    Chars chars(name);
+    if (length > 0 && !order.push(Channel{chars, length, i, chars.length > 0 ? chars.at(0) : 0})) return false;
   }
-  std::sort(order.begin(), order.end(), [](const Channel& a, const Channel& b) {
-    return a.name.length != b.name.length ? a.name.length > b.name.length : a.index < b.index;
-  });
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Channel& a, const Channel& b) { return a.length > b.length; });
   return true;
 }
 
-// The greedy scan: at each position the first channel in order whose name
-// fits, no backtracking. Calls on_match(channel index) for every match, in
-// text order, and returns where the scan stopped. Deterministic, so running
-// it again gives the same matches: cheaper than keeping them.
+// The greedy scan: at each position up to the end the first channel in order
+// whose name fits, no backtracking. Calls on_match(channel index) for every
+// match, in text order, and returns where the scan stopped (past the end when
+// a name's len() overshoots the text). Deterministic and free of Python code,
+// so running it again gives the same matches: cheaper than keeping them.
 template <typename OnMatch>
 Py_ssize_t scan(Buffer<Channel, 8>& order, const Chars& text, OnMatch on_match) noexcept {
   Py_ssize_t pos = 0;
-  while (pos < text.length) {
-    Py_UCS4 c = text.at(pos);
+  while (pos <= text.length) {
+    Py_UCS4 c = pos < text.length ? text.at(pos) : 0;
     const Channel* hit = nullptr;
     for (const Channel& channel : order) {
-      if (channel.first == c && has_prefix_at(text, pos, channel.name)) {
+      if ((channel.name.length == 0 || channel.first == c) && has_prefix_at(text, pos, channel.name)) {
         hit = &channel;
         break;
       }
     }
     if (hit == nullptr) break;
     on_match(hit->index);
-    pos += hit->name.length;
+    if (hit->length > text.length - pos) return text.length + 1;
+    pos += hit->length;
   }
   return pos;
 }
@@ -285,36 +313,56 @@ Py_ssize_t scan(Buffer<Channel, 8>& order, const Chars& text, OnMatch on_match) 
 // How often each channel matched.
 struct Counts {
   Buffer<Py_ssize_t, 8> per_channel;
+  Buffer<Py_ssize_t, 8> first_seen;  // the channels in the order of their first match
   Py_ssize_t matches = 0;
-  Py_ssize_t distinct = 0;
   Py_ssize_t most = 0;
 };
 
+// max(component_counts.values()) through the global `max`; while that is the
+// builtin, the largest count is known without asking it.
+Ref most_matches(Counts& found) noexcept {
+  Ref max = layouts.global(s_max);
+  if (!max) return {};
+  if (max.get() == builtin_max.get()) return steal(PyLong_FromSsize_t(found.most));
+  Ref counts = steal(PyDict_New());
+  if (!counts) return {};
+  for (Py_ssize_t channel : found.first_seen) {
+    Ref key = steal(PyLong_FromSsize_t(channel));
+    Ref value = key ? steal(PyLong_FromSsize_t(found.per_channel[channel])) : Ref();
+    if (!value || PyDict_SetItem(counts.get(), key.get(), value.get()) < 0) return {};
+  }
+  Ref values = pfnc::call_method(s_values, {counts.get()});
+  Ref largest = values ? steal(PyObject_CallOneArg(max.get(), values.get())) : Ref();
+  return largest ? pfnc::to_int_value(largest.get()) : Ref();
+}
+
 // a * b != c * d for a from the location's fields and the rest from the
 // scan; plain machine arithmetic when it cannot overflow. -1 on error.
-int scaled_differ(PyObject* occurrence, Py_ssize_t most, Py_ssize_t count, PyObject* max_occurrence) noexcept {
+int scaled_differ(PyObject* occurrence, PyObject* most, Py_ssize_t count, PyObject* max_occurrence) noexcept {
   if (PyLong_CheckExact(occurrence)) {
-    int overflow_a, overflow_d;
+    int overflow_a, overflow_b, overflow_d;
     long long a = PyLong_AsLongLongAndOverflow(occurrence, &overflow_a);
+    long long b = PyLong_AsLongLongAndOverflow(most, &overflow_b);
     long long d = PyLong_AsLongLongAndOverflow(max_occurrence, &overflow_d);
     long long left, right;
-    if (!overflow_a && !overflow_d && !__builtin_mul_overflow(a, static_cast<long long>(most), &left) &&
+    if (!overflow_a && !overflow_b && !overflow_d && !__builtin_mul_overflow(a, b, &left) &&
         !__builtin_mul_overflow(static_cast<long long>(count), d, &right)) {
       return left != right;
     }
   }
-  Ref most_obj = steal(PyLong_FromSsize_t(most));
-  Ref count_obj = most_obj ? steal(PyLong_FromSsize_t(count)) : Ref();
-  Ref o_adjusted = count_obj ? steal(PyNumber_Multiply(occurrence, most_obj.get())) : Ref();
+  Ref count_obj = steal(PyLong_FromSsize_t(count));
+  Ref o_adjusted = count_obj ? steal(PyNumber_Multiply(occurrence, most)) : Ref();
   Ref count_adjusted = o_adjusted ? steal(PyNumber_Multiply(count_obj.get(), max_occurrence)) : Ref();
-  return count_adjusted ? PyObject_RichCompareBool(o_adjusted.get(), count_adjusted.get(), Py_NE) : -1;
+  // `!=` itself, not the identity shortcut of PyObject_RichCompareBool.
+  Ref differ = count_adjusted ? steal(PyObject_RichCompare(o_adjusted.get(), count_adjusted.get(), Py_NE)) : Ref();
+  return differ ? PyObject_IsTrue(differ.get()) : -1;
 }
 
 // With an LMN location the channels must occur in its proportions, each side
 // scaled by the other's maximum: fields (2, 1, 1) accept counts (2, 1, 1) and
 // (4, 2, 2). A channel that never matched counts zero times. 1 when the
 // counts fit (or there is no LMN location), 0 when not, -1 on error.
-int proportions_fit(PyObject* components, Py_ssize_t channels_wanted, Counts& found) noexcept {
+int proportions_fit(PyObject* components, PyObject* sizes, Counts& found) noexcept {
   Ref genicam = layouts.global(s_GenicamComponents);
   if (!genicam) return -1;
   int is_genicam = PyObject_IsInstance(components, genicam.get());
@@ -330,20 +378,20 @@ int proportions_fit(PyObject* components, Py_ssize_t channels_wanted, Counts& fo
   if (!int_occurrences) return -1;
   Py_ssize_t n_fields = PyObject_Size(int_occurrences.get());
   if (n_fields < 0) return -1;
-  if (n_fields != channels_wanted) return 0;
+  // len(sizes) again: the code run since may have changed it.
+  Py_ssize_t n_sizes = PyObject_Size(sizes);
+  if (n_sizes < 0) return -1;
+  if (n_fields != n_sizes) return 0;
   Ref largest = layouts.call(s_max, {int_occurrences.get()});
   Ref max_occurrence = largest ? pfnc::to_int_value(largest.get()) : Ref();
-  if (!max_occurrence) return -1;
-  if (found.distinct == 0) {
-    PyErr_SetString(PyExc_ValueError, "max() iterable argument is empty");
-    return -1;
-  }
+  Ref most = max_occurrence ? most_matches(found) : Ref();
+  if (!most) return -1;
   Ref it = steal(PyObject_GetIter(int_occurrences.get()));
   if (!it) return -1;
   Py_ssize_t i_c = 0;
   while (Ref int_occurrence = steal(PyIter_Next(it.get()))) {
     Py_ssize_t count = i_c < found.per_channel.size() ? found.per_channel[i_c] : 0;
-    int differ = scaled_differ(int_occurrence.get(), found.most, count, max_occurrence.get());
+    int differ = scaled_differ(int_occurrence.get(), most.get(), count, max_occurrence.get());
     if (differ != 0) return differ < 0 ? -1 : 0;
     ++i_c;
   }
@@ -378,32 +426,36 @@ PyObject* sequencing_from_designation(PyObject* const* args) noexcept {
   if (!pfnc::check_str(full_designation, "full_designation")) return nullptr;
   Ref names = channel_names(components);
   if (!names) return nullptr;
-  if (PyList_GET_SIZE(names.get()) == 0) return PyList_New(0);
+  Py_ssize_t n_channels = PyTuple_GET_SIZE(names.get());
+  if (n_channels == 0) return PyList_New(0);
 
   Chars text(full_designation);
   Buffer<Channel, 8> order;
   Counts found;
-  Py_ssize_t n_channels = PyList_GET_SIZE(names.get());
   if (!name_order(names.get(), order) || !found.per_channel.grow(n_channels)) return nullptr;
-  for (Py_ssize_t i = 0; i < n_channels; ++i) found.per_channel.push(0);
-  Py_ssize_t end = scan(order, text, [&found](Py_ssize_t channel) {
+  for (Py_ssize_t i = 0; i < n_channels; ++i) {
+    if (!found.per_channel.push(0)) return nullptr;
+  }
+  bool grown = true;
+  Py_ssize_t end = scan(order, text, [&found, &grown](Py_ssize_t channel) {
     Py_ssize_t count = ++found.per_channel[channel];
-    found.distinct += count == 1;
+    if (count == 1) grown = grown && found.first_seen.push(channel);
     found.most = std::max(found.most, count);
     ++found.matches;
   });
+  if (!grown) return nullptr;
   // A sequencing names every channel that has a size.
   Py_ssize_t channels_wanted = PyObject_Size(args[3]);
   if (channels_wanted < 0) return nullptr;
-  if (found.distinct != channels_wanted) return PyList_New(0);
-  int fit = proportions_fit(components, channels_wanted, found);
+  if (found.first_seen.size() != channels_wanted) return PyList_New(0);
+  int fit = proportions_fit(components, args[3], found);
   if (fit <= 0) return fit < 0 ? nullptr : PyList_New(0);
 
   Ref extracted = steal(PyTuple_New(found.matches));
   if (!extracted) return nullptr;
   Py_ssize_t next = 0;
   scan(order, text, [&](Py_ssize_t channel) {
-    PyTuple_SET_ITEM(extracted.get(), next++, Py_NewRef(PyList_GET_ITEM(names.get(), channel)));
+    PyTuple_SET_ITEM(extracted.get(), next++, Py_NewRef(PyTuple_GET_ITEM(names.get(), channel)));
   });
   Ref instance = steal(PyObject_CallOneArg(cls, extracted.get()));
   if (!instance) return log_value_rejected() ? PyList_New(0) : nullptr;
@@ -550,6 +602,8 @@ bool layouts_body(pfnc::Module& m) noexcept {
       !m.set("logger", m.call(s_getLogger, {m.name()}))) {
     return false;
   }
+  builtin_max.set(m.global(s_max));
+  if (!builtin_max) PyErr_Clear();
 
   Ref meta = m.global(s_ABCMeta);
   Ref keywords = meta ? steal(PyDict_New()) : Ref();

@@ -34,7 +34,6 @@ Str s_UNSIGNED{"UNSIGNED"};
 Str s_resolve{"resolve"};
 Str s_scalars{"scalars"};
 Str s_from_designation{"from_designation"};
-Str s_name{"__name__"};
 Str s_empty{""};
 
 // ---------------------------------------------------------------- DataTypes
@@ -55,11 +54,9 @@ PyObject* data_types_create(PyObject* const* args) noexcept {
     Ref found = call_method(s_from_designation, {implementation.get(), text, channels.get()});
     if (found && PyList_Extend(compos.get(), found.get()) == 0) continue;
     // One implementation refusing the text must not cost the others their candidates.
-    if (!scalars.error_matches(s_ParseReject)) return nullptr;
+    if (scalars.error_matches(s_ParseReject) <= 0) return nullptr;
     Ref caught = steal(PyErr_GetRaisedException());
-    pfnc::Handling handling(caught.get());
-    Ref name = attr(implementation.get(), s_name);
-    if (!name || !scalars.debug_caught("Parsing rejected: ", caught.get(), name.get())) return nullptr;
+    if (!scalars.debug_caught("Parsing rejected: ", caught.get(), implementation.get())) return nullptr;
   }
   return PyErr_Occurred() ? nullptr : compos.release();
 }
@@ -170,7 +167,7 @@ Ref repeated(PyObject* item, PyObject* channels, long long count, int overflow) 
 bool add_guarded(PyObject* result, Ref list, PyObject* text, Py_ssize_t rest_start) noexcept {
   Ref candidate = list ? scalars.call(s_CompoundDataTypes, {list.get()}) : Ref();
   if (!candidate) {
-    if (!scalars.error_matches(s_PixelFormatValueReject)) return false;
+    if (scalars.error_matches(s_PixelFormatValueReject) <= 0) return false;
     Ref caught = steal(PyErr_GetRaisedException());
     return scalars.debug_caught("Value rejected ", caught.get());
   }
@@ -207,7 +204,7 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
     Ref registry = letter ? scalars.global(s_DATA_TYPE_REGISTRY) : Ref();
     Ref data_type = registry ? call_method(s_resolve, {registry.get(), letter.get()}) : Ref();
     if (!data_type) {
-      if (!scalars.error_matches(s_NotRegisteredError)) return nullptr;
+      if (scalars.error_matches(s_NotRegisteredError) <= 0) return nullptr;
       PyErr_Clear();
       break;
     }

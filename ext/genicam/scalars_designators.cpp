@@ -38,11 +38,10 @@ Str s_s{"s"};
 Str s_f{"f"};
 Str s_u{"u"};
 
-// Kept for the rest of the process (never released: they outlive the interpreter's finalisation).
-PyObject* registry_class = nullptr;           // DataTypeRegistry as its own methods' super() sees it
-PyObject* is_data_type_function = nullptr;    // while the globals still name these two, they are
-PyObject* datatype_name_function = nullptr;   // called directly instead of through vectorcall
-PyObject* multiple_designators_kw = nullptr;  // ("multiple_designators",)
+pfnc::Kept registry_class;           // DataTypeRegistry as its own methods' super() sees it
+pfnc::Kept is_data_type_function;    // while the globals still name these two, they are
+pfnc::Kept datatype_name_function;   // called directly instead of through vectorcall
+pfnc::Kept multiple_designators_kw;  // ("multiple_designators",)
 
 // ---------------------------------------------------------------- DataTypeRegistry
 
@@ -60,19 +59,26 @@ int is_default_key(PyObject* self, PyObject* key) noexcept {
   return keys ? PySequence_Contains(keys.get(), key) : -1;
 }
 
-// Registry.register(self, name, value), the base method as the globals name it now.
-bool base_register(PyObject* self, PyObject* name, PyObject* value) noexcept {
+// Registry.register, the base method as the globals name it now.
+Ref base_register() noexcept {
   Ref base = scalars.global(s_Registry);
-  Ref method = base ? attr(base.get(), s_register) : Ref();
-  if (!method) return false;
+  return base ? attr(base.get(), s_register) : Ref();
+}
+
+bool call_register(PyObject* method, PyObject* self, PyObject* name, PyObject* value) noexcept {
   PyObject* args[] = {self, name, value};
-  return static_cast<bool>(steal(PyObject_Vectorcall(method.get(), args, 3, nullptr)));
+  return static_cast<bool>(steal(PyObject_Vectorcall(method, args, 3, nullptr)));
+}
+
+// super() in a method of DataTypeRegistry.
+Ref super_of(PyObject* self) noexcept {
+  PyObject* super_args[] = {registry_class.get(), self};
+  return steal(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), super_args, 2, nullptr));
 }
 
 PyObject* registry_init(PyObject* const* args) noexcept {
   PyObject* self = args[0];
-  PyObject* super_args[] = {registry_class, self};
-  Ref base = steal(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), super_args, 2, nullptr));
+  Ref base = super_of(self);
   if (!base || !call_method(s_init, {base.get()})) return nullptr;
   Ref keys = steal(PySet_New(nullptr));
   if (!keys || PyObject_SetAttr(self, s_default_keys.get(), keys.get()) < 0) return nullptr;
@@ -80,8 +86,9 @@ PyObject* registry_init(PyObject* const* args) noexcept {
   Py_RETURN_NONE;
 }
 
-// {member.value: member for member in members}
-Ref members_by_value(PyObject* members) noexcept {
+// {member.value: member for member in members}.items(), as a tuple: the
+// loop over it runs Python code, which must find no container of ours to change.
+Ref default_pairs(PyObject* members) noexcept {
   Ref defaults = steal(PyDict_New());
   Ref it = defaults ? steal(PyObject_GetIter(members)) : Ref();
   if (!it) return {};
@@ -89,37 +96,42 @@ Ref members_by_value(PyObject* members) noexcept {
     Ref key = attr(member.get(), s_value);
     if (!key || PyDict_SetItem(defaults.get(), key.get(), member.get()) < 0) return {};
   }
-  return PyErr_Occurred() ? Ref() : std::move(defaults);
+  if (PyErr_Occurred()) return {};
+  Ref items = steal(PyDict_Items(defaults.get()));
+  return items ? steal(PyList_AsTuple(items.get())) : Ref();
 }
 
-// DefaultDataType as this module made it, read once: an enum's members never
-// change, and reading them runs Python code (the enum's iterator, its value
-// property), which lets other threads in while restore() has emptied the
-// registry. From the cache, clearing and refilling run no Python code at all.
-PyObject* own_members = nullptr;         // the class
-PyObject* own_members_by_value = nullptr;
-PyObject* own_unsigned = nullptr;
+// The members of the module's own DefaultDataType are read once, at import:
+// an enum's members are fixed, and reading them runs Python code, which lets
+// other threads in while restore() has emptied the registry. With these,
+// clearing and refilling run no Python code at all.
+pfnc::Kept own_members;  // the class
+pfnc::Kept own_default_pairs;
+pfnc::Kept own_unsigned;
 
 PyObject* registry_register_defaults(PyObject* const* args) noexcept {
   PyObject* self = args[0];
   Ref members = scalars.global(s_DefaultDataType);
   if (!members) return nullptr;
-  Ref defaults = members.get() == own_members ? borrow(own_members_by_value) : members_by_value(members.get());
-  if (!defaults) return nullptr;
-  // The base register: ours refuses exactly these names. The dict is ours
-  // alone, so nothing the calls run can change it under PyDict_Next.
-  Py_ssize_t pos = 0;
-  PyObject *key, *member;
-  while (PyDict_Next(defaults.get(), &pos, &key, &member)) {
-    if (!add_default_key(self, key) || !base_register(self, key, member)) return nullptr;
+  Ref pairs = members.get() == own_members.get() ? borrow(own_default_pairs.get()) : default_pairs(members.get());
+  if (!pairs) return nullptr;
+  // The base register: ours refuses exactly these names.
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(pairs.get()); ++i) {
+    PyObject* pair = PyTuple_GET_ITEM(pairs.get(), i);
+    if (!add_default_key(self, PyTuple_GET_ITEM(pair, 0))) return nullptr;
+    Ref method = base_register();
+    if (!method || !call_register(method.get(), self, PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1))) {
+      return nullptr;
+    }
   }
   // "u" spells unsigned where it must be visible among other letters ("us").
   if (!add_default_key(self, s_u.get())) return nullptr;
+  Ref method = base_register();
+  if (!method) return nullptr;
   members = scalars.global(s_DefaultDataType);
-  Ref unsigned_type = !members                      ? Ref()
-                      : members.get() == own_members ? borrow(own_unsigned)
-                                                     : attr(members.get(), s_UNSIGNED);
-  if (!unsigned_type || !base_register(self, s_u.get(), unsigned_type.get())) return nullptr;
+  if (!members) return nullptr;
+  Ref unsigned_type = members.get() == own_members.get() ? borrow(own_unsigned.get()) : attr(members.get(), s_UNSIGNED);
+  if (!unsigned_type || !call_register(method.get(), self, s_u.get(), unsigned_type.get())) return nullptr;
   Py_RETURN_NONE;
 }
 
@@ -133,7 +145,10 @@ PyObject* registry_register(PyObject* const* args) noexcept {
     Ref message = steal(PyUnicode_FromFormat("Value already registered: %R", name));
     return message ? scalars.raise(s_DuplicateRegistrationError, message.get()) : nullptr;
   }
-  if (!call_method(s_validate, {self, name, value}) || !base_register(self, name, value)) return nullptr;
+  if (!call_method(s_validate, {self, name, value})) return nullptr;
+  // super(), so that a mixin between this class and Registry takes part.
+  Ref base = super_of(self);
+  if (!base || !call_method(s_register, {base.get(), name, value})) return nullptr;
   Py_RETURN_NONE;
 }
 
@@ -194,12 +209,14 @@ PyObject* registry_restore(PyObject* const* args) noexcept {
   Ref mapping = given ? steal(PyDict_New()) : Ref();
   if (!mapping || !call_method(s_update, {mapping.get(), given.get()})) return nullptr;
 
-  // Everything is checked before anything changes.
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(mapping.get(), &pos, &key, &value)) {
-    Ref k = borrow(key), v = borrow(value);  // _validate may be anyone's code
-    if (!call_method(s_validate, {self, k.get(), v.get()})) return nullptr;
+  // Everything is checked before anything changes. _validate may be anyone's
+  // code, and the copy is reachable: the pairs are walked as a tuple of their own.
+  Ref items = steal(PyDict_Items(mapping.get()));
+  Ref pairs = items ? steal(PyList_AsTuple(items.get())) : Ref();
+  if (!pairs) return nullptr;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(pairs.get()); ++i) {
+    PyObject* pair = PyTuple_GET_ITEM(pairs.get(), i);
+    if (!call_method(s_validate, {self, PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)})) return nullptr;
   }
   Ref keys = attr(self, s_default_keys);
   Ref it = keys ? steal(PyObject_GetIter(keys.get())) : Ref();
@@ -232,24 +249,24 @@ PyObject* registry_default_snapshot(PyObject* const*) noexcept {
 
 // ---------------------------------------------------------------- is_data_type, datatype_name
 
-// get_args(DataType) for the globals it was last computed from; a union is
-// immutable, so the same two objects give the same members.
-PyObject* cached_get_args = nullptr;
-PyObject* cached_data_type = nullptr;
-PyObject* cached_members = nullptr;
-PyTypeObject* union_type = nullptr;
+// get_args(DataType), kept while the globals name typing's own get_args and
+// the same union: a union is immutable, so the members stay what they were.
+pfnc::Kept typing_get_args;
+pfnc::Kept cached_data_type;
+pfnc::Kept cached_members;
+PyTypeObject* union_type = nullptr;  // static in the interpreter: outlives every interpreter
 
 Ref data_type_members() noexcept {
   Ref get_args = scalars.global(s_get_args);
   Ref data_type = get_args ? scalars.global(s_DataType) : Ref();
   if (!data_type) return {};
-  if (get_args.get() == cached_get_args && data_type.get() == cached_data_type) return borrow(cached_members);
+  bool pure = get_args.get() == typing_get_args.get() && Py_IS_TYPE(data_type.get(), union_type);
+  if (pure && data_type.get() == cached_data_type.get()) return borrow(cached_members.get());
   Ref members = steal(PyObject_CallOneArg(get_args.get(), data_type.get()));
-  if (members && PyTuple_CheckExact(members.get()) && Py_IS_TYPE(data_type.get(), union_type)) {
+  if (pure && members && PyTuple_CheckExact(members.get())) {
     // Strong references: an object at the same address is then the same object.
-    Py_XSETREF(cached_get_args, Py_NewRef(get_args.get()));
-    Py_XSETREF(cached_data_type, Py_NewRef(data_type.get()));
-    Py_XSETREF(cached_members, Py_NewRef(members.get()));
+    cached_data_type.set(borrow(data_type.get()));
+    cached_members.set(borrow(members.get()));
   }
   return members;
 }
@@ -393,10 +410,10 @@ const pfnc::FunctionSpec datatype_name_spec{
 };
 
 // Binds a module function and keeps the object, to recognise it in the globals later.
-bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, PyObject*& keep) noexcept {
+bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, pfnc::Kept& keep) noexcept {
   Ref function = m.function(spec);
   if (!function) return false;
-  Py_XSETREF(keep, Py_NewRef(function.get()));
+  keep.set(borrow(function.get()));
   return m.set(spec.name, std::move(function));
 }
 
@@ -405,7 +422,7 @@ bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, PyObject*&
 int call_is_data_type(PyObject* candidate) noexcept {
   Ref function = scalars.global(s_is_data_type);
   if (!function) return -1;
-  if (function.get() == is_data_type_function) return is_data_type_of(candidate);
+  if (function.get() == is_data_type_function.get()) return is_data_type_of(candidate);
   Ref result = steal(PyObject_CallOneArg(function.get(), candidate));
   return result ? PyObject_IsTrue(result.get()) : -1;
 }
@@ -413,14 +430,15 @@ int call_is_data_type(PyObject* candidate) noexcept {
 Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept {
   Ref function = scalars.global(s_datatype_name);
   if (!function) return {};
-  if (function.get() == datatype_name_function) return datatype_name_of(data_type, multiple_designators);
+  if (function.get() == datatype_name_function.get()) return datatype_name_of(data_type, multiple_designators);
   PyObject* args[] = {data_type, Py_True};
-  return steal(PyObject_Vectorcall(function.get(), args, 1, multiple_designators ? multiple_designators_kw : nullptr));
+  return steal(PyObject_Vectorcall(function.get(), args, 1, multiple_designators ? multiple_designators_kw.get() : nullptr));
 }
 
 bool define_designators(pfnc::Module& m) noexcept {
-  Py_XSETREF(multiple_designators_kw, Py_BuildValue("(s)", "multiple_designators"));
-  if (multiple_designators_kw == nullptr) return false;
+  multiple_designators_kw.set(steal(Py_BuildValue("(s)", "multiple_designators")));
+  typing_get_args.set(m.global(s_get_args));
+  if (!multiple_designators_kw || !typing_get_args) return false;
 
   Ref enum_base = m.global(s_Enum);
   Ref enum_bases = enum_base ? pfnc::tuple_of({enum_base.get()}) : Ref();
@@ -432,12 +450,10 @@ bool define_designators(pfnc::Module& m) noexcept {
                     .set("FLOAT", s_f.get())
                     .build(enum_bases.get());
   if (!members || !m.set("DefaultDataType", borrow(members.get()))) return false;
-  Ref by_value = members_by_value(members.get());
-  Ref unsigned_member = by_value ? attr(members.get(), s_UNSIGNED) : Ref();
-  if (!unsigned_member) return false;
-  Py_XSETREF(own_members, Py_NewRef(members.get()));
-  Py_XSETREF(own_members_by_value, by_value.release());
-  Py_XSETREF(own_unsigned, unsigned_member.release());
+  own_default_pairs.set(default_pairs(members.get()));
+  own_unsigned.set(own_default_pairs ? attr(members.get(), s_UNSIGNED) : Ref());
+  if (!own_unsigned) return false;
+  own_members.set(borrow(members.get()));
   Ref data_type = steal(PyNumber_Or(members.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)));
   if (!data_type) return false;
   union_type = Py_TYPE(data_type.get());
@@ -457,7 +473,7 @@ bool define_designators(pfnc::Module& m) noexcept {
                           .def(registry_default_snapshot_spec, pfnc::Kind::class_method)
                           .build(bases.get());
   if (!registry_type) return false;
-  Py_XSETREF(registry_class, Py_NewRef(registry_type.get()));
+  registry_class.set(borrow(registry_type.get()));
   return m.set("DataTypeRegistry", borrow(registry_type.get())) &&
          m.set("DATA_TYPE_REGISTRY", steal(PyObject_CallNoArgs(registry_type.get()))) &&
          define_function(m, is_data_type_spec, is_data_type_function) &&

@@ -22,9 +22,10 @@ Str s_sizes{"sizes"};
 Str s_zfill{"zfill"};
 Str s_empty{""};
 Str s_dataclass{"dataclass"};
+Str s_max{"max"};
 
-PyObject* zero = nullptr;          // the int 0
-PyObject* builtin_max = nullptr;   // builtins.max
+pfnc::Kept zero;         // the int 0
+pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
 
 Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_sizes.get())); }
 
@@ -34,7 +35,7 @@ Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_si
 int is_non_positive(PyObject* a) noexcept {
   int sign;
   if (PyLong_CheckExact(a) && PyLong_GetSign(a, &sign) == 0) return sign <= 0;
-  return PyObject_RichCompareBool(a, zero, Py_LE);
+  return PyObject_RichCompareBool(a, zero.get(), Py_LE);
 }
 
 int has_non_positive(PyObject* sizes) noexcept {
@@ -159,10 +160,10 @@ Ref designation_of_any(PyObject* sizes) noexcept {
   Ref distinct = steal(PySet_New(sizes));
   if (!distinct) return {};
   if (PySet_GET_SIZE(distinct.get()) <= 1) {
-    Ref first = steal(PySequence_GetItem(sizes, 0));
+    Ref first = steal(PyObject_GetItem(sizes, zero.get()));  // sizes[0], a mapping's key 0 too
     return first ? steal(PyObject_Str(first.get())) : Ref();
   }
-  Ref largest = steal(PyObject_CallOneArg(builtin_max, sizes));
+  Ref largest = widths.call(s_max, {sizes});
   Ref as_int = largest ? steal(PyNumber_Long(largest.get())) : Ref();
   Ref text = as_int ? steal(PyObject_Str(as_int.get())) : Ref();
   Ref width = text ? steal(PyLong_FromSsize_t(PyUnicode_GET_LENGTH(text.get()))) : Ref();
@@ -185,7 +186,10 @@ PyObject* size_designation(PyObject* const* args) noexcept {
   Py_ssize_t n = PyObject_Size(sizes.get());
   if (n < 0) return nullptr;
   if (n == 0) return Py_NewRef(s_empty.get());
-  if (PyList_CheckExact(sizes.get())) {
+  // The fast path finds the largest itself: only while `max` is the builtin.
+  Ref max = widths.global(s_max);
+  if (!max) PyErr_Clear();  // raised again where max is called, if it is
+  if (PyList_CheckExact(sizes.get()) && max && max.get() == builtin_max.get()) {
     if (Ref text = designation_of_small_ints(sizes.get())) return text.release();
     if (PyErr_Occurred()) return nullptr;
   }
@@ -289,7 +293,7 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   }
   Ref size = new_size(values.get());
   if (!size) {
-    if (!widths.error_matches(s_PixelFormatValueReject)) return nullptr;
+    if (widths.error_matches(s_PixelFormatValueReject) <= 0) return nullptr;
     PyErr_Clear();
     Py_RETURN_NONE;
   }
@@ -365,10 +369,11 @@ const pfnc::FunctionSpec size_from_designation_spec{
 };
 
 bool widths_body(pfnc::Module& m) noexcept {
-  // Kept across a failed initialisation, which the next import runs again.
-  if (zero == nullptr) zero = PyLong_FromLong(0);
-  if (builtin_max == nullptr) builtin_max = Py_XNewRef(PyDict_GetItemString(PyEval_GetBuiltins(), "max"));
-  if (zero == nullptr || builtin_max == nullptr) return false;
+  zero.set(steal(PyLong_FromLong(0)));
+  if (!zero) return false;
+  // Without a builtin max, Size.designation raises NameError where it needs one.
+  builtin_max.set(m.global(s_max));
+  if (!builtin_max) PyErr_Clear();
   if (!m.import_from("dataclasses", {"dataclass"}) ||
       !m.import_from("corvella.pfnc.exceptions", {"PixelFormatValueReject"})) {
     return false;

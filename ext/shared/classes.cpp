@@ -9,10 +9,11 @@ Str s_abstractmethod{"abstractmethod"};
 
 // exec_body for types.new_class: stores the collected pairs in the namespace
 // that the metaclass prepared (Enum's records member order, for instance).
+// items is a tuple: the metaclass's code runs in between and can reach it.
 PyObject* fill_namespace(PyObject* items, PyObject* ns) noexcept {
-  Py_ssize_t n = PyList_GET_SIZE(items);
+  Py_ssize_t n = PyTuple_GET_SIZE(items);
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* pair = PyList_GET_ITEM(items, i);
+    PyObject* pair = PyTuple_GET_ITEM(items, i);
     if (PyObject_SetItem(ns, PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)) < 0) return nullptr;
   }
   Py_RETURN_NONE;
@@ -81,7 +82,8 @@ Ref ClassBody::build(PyObject* bases, PyObject* keywords) noexcept {
   if (!ok_) return {};
   Ref types = steal(PyImport_ImportModule("types"));
   Ref new_class = types ? steal(PyObject_GetAttrString(types.get(), "new_class")) : Ref();
-  Ref exec_body = steal(PyCFunction_New(&fill_namespace_def, items_.get()));
+  Ref items = steal(PyList_AsTuple(items_.get()));
+  Ref exec_body = items ? steal(PyCFunction_New(&fill_namespace_def, items.get())) : Ref();
   Ref name = steal(PyUnicode_FromString(name_));
   Ref no_bases = steal(PyTuple_New(0));
   if (!new_class || !exec_body || !name || !no_bases) return {};

@@ -1,6 +1,8 @@
 // The function type of the package: binds as a method like a Python function.
 #include "pfnc/function.hpp"
 
+#include "pfnc/kept.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +12,7 @@ namespace pfnc {
 
 namespace {
 
-PyTypeObject* function_type = nullptr;
+Kept function_type;  // a PyTypeObject
 
 struct FunctionObject {
   PyObject_HEAD
@@ -370,14 +372,14 @@ bool set_annotations(PyObject* function, const FunctionSpec& spec) noexcept {
 }  // namespace
 
 bool init_function_type() noexcept {
-  if (function_type != nullptr) return true;
-  function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
-  return function_type != nullptr;
+  if (!function_type) function_type.set(steal(PyType_FromSpec(&function_spec)));
+  return static_cast<bool>(function_type);
 }
 
 Ref make_function(const FunctionSpec& spec, PyObject* module_name, PyObject* globals) noexcept {
   // tp_alloc zeroes the object (the managed dict too) and tracks it.
-  FunctionObject* f = reinterpret_cast<FunctionObject*>(function_type->tp_alloc(function_type, 0));
+  PyTypeObject* type = reinterpret_cast<PyTypeObject*>(function_type.get());
+  FunctionObject* f = reinterpret_cast<FunctionObject*>(type->tp_alloc(type, 0));
   if (f == nullptr) return {};
   f->vectorcall = function_vectorcall;
   f->spec = &spec;

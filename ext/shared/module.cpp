@@ -1,7 +1,17 @@
 // One extension module: its definition, once-per-process rules and globals.
 #include "pfnc/module.hpp"
 
+#include "pfnc/calls.hpp"
+
 namespace pfnc {
+
+void Str::forget_all() noexcept {
+  for (Str* s = head_; s != nullptr; s = s->next_) {
+    s->obj_ = nullptr;
+    s->found_ = nullptr;
+    s->found_epoch_ = 0;
+  }
+}
 
 bool Str::intern_all() noexcept {
   for (Str* s = head_; s != nullptr; s = s->next_) {
@@ -16,6 +26,7 @@ namespace {
 Str s_debug{"debug"};
 Str s_logger{"logger"};
 Str s_no_spec{""};
+Str s_name{"__name__"};
 }  // namespace
 
 Module::Module(const char* short_name, const char* doc, Body body) noexcept
@@ -39,7 +50,8 @@ PyObject* Module::init() noexcept { return PyModuleDef_Init(&def_); }
 
 PyObject* Module::create(PyObject* spec, PyModuleDef*) noexcept {
   Module& self = *instance_;
-  int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+  PyInterpreterState* interp = PyInterpreterState_Get();
+  int64_t current = PyInterpreterState_GetID(interp);
   if (current < 0) return nullptr;
   int64_t expected = -1;
   if (!self.owner_.compare_exchange_strong(expected, current) && expected != current) {
@@ -47,6 +59,10 @@ PyObject* Module::create(PyObject* spec, PyModuleDef*) noexcept {
                     "Interpreter change detected - this module can only be loaded into one interpreter per process.");
     return nullptr;
   }
+  // The same id is no proof: after Py_FinalizeEx the next main interpreter is 0 again.
+  int known = self.started_in(interp);
+  if (known < 0) return nullptr;
+  if (known == 0) self.forget_interpreter();
   if (self.module_ != nullptr) return Py_NewRef(self.module_);
   Ref name = steal(PyObject_GetAttrString(spec, "name"));
   if (!name) return nullptr;
@@ -55,8 +71,38 @@ PyObject* Module::create(PyObject* spec, PyModuleDef*) noexcept {
   return Py_NewRef(self.module_);
 }
 
+int Module::started_in(PyInterpreterState* interp) const noexcept {
+  // The interpreter's own dict is emptied when it is finalised, and this key with it.
+  PyObject* dict = PyInterpreterState_GetDict(interp);
+  if (dict == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "the interpreter has no state dict");
+    return -1;
+  }
+  Ref key = steal(PyUnicode_FromFormat("corvella.pfnc module %s at %p", short_name_, static_cast<const void*>(this)));
+  if (!key) return -1;
+  int found = PyDict_Contains(dict, key.get());
+  if (found != 0) return found;
+  return PyDict_SetItem(dict, key.get(), Py_True) < 0 ? -1 : 0;
+}
+
+// What the old interpreter held went with it: nothing is released, only dropped.
+void Module::forget_interpreter() noexcept {
+  module_ = dict_ = name_ = builtins_ = nullptr;
+  ready_ = initialising_ = false;
+  watcher_ = -1;
+  ++epoch_;
+  Str::forget_all();
+  Kept::forget_all();
+}
+
 int Module::exec(PyObject* module) noexcept {
   Module& self = *instance_;
+  // Code run by the body (an import's __getattr__, say) may exec this module again.
+  if (self.initialising_) {
+    PyErr_Format(PyExc_ImportError, "Module '%s' is being initialised; a nested initialisation is not supported.",
+                 self.short_name_);
+    return -1;
+  }
   if (self.ready_) {
     if (module == self.module_) return 0;  // reload(): nothing to redo
     PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
@@ -66,17 +112,28 @@ int Module::exec(PyObject* module) noexcept {
   if (!Str::intern_all() || !init_function_type()) return -1;
   Py_XSETREF(self.module_, Py_NewRef(module));
   self.dict_ = PyModule_GetDict(module);
+  // What the module's Python functions would see as their __builtins__.
+  Ref builtins = borrow(PyEval_GetBuiltins());
+  if (!PyDict_Check(builtins.get())) {
+    Ref module = steal(PyImport_ImportModule("builtins"));
+    builtins = module ? borrow(PyModule_GetDict(module.get())) : Ref();
+    if (!builtins) return -1;
+  }
+  Py_XSETREF(self.builtins_, builtins.release());
   ++epoch_;
   // Without a watcher (all taken by others) every lookup goes to the dicts.
   if (watcher_ < 0 && (watcher_ = PyDict_AddWatcher(on_dict_change)) < 0) PyErr_Clear();
-  if (watcher_ >= 0 && PyDict_Watch(watcher_, self.dict_) < 0) {
+  if (watcher_ >= 0 && (PyDict_Watch(watcher_, self.dict_) < 0 || PyDict_Watch(watcher_, self.builtins_) < 0)) {
     PyErr_Clear();
     PyDict_ClearWatcher(watcher_);
     PyErr_Clear();
     watcher_ = -1;
   }
   Py_XSETREF(self.name_, PyModule_GetNameObject(module));
-  if (self.name_ == nullptr || !self.body_(self)) {
+  self.initialising_ = true;
+  bool ok = self.name_ != nullptr && self.body_(self);
+  self.initialising_ = false;
+  if (!ok) {
     // A later import starts again on a fresh module object.
     Py_CLEAR(self.module_);
     self.dict_ = nullptr;
@@ -127,14 +184,9 @@ int Module::on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) n
   return 0;
 }
 
-void Module::remember(const Str& name, PyObject* found, PyObject* builtins) const noexcept {
+void Module::remember(const Str& name, PyObject* found) const noexcept {
   if (watcher_ < 0) return;
-  if (builtins != nullptr && PyDict_Watch(watcher_, builtins) < 0) {
-    PyErr_Clear();
-    return;
-  }
   name.found_ = found;
-  name.found_in_builtins_ = builtins;
   name.found_epoch_ = epoch_;
 }
 
@@ -145,17 +197,11 @@ Ref Module::global(const Str& name) const noexcept {
     return {};
   }
   // The watched dicts still hold what was found, so the borrowed pointer is alive.
-  if (name.found_epoch_ == epoch_ && watcher_ >= 0 &&
-      (name.found_in_builtins_ == nullptr || name.found_in_builtins_ == PyEval_GetBuiltins())) {
-    return borrow(name.found_);
-  }
+  if (name.found_epoch_ == epoch_ && watcher_ >= 0) return borrow(name.found_);
   PyObject* found = nullptr;
   int status = PyDict_GetItemRef(dict_, name.get(), &found);
-  if (status > 0) remember(name, found, nullptr);
-  if (status != 0) return steal(found);
-  PyObject* builtins = PyEval_GetBuiltins();
-  status = PyDict_GetItemRef(builtins, name.get(), &found);
-  if (status > 0) remember(name, found, builtins);
+  if (status == 0) status = PyDict_GetItemRef(builtins_, name.get(), &found);
+  if (status > 0) remember(name, found);
   if (status != 0) return steal(found);
   PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
   return {};
@@ -184,41 +230,50 @@ std::nullptr_t Module::raise(const Str& exception, const char* message) const no
   return text ? raise(exception, text.get()) : nullptr;
 }
 
-bool Module::error_matches(const Str& exception) const noexcept {
-  if (!PyErr_Occurred()) return false;
+int Module::error_matches(const Str& exception) const noexcept {
   Ref pending = steal(PyErr_GetRaisedException());
+  if (!pending) return 0;
   Ref cls = global(exception);
-  if (!cls) return false;  // the NameError replaces the pending exception
-  if (!PyExceptionClass_Check(cls.get()) && !PyTuple_Check(cls.get())) {
+  // The interpreter's own rule for an except clause: a class, or a tuple of classes.
+  bool valid = cls && PyExceptionClass_Check(cls.get());
+  if (cls && PyTuple_Check(cls.get())) {
+    valid = true;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(cls.get()); ++i) {
+      valid = valid && PyExceptionClass_Check(PyTuple_GET_ITEM(cls.get(), i));
+    }
+  }
+  if (cls && !valid) {
     PyErr_SetString(PyExc_TypeError, "catching classes that do not inherit from BaseException is not allowed");
-    return false;
+  }
+  if (!valid) {
+    // As in an except clause: the new error has the pending one as its context.
+    Ref error = steal(PyErr_GetRaisedException());
+    PyException_SetContext(error.get(), pending.release());
+    PyErr_SetRaisedException(error.release());
+    return -1;
   }
   int matches = PyErr_GivenExceptionMatches(pending.get(), cls.get());
   PyErr_SetRaisedException(pending.release());
-  return matches != 0;
+  return matches != 0 ? 1 : 0;
 }
 
-bool Module::debug(PyObject* message) const noexcept {
-  Ref logger = global(s_logger);
-  if (!logger) return false;
-  PyObject* args[] = {logger.get(), message};
-  Ref result = steal(PyObject_VectorcallMethod(s_debug.get(), args, 2, nullptr));
-  return static_cast<bool>(result);
-}
-
-bool Module::debug_caught(const char* prefix, PyObject* caught, PyObject* suffix) const noexcept {
+bool Module::debug_caught(const char* prefix, PyObject* caught, PyObject* named) const noexcept {
+  // In the order of logger.debug(f"{prefix}{e} {named.__name__}"): the method, then the text.
   Handling handling(caught);
-  Ref error = steal(PyObject_Format(caught, s_no_spec.get()));
+  Ref logger = global(s_logger);
+  Ref debug = logger ? attr(logger.get(), s_debug) : Ref();
+  Ref error = debug ? steal(PyObject_Format(caught, s_no_spec.get())) : Ref();
   if (!error) return false;
   Ref message;
-  if (suffix == nullptr) {
+  if (named == nullptr) {
     message = steal(PyUnicode_FromFormat("%s%U", prefix, error.get()));
   } else {
-    Ref shown = steal(PyObject_Format(suffix, s_no_spec.get()));
+    Ref name = attr(named, s_name);
+    Ref shown = name ? steal(PyObject_Format(name.get(), s_no_spec.get())) : Ref();
     if (!shown) return false;
     message = steal(PyUnicode_FromFormat("%s%U %U", prefix, error.get(), shown.get()));
   }
-  return message && debug(message.get());
+  return message && steal(PyObject_CallOneArg(debug.get(), message.get()));
 }
 
 }  // namespace pfnc

@@ -9,25 +9,23 @@ rules out so that both sides raise the same ``TypeError`` with the same text.
 
 from __future__ import annotations
 
+import ctypes
+
 _ARGUMENT_TYPE_MESSAGE = "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)"
-
-
-_HEAPTYPE = 1 << 9
-_IMMUTABLETYPE = 1 << 8
 
 
 def type_name(value: object) -> str:
     """The name the extensions give ``value``'s type in messages: its C-level name.
 
-    For classes written in Python that is the plain ``__name__``; for types
-    written in C outside builtins it carries the module, as in
-    "collections.OrderedDict" or "decimal.Decimal" (types made from a C
-    spec are heap types too, but immutable ones).
+    That is the type's ``tp_name``: the plain ``__name__`` for classes written
+    in Python; for types written in C outside builtins it carries the module,
+    as in "collections.OrderedDict" or "time.struct_time". No attribute says
+    which a type has, so the field is read where the interpreter keeps it.
     """
     cls = type(value)
-    if cls.__module__ == "builtins" or (cls.__flags__ & _HEAPTYPE and not cls.__flags__ & _IMMUTABLETYPE):
-        return cls.__name__
-    return f"{cls.__module__}.{cls.__name__}"
+    # PyTypeObject begins with PyObject_VAR_HEAD: an object header and a size.
+    address = id(cls) + object.__basicsize__ + ctypes.sizeof(ctypes.c_ssize_t)
+    return ctypes.c_char_p.from_address(address).value.decode()
 
 
 def _argument_type_error(argname: str, expected: str, value: object) -> TypeError:

@@ -194,11 +194,13 @@ class ComponentsSequencing(InterfaceSpecific):
 
         # Longest names first, so that a name that begins with another channel's
         # name ("YUV" against "Y") is not cut short; the stable sort keeps equal
-        # lengths in channel order. An empty name would match everywhere
-        # without advancing, so it never takes part in the scan.
+        # lengths in channel order. len() of each name is asked once, in
+        # channel order; a name of length 0 would match everywhere without
+        # advancing, so it never takes part in the scan.
+        lengths = [len(name) for name in component_names]
         component_name_order = sorted(
-            ((name, index) for index, name in enumerate(component_names) if name),
-            key=lambda pair: len(pair[0]),
+            ((name, index, length) for index, (name, length) in enumerate(zip(component_names, lengths)) if length > 0),
+            key=lambda entry: entry[2],
             reverse=True,
         )
 
@@ -210,12 +212,12 @@ class ComponentsSequencing(InterfaceSpecific):
         while i_f <= len(full_designation):
             substr = full_designation[i_f:]
             matched = False
-            for name, index in component_name_order:
+            for name, index, length in component_name_order:
                 if substr.startswith(name):
                     matched = True
                     extracted_components.append(name)
                     component_counts[index] = component_counts.get(index, 0) + 1
-                    i_f += len(name)
+                    i_f += length
                     break
             if not matched:
                 break

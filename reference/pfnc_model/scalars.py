@@ -56,7 +56,7 @@ class DataTypeRegistry(Registry[str, DataType]):
             "\n"
             "Register default data types."
         )
-        defaults = {member.value: member for member in DefaultDataType}
+        defaults = _defaults_of(DefaultDataType)
         # The base register: our own register refuses exactly these names.
         for key, member in defaults.items():
             self._default_keys.add(key)
@@ -131,6 +131,20 @@ class DataTypeRegistry(Registry[str, DataType]):
         # DataTypeRegistry, not cls: a subclass's extra defaults are not the
         # defaults of the data types.
         return DataTypeRegistry().snapshot()
+
+
+def _default_pairs(members) -> dict:
+    return {member.value: member for member in members}
+
+
+# The members of the module's own DefaultDataType are read once, at import:
+# an enum's members are fixed. Another class bound to the name is read anew.
+_OWN_MEMBERS = DefaultDataType
+_OWN_DEFAULTS = _default_pairs(DefaultDataType)
+
+
+def _defaults_of(members) -> dict:
+    return _OWN_DEFAULTS if members is _OWN_MEMBERS else _default_pairs(members)
 
 
 DATA_TYPE_REGISTRY = DataTypeRegistry()
@@ -301,12 +315,14 @@ class CompoundDataTypes(DataTypes):
             "Returns:\n"
             "    str: One designator for all channels if they agree, else one per channel."
         )
-        s = {datatype_name(dt) for dt in self.scalars}
+        # Read once: what the steps below run may rebind it.
+        scalars = self.scalars
+        s = {datatype_name(dt) for dt in scalars}
         if len(s) == 1:
             return s.pop()
         # Written out per channel with "u" for unsigned, which reads back
         # through the one-letter-per-channel rule of from_designation.
-        return "".join(datatype_name(dt, multiple_designators=True) for dt in self.scalars)
+        return "".join(datatype_name(dt, multiple_designators=True) for dt in scalars)
 
     def __len__(self) -> int:
         (

@@ -91,15 +91,17 @@ class Size:
             "Returns:\n"
             "    str: The designation string."
         )
-        if len(self.sizes) == 0:
+        # Read once: what the steps below run may rebind it.
+        sizes = self.sizes
+        if len(sizes) == 0:
             return ""
         # Channels that all share one size are written once: [8, 8, 8] is "8".
-        if len(set(self.sizes)) <= 1:
-            return str(self.sizes[0])
+        if len(set(sizes)) <= 1:
+            return str(sizes[0])
         # Mixed sizes are written in one fixed width each so that a reader can
         # cut them apart again: [10, 8] is "1008".
-        width = len(str(int(max(self.sizes))))
-        return "".join(str(size).zfill(width) for size in self.sizes)
+        width = len(str(int(max(sizes))))
+        return "".join(str(size).zfill(width) for size in sizes)
 
     @staticmethod
     def from_designation(designation: str, number_of_channels: int) -> tuple["Size", str] | None:

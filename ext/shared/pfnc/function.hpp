@@ -31,7 +31,7 @@ struct FunctionSpec {
 // __globals__ to globals (so typing.get_type_hints can resolve annotations).
 Ref make_function(const FunctionSpec& spec, PyObject* module_name, PyObject* globals) noexcept;
 
-// Creates the function type; once per extension, before make_function.
+// Creates the function type; once per interpreter, before make_function.
 bool init_function_type() noexcept;
 
 }  // namespace pfnc

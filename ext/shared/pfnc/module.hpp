@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "pfnc/function.hpp"
+#include "pfnc/kept.hpp"
 #include "pfnc/str.hpp"
 
 namespace pfnc {
@@ -13,7 +14,9 @@ namespace pfnc {
 // Each extension defines exactly one Module at namespace scope and returns
 // init() from its PyInit_ function (see PFNC_MODULE). The module may live in
 // one interpreter per process only: that replaces per-interpreter state, and
-// lets functions reach the module's globals through this object.
+// lets functions reach the module's globals through this object. When that
+// interpreter is finalised and a new one starts (embedding programs do), the
+// module, its Str and its Kept values start afresh in the new one.
 class Module {
  public:
   using Body = bool (*)(Module&);
@@ -34,28 +37,31 @@ class Module {
   PyObject* name() const noexcept { return name_; }
 
   // --- used at call time ---
-  // A module global, looked up now as Python code would (then builtins).
+  // A module global, looked up now as Python code of the module would: its
+  // globals, then the builtins it was imported with (not the caller's).
   Ref global(const Str& name) const noexcept;
   // Calls the global callable `name` with the given arguments.
   Ref call(const Str& name, std::initializer_list<PyObject*> args) const noexcept;
   // raise <global exception class>(message); always returns nullptr.
   std::nullptr_t raise(const Str& exception, PyObject* message) const noexcept;
   std::nullptr_t raise(const Str& exception, const char* message) const noexcept;
-  // True when the exception set now is an instance of the global class `name`.
-  // A global that is not a class matches nothing (as in an except clause
-  // that names a non-exception, that error replaces the pending one).
-  bool error_matches(const Str& exception) const noexcept;
-  // logger.debug(message) through the module's global `logger`.
-  bool debug(PyObject* message) const noexcept;
+  // except <global exception class>: 1 when the exception set now matches it
+  // (left set), 0 when not (left set), -1 when the global cannot be used there
+  // (its error set, with the pending exception as its context).
+  int error_matches(const Str& exception) const noexcept;
   // In `except ... as e:` (e taken with PyErr_GetRaisedException), with e
-  // handled meanwhile: logger.debug(f"{prefix}{e}"), or f"{prefix}{e} {suffix}".
-  bool debug_caught(const char* prefix, PyObject* caught, PyObject* suffix = nullptr) const noexcept;
+  // handled meanwhile: logger.debug(f"{prefix}{e}"), or with named given
+  // logger.debug(f"{prefix}{e} {named.__name__}").
+  bool debug_caught(const char* prefix, PyObject* caught, PyObject* named = nullptr) const noexcept;
 
  private:
   static PyObject* create(PyObject* spec, PyModuleDef* def) noexcept;
   static int exec(PyObject* module) noexcept;
   static int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept;
-  void remember(const Str& name, PyObject* found, PyObject* builtins) const noexcept;
+  void remember(const Str& name, PyObject* found) const noexcept;
+  // False when interp is not the interpreter this module last started in.
+  int started_in(PyInterpreterState* interp) const noexcept;
+  void forget_interpreter() noexcept;
 
   PyModuleDef def_;
   PyModuleDef_Slot slots_[5];
@@ -67,7 +73,9 @@ class Module {
   PyObject* module_ = nullptr;  // strong; the one module object of the process
   PyObject* dict_ = nullptr;    // borrowed from module_
   PyObject* name_ = nullptr;    // strong; the module's full name
+  PyObject* builtins_ = nullptr;  // strong; the builtins dict the module was imported with
   bool ready_ = false;
+  bool initialising_ = false;
   static inline Module* instance_ = nullptr;
   // global() serves a name from its last lookup while no dict it may come
   // from has changed: a dict watcher on them moves the epoch on any change.

@@ -8,7 +8,7 @@ namespace pfnc {
 class Module;
 
 // Declared at namespace scope; every Str of a module is interned before the
-// module body runs and lives for the rest of the process.
+// module body runs and lives as long as the module's interpreter.
 class Str {
  public:
   explicit Str(const char* text) noexcept : text_(text), next_(head_) { head_ = this; }
@@ -20,16 +20,16 @@ class Str {
 
   // Interns every Str of this extension; false with an exception set on failure.
   static bool intern_all() noexcept;
+  // Drops every Str's object and lookup unreleased: their interpreter is gone.
+  static void forget_all() noexcept;
 
  private:
   const char* text_;
   PyObject* obj_ = nullptr;
   Str* next_;
-  // Where Module::global last found this name (borrowed), the builtins dict
-  // it came from (nullptr: the module dict) and when (Module's epoch).
+  // Where Module::global last found this name (borrowed) and when (Module's epoch).
   friend class Module;
   mutable PyObject* found_ = nullptr;
-  mutable PyObject* found_in_builtins_ = nullptr;
   mutable unsigned long long found_epoch_ = 0;
   static inline Str* head_ = nullptr;
 };

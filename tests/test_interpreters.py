@@ -1,0 +1,92 @@
+"""One interpreter after another, and an initialisation entered twice: the modules start afresh or refuse cleanly."""
+
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import sys
+import sysconfig
+import textwrap
+from pathlib import Path
+
+import pytest
+
+from robustness import MODULE_PATHS
+
+# Every module imported and used; what a round prints must be the same in every round.
+USE_ALL = textwrap.dedent("""
+    from corvella.pfnc._internal.registry import Registry
+    from corvella.pfnc.genicam.widths import Size
+    from corvella.pfnc.genicam.scalars import DataTypes, DATA_TYPE_REGISTRY
+    from corvella.pfnc.genicam.layouts import InterfaceSpecific
+    from corvella.pfnc.genicam.components import GenicamComponents, LMNLocation
+    r = Registry()
+    r.register("a", 1)
+    size = Size.from_designation("565p", 3)[0]
+    yuv = GenicamComponents(["Y", "U", "V"], LMNLocation((2, 1, 1)))
+    found = InterfaceSpecific.create("_YUYV", yuv, Size([8, 8, 8]))
+    print(r.resolve("a"), size.designation(), [c.designation() for c, _ in DataTypes.create("sf", 2)],
+          [c.designation() for c, _ in found], list(DATA_TYPE_REGISTRY), flush=True)
+""")
+
+
+def _compile_embedding(tmp_path: Path) -> Path:
+    compiler = shutil.which("gcc") or shutil.which("cc")
+    include = sysconfig.get_paths()["include"]
+    if compiler is None or not (Path(include) / "Python.h").exists():
+        pytest.skip("no C compiler or no Python headers")
+    config = sysconfig.get_config_var
+    program = tmp_path / "rounds"
+    command = [compiler, str(Path(__file__).parent / "embedding" / "rounds.c"), "-o", str(program), f"-I{include}",
+               f"-L{config('LIBPL')}", f"-L{config('LIBDIR')}", f"-lpython{config('LDVERSION')}",
+               *(config("LIBS") or "").split()]
+    if config("Py_DEBUG"):
+        command.append("-DPy_DEBUG")
+    subprocess.run(command, check=True, capture_output=True)
+    return program
+
+
+def test_rounds_of_embedded_interpreters(tmp_path):
+    program = _compile_embedding(tmp_path)
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
+    done = subprocess.run([str(program), "3", USE_ALL], env=env, capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert len(lines) == 3 and len(set(lines)) == 1, done.stdout
+    assert lines[0] == "1 565 ['', 'sf'] ['YUYV'] ['', 's', 'f', 'u']"
+
+
+# While a module initialises, one of its imports execs the module again.
+NESTED = textwrap.dedent("""
+    import importlib.util, sys, types
+    import corvella.pfnc.exceptions as real
+    target = sys.argv[1]
+    errors = []
+
+    class Meddling(types.ModuleType):
+        def __getattr__(self, name):
+            spec = sys.modules[target].__spec__
+            try:
+                spec.loader.exec_module(importlib.util.module_from_spec(spec))
+            except Exception as e:
+                errors.append(f"{type(e).__name__}: {e}")
+            return getattr(real, name)
+
+    sys.modules["corvella.pfnc.exceptions"] = Meddling("corvella.pfnc.exceptions")
+    __import__(target)
+    sys.modules["corvella.pfnc.exceptions"] = real
+    print(sorted(set(errors)))
+""")
+
+
+@pytest.mark.parametrize("module", ["registry", "widths", "scalars", "layouts"])
+def test_nested_initialisation_is_refused(module):
+    done = subprocess.run([sys.executable, "-c", NESTED, MODULE_PATHS[module]], capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == (
+        f"[\"ImportError: Module '{module}' is being initialised; a nested initialisation is not supported.\"]")
+    check = subprocess.run([sys.executable, "-c", NESTED + USE_ALL, MODULE_PATHS[module]], capture_output=True,
+                           text=True, timeout=120)
+    assert check.returncode == 0 and check.stdout.splitlines()[-1].startswith("1 565"), check.stderr
