@@ -25,6 +25,9 @@ from .genicam.components import GenicamComponents, MosaicLocation, SamplingLocat
 
 __all__ = ["MAX_NAME_LENGTH", "Packing", "PackingKind", "PixelFormat"]
 
+# Documented and pickled as members of this module.
+Packing.__module__ = PackingKind.__module__ = __name__
+
 # Longer than any name the convention builds; bounds the work spent on a text.
 MAX_NAME_LENGTH = 512
 _MAX_WIDTH = 64
