@@ -1,5 +1,7 @@
 """The packing field of a pixel-format name: cluster, packing or grouping, msb, alignment."""
 
+from __future__ import annotations
+
 import re
 from dataclasses import dataclass
 from enum import Enum

@@ -12,6 +12,8 @@ module global take part as they do for the pieces themselves.
     Fraction(32, 3)
 """
 
+from __future__ import annotations
+
 import copy
 import operator
 from fractions import Fraction
@@ -355,7 +357,7 @@ def _read_after_field(core, field, components, deprecated, progress):
         return
     progress.reached(core, after_size)
     for data_types, after_types in scalars.DataTypes.create(after_size, len(components)):
-        if not after_size.endswith(after_types):
+        if type(after_types) is not str or not after_size.endswith(after_types):
             continue
         channel_types = tuple(scalars.datatype_name(data_types[i], True) for i in range(len(components)))
         if any(kind == "f" and width not in _FLOAT_WIDTHS for kind, width in zip(channel_types, size)):
@@ -431,7 +433,7 @@ def _read_layout(text: str, components, size, core: str, progress: _Progress):
             yield None, None
         return
     for interface_specific, remaining in layouts.InterfaceSpecific.create(rest, components, size):
-        if remaining:
+        if type(remaining) is not str or remaining:
             continue
         semiplanar = isinstance(interface_specific, layouts.SemiPlanar)
         # _Semiplanar lists its planes; 4:2:0 exists only semi-planar.

@@ -1,5 +1,6 @@
 """Whole pixel-format names: their structure, their 32-bit values, and the packing piece."""
 
+from dataclasses import dataclass
 from enum import Enum
 from fractions import Fraction
 from typing import Final
@@ -26,21 +27,16 @@ class PackingKind(Enum):
     LEGACY_PACKED = "Packed"
     LEGACY_V1_PACKED = "V1Packed"
 
+@dataclass(frozen=True)
 class Packing:
     """The packing field of a name: cluster, packing or grouping, msb, alignment."""
 
-    @property
-    def kind(self) -> PackingKind: ...
-    @property
-    def cluster(self) -> int: ...
-    @property
-    def bits(self) -> int | None: ...
-    def __init__(self, kind: PackingKind, cluster: int = 1, bits: int | None = None) -> None: ...
+    kind: PackingKind
+    cluster: int = 1
+    bits: int | None = None
     def designation(self) -> str: ...
     @staticmethod
     def from_designation(full_designation: str) -> list[tuple[Packing, str]]: ...
-    def __eq__(self, other: object) -> bool: ...
-    def __hash__(self) -> int: ...
 
 class PixelFormat:
     """One reading of a pixel-format name: its pieces, its bits per pixel and its value."""
