@@ -183,3 +183,60 @@ def test_the_command(capsys):
     out = capsys.readouterr().out
     assert "no piece reads 'P'" in out and "0x00000001" in out
     assert main(["layout", "Mono8"]) in (0, 2)
+
+
+hypothesis = pytest.importorskip("hypothesis")
+st = hypothesis.strategies
+FIELDS = ["Mono", "R", "Coord3D_AC", "RGB", "BGRa", "YCbCr709", "YUV422", "YCbCr2020_411", "BayerGR", "BiColorRGBG",
+          "SCF1WGWR", "CFA_RGBGRGBGR", "CFA2by1_YeIr", "POL44M2XY", "Coord3D_ABC"]
+
+
+@hypothesis.given(st.text(alphabet="MonoRGBYCbCr_0123456789pgcamsbfuPlanrSei", max_size=24))
+def test_any_text_reads_as_itself_or_raises_name_read_error(text):
+    readings = PixelFormat.readings(text)
+    assert all("".join(pf.pieces()) == pf.name == text for pf in readings)
+    if len(readings) == 1:
+        assert PixelFormat.from_name(text) == readings[0]
+    else:
+        with pytest.raises(NameReadError):
+            PixelFormat.from_name(text)
+
+
+@hypothesis.given(st.sampled_from(FIELDS), st.integers(1, 64), st.sampled_from(["", "s", "f", "u"]),
+                  st.sampled_from(["", "p", "msb", "pmsb", "g", "gmsb", "c2", "c4p", "a64", "p96msb"]))
+def test_names_built_by_the_grammar_compose_back(field, width, data_type, packing):
+    name = f"{field}{'_' if field[-1].isdigit() else ''}{width}{data_type}{packing}"
+    for pf in PixelFormat.readings(name):
+        assert "".join(pf.pieces()) == name and pf.code == dict(STANDARD).get(name)
+        assert list(pf.size) == [width] * len(pf.components) and pf.bits_per_pixel >= width
+        assert pf.channel_types == (data_type or "u",) * len(pf.components)
+
+
+class Boom(Exception):
+    pass
+
+
+def test_hostile_collaborators_propagate_their_errors():
+    class Raising(layouts.InterfaceSpecific):
+        def designation(self):
+            raise Boom
+
+        @classmethod
+        def from_designation(cls, full_designation, components, sizes):
+            if full_designation.startswith("Boom"):
+                raise Boom
+            return [(cls(), "")] if full_designation == "Nameless" else [(cls(), 5)]
+
+    class Odd(scalars.DataTypes):
+        designation = __len__ = __getitem__ = None
+
+        @staticmethod
+        def from_designation(full_designation, number_of_channels):
+            return [(None, None), (None, 7)]
+
+    for name, error in [("RGB8_Boom", Boom), ("RGB8_Nameless", Boom), ("RGB8_Other", NameReadError)]:
+        with pytest.raises(error):
+            PixelFormat.from_name(name)
+    assert PixelFormat.from_name("RGB8").name == "RGB8"
+    del Raising, Odd
+    gc.collect()
