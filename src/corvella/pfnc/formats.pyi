@@ -1,10 +1,10 @@
 """Whole pixel-format names: their structure, their 32-bit values, and the packing piece."""
 
-from dataclasses import dataclass
-from enum import Enum
 from fractions import Fraction
 from typing import Final
 
+# Packing and PackingKind are typed where they are defined.
+from corvella.pfnc._packing import Packing as Packing, PackingKind as PackingKind
 from corvella.pfnc.genicam.components import GenicamComponents
 from corvella.pfnc.genicam.layouts import InterfaceSpecific
 from corvella.pfnc.genicam.scalars import DataTypes
@@ -13,30 +13,6 @@ from corvella.pfnc.genicam.widths import Size
 __all__ = ["Packing", "PackingKind", "PixelFormat"]
 
 MAX_NAME_LENGTH: Final[int]
-
-class PackingKind(Enum):
-    """What a packing field does; each value is the field's tag."""
-
-    MSB_UNPACKED = "msb"
-    PACKED = "p"
-    PACKED_MSB = "pmsb"
-    GROUPED = "g"
-    GROUPED_MSB = "gmsb"
-    ALIGNED = "a"
-    CLUSTER = "c"
-    LEGACY_PACKED = "Packed"
-    LEGACY_V1_PACKED = "V1Packed"
-
-@dataclass(frozen=True)
-class Packing:
-    """The packing field of a name: cluster, packing or grouping, msb, alignment."""
-
-    kind: PackingKind
-    cluster: int = 1
-    bits: int | None = None
-    def designation(self) -> str: ...
-    @staticmethod
-    def from_designation(full_designation: str) -> list[tuple[Packing, str]]: ...
 
 class PixelFormat:
     """One reading of a pixel-format name: its pieces, its bits per pixel and its value."""
