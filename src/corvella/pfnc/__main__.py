@@ -8,6 +8,7 @@ cannot be read, after saying why; the other arguments are still printed.
 command is installed.
 """
 
+import importlib
 import importlib.util
 import sys
 
@@ -87,7 +88,7 @@ def describe(argument: str, pf: PixelFormat) -> str:
     rows = [
         ("components", f"{' '.join(components.names)} ({len(components)} channel{'s' if len(components) > 1 else ''})"),
         ("location", _location(components.location, len(components))),
-        ("bits per channel", " ".join(str(width) for width in pf.size)),
+        ("bits per channel", " ".join(str(width) for width in pf.size.sizes)),
         ("data types", " ".join(pf.channel_types)),
         ("packing", _packing(pf)),
         ("layout", _layout(pf)),
@@ -105,9 +106,8 @@ def main(argv: list[str]) -> int:
         if importlib.util.find_spec("corvella.pfnc._layout_figure") is None:
             print("the layout command is not installed", file=sys.stderr)
             return 2
-        from . import _layout_figure  # type: ignore[attr-defined]
-
-        return int(_layout_figure.main(argv[1:]) or 0)
+        layout_figure = importlib.import_module("corvella.pfnc._layout_figure")
+        return int(layout_figure.main(argv[1:]) or 0)
     if not argv or argv[0] in ("-h", "--help"):
         print(USAGE, file=sys.stdout if argv else sys.stderr)
         return 0 if argv else 2

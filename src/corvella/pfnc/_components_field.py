@@ -30,19 +30,19 @@ def _fixed_fields() -> dict[str, tuple[tuple[str, ...], object]]:
         "RGB": "R G B", "BGR": "B G R", "CIELAB": "L a b", "CIEXYZ": "X Y Z", "HSI": "H S I", "HSV": "H S V",
         "RGBa": "R G B a", "BGRa": "B G R a", "aRGB": "a R G B", "aBGR": "a B G R", "YRGB": "Y R G B",
     }
-    for text, names in plain.items():
-        fields[text] = (tuple(names.split()), None)
-    for base, names in _LUMA_CHROMA.items():
+    for text, written in plain.items():
+        fields[text] = (tuple(written.split()), None)
+    for base, luma_chroma in _LUMA_CHROMA.items():
         standards: tuple[str | None, ...] = (None, "601", "709", "2020") if base == "YCbCr" else (None,)
         for standard in standards:
             head = base + (standard or "")
             if standard is not None:
-                fields[head] = (names, SamplingLocation((1, 1, 1), "444", standard))
+                fields[head] = (luma_chroma, SamplingLocation((1, 1, 1), "444", standard))
             else:
-                fields[head] = (names, None)
+                fields[head] = (luma_chroma, None)
             for scheme in ("422", "411", "420"):
                 text = head + ("_" if standard else "") + scheme
-                fields[text] = (names, SamplingLocation(_SCHEME_FIELDS[scheme], scheme, standard))
+                fields[text] = (luma_chroma, SamplingLocation(_SCHEME_FIELDS[scheme], scheme, standard))
     for pattern, cells in _BAYER_TILES.items():
         fields["Bayer" + pattern] = (("Bayer" + pattern,), MosaicLocation("Bayer", pattern, 2, 2, tuple(cells)))
     for pattern in ("WBWG", "WGWB", "WRWG", "WGWR"):

@@ -63,16 +63,16 @@ class Packing:
 
     def designation(self) -> str:
         """The field as a name writes it: "c3p32", "p", "p32msb", "g40", "a32", "msb", "Packed"."""
-        kind = self.kind
+        kind, tag = self.kind, str(self.kind.value)
         if kind in _LEGACY:
-            return kind.value
+            return tag
         text = f"c{self.cluster}" if self.cluster > 1 else ""
         if kind is PackingKind.CLUSTER:
             return text
         if kind is PackingKind.MSB_UNPACKED:
             return text + "msb"
         bits = "" if self.bits is None else str(self.bits)
-        return text + kind.value[0] + bits + kind.value[1:]
+        return text + tag[0] + bits + tag[1:]
 
     @staticmethod
     def from_designation(full_designation: str) -> "list[tuple[Packing, str]]":
