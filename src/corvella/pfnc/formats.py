@@ -18,12 +18,13 @@ import copy
 import operator
 from fractions import Fraction
 
+from . import _road
 from ._components_field import read_fields
 from ._packing import Packing, PackingKind
 from ._standard_table import LEGACY, STANDARD
-from .exceptions import NameReadError, PixelFormatValueReject, UnknownCodeError
+from .exceptions import NameReadError, UnknownCodeError
 from .genicam import layouts, scalars, widths
-from .genicam.components import GenicamComponents, MosaicLocation, SamplingLocation
+from .genicam.components import GenicamComponents
 
 __all__ = ["MAX_NAME_LENGTH", "Packing", "PackingKind", "PixelFormat"]
 
@@ -32,12 +33,10 @@ Packing.__module__ = PackingKind.__module__ = __name__
 
 # Longer than any name the convention builds; bounds the work spent on a text.
 MAX_NAME_LENGTH = 512
-_MAX_WIDTH = 64
 _NAME_CHARACTERS = frozenset("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_")
 _DEPRECATED = "_Deprecated"
 _CODES = dict(STANDARD)
 _NAMES = {code: name for name, code in STANDARD}
-_FLOAT_WIDTHS = (16, 32, 64)
 
 
 def _shown(text: str, limit: int = 60) -> str:
@@ -45,11 +44,6 @@ def _shown(text: str, limit: int = 60) -> str:
     if len(text) <= limit:
         return repr(text)
     return f"{text[:limit - 20]!r}... ({len(text)} characters)"
-
-
-def _container(width: int) -> int:
-    """Bits of the whole bytes an unpacked component of ``width`` bits takes."""
-    return next(bits for bits in (8, 16, 32, 64) if width <= bits)
 
 
 class PixelFormat:
@@ -82,10 +76,9 @@ class PixelFormat:
         put(self, "_planes", planes)
         put(self, "_interface_specific", interface_specific)
         put(self, "_deprecated", deprecated)
-        location = components.location
-        sampling = location.divisors if isinstance(location, SamplingLocation) else ((1, 1),) * len(components)
+        sampling = _road.sampling_of(components)
         put(self, "_sampling", sampling)
-        put(self, "_bits_per_pixel", _bits_per_pixel(list(size), sampling, packing))
+        put(self, "_bits_per_pixel", _road.bits_per_pixel(list(size), sampling, packing))
         name = self._compose()
         put(self, "_name", name)
         put(self, "_code", _CODES.get(name))
@@ -266,43 +259,6 @@ def _describe_layout(pf: PixelFormat) -> str:
     return f"{packing}, {type(pf._interface_specific).__name__} {pf._interface_specific.designation()}"
 
 
-def _bits_per_pixel(sizes: list[int], sampling, packing: Packing | None) -> int | Fraction:
-    shares = [Fraction(1, h * v) for h, v in sampling]
-    kind = None if packing is None else packing.kind
-    cluster = 1 if packing is None else packing.cluster
-    if kind in (PackingKind.LEGACY_PACKED, PackingKind.LEGACY_V1_PACKED):
-        # GigE Vision layouts: 2 pixels in 3 bytes; and 32 or 36 bits for RGB.
-        bits = Fraction(12) if kind is PackingKind.LEGACY_PACKED else Fraction({10: 32, 12: 36}[sizes[0]])
-    elif packing is not None and packing.bits is not None:
-        bits = Fraction(packing.bits, cluster)
-    elif kind in (PackingKind.PACKED, PackingKind.PACKED_MSB, PackingKind.GROUPED, PackingKind.GROUPED_MSB):
-        bits = sum(share * width for share, width in zip(shares, sizes))
-    else:
-        bits = sum(share * _container(width) for share, width in zip(shares, sizes))
-    if cluster == 1 and bits.denominator == 1:
-        return int(bits)
-    return Fraction(bits)
-
-
-def _unpacked_bits(sizes: list[int], sampling) -> Fraction:
-    return sum(Fraction(_container(width), h * v) for width, (h, v) in zip(sizes, sampling))
-
-
-# -- reading --------------------------------------------------------------------------------------
-
-
-class _Progress:
-    """How far the readings of one name got, for the message when none is full."""
-
-    __slots__ = ("position",)
-
-    def __init__(self) -> None:
-        self.position = 0
-
-    def reached(self, name: str, rest: str) -> None:
-        self.position = max(self.position, len(name) - len(rest))
-
-
 def _check_name(name: object) -> None:
     if type(name) is not str:
         raise TypeError(f"Argument 'name' has incorrect type (expected str, got {type(name).__name__})")
@@ -321,7 +277,7 @@ def _refuse(name: str) -> str | None:
     return None
 
 
-def _readings(name: object) -> tuple[list[PixelFormat], _Progress | str]:
+def _readings(name: object) -> tuple[list[PixelFormat], _road.Progress | str]:
     """The full readings of ``name``, and how far reading got (or why it could not start)."""
     _check_name(name)
     assert isinstance(name, str)
@@ -334,153 +290,19 @@ def _readings(name: object) -> tuple[list[PixelFormat], _Progress | str]:
     core, deprecated = name, False
     if name.endswith(_DEPRECATED) and name in _CODES:
         core, deprecated = name[:-len(_DEPRECATED)], True
-    progress = _Progress()
+    progress = _road.Progress()
     found: list[PixelFormat] = []
     for field, components in read_fields(core):
         progress.reached(core, core[len(field):])
-        for reading in _read_after_field(core, field, components, deprecated, progress):
+        for pieces in _road.read_pieces(core, field, components, progress):
+            reading = PixelFormat._build(*pieces, deprecated)
+            # A reading counts when it composes back to the very name: "Mono08" is no name.
             if reading._name == name and reading not in found:
                 found.append(reading)
     return found, progress
 
 
-def _read_after_field(core, field, components, deprecated, progress):
-    rest = core[len(field):]
-    # The "_" before the number of bits is written exactly when two numbers would touch.
-    if field[-1].isdigit() != rest.startswith("_"):
-        return
-    found = _read_size(rest, len(components))
-    if found is None:
-        return
-    size, after_size = found
-    if not all(1 <= width <= _MAX_WIDTH for width in size):
-        return
-    progress.reached(core, after_size)
-    for data_types, after_types in scalars.DataTypes.create(after_size, len(components)):
-        if type(after_types) is not str or not after_size.endswith(after_types):
-            continue
-        channel_types = tuple(scalars.datatype_name(data_types[i], True) for i in range(len(components)))
-        if any(kind == "f" and width not in _FLOAT_WIDTHS for kind, width in zip(channel_types, size)):
-            continue
-        progress.reached(core, after_types)
-        data_type_text = after_size[:len(after_size) - len(after_types)]
-        for packing, after_packing in [(None, after_types), *Packing.from_designation(after_types)]:
-            if not _packing_fits(packing, field, components, size):
-                continue
-            progress.reached(core, after_packing)
-            for planes, interface_specific in _read_layout(after_packing, components, size, core, progress):
-                yield PixelFormat._build(field, components, size, data_types, data_type_text, channel_types,
-                                         packing, planes, interface_specific, deprecated)
-
-
-def _read_size(rest: str, channels: int):
-    """``Size.from_designation``, reading a run that is one width as one width for every channel.
-
-    A run such as "12" of a two-channel field would split into 1 and 2 bits;
-    the convention writes one number when all channels share a width, so a
-    run that is a width (at most 64) is that width for every channel:
-    ``Coord3D_AC12p`` is 12 + 12 bits, as its value says.
-    """
-    try:
-        found = widths.Size.from_designation(rest, channels)
-    except PixelFormatValueReject:
-        found = None
-    start = 1 if rest.startswith("_") else 0
-    end = start
-    while end < len(rest) and "0" <= rest[end] <= "9":
-        end += 1
-    if channels > 1 and end > start and 1 <= int(rest[start:end]) <= _MAX_WIDTH:
-        shared = widths.Size([int(rest[start:end])] * channels)
-        if found is None or found[0] != shared:
-            return shared, rest[end:]
-    return found
-
-
-def _packing_fits(packing: Packing | None, field: str, components, size) -> bool:
-    """Whether the convention allows this packing for these channels and widths."""
-    if packing is None:
-        return True
-    kind, sizes = packing.kind, list(size)
-    if packing.cluster > 1 and len(sizes) != 1:
-        return False  # clusters are of single-component pixels
-    if kind is PackingKind.LEGACY_PACKED:
-        return len(sizes) == 1 and sizes[0] in (10, 12)
-    if kind is PackingKind.LEGACY_V1_PACKED:
-        return field == "RGB" and sizes[0] in (10, 12) and len(set(sizes)) == 1
-    if kind is PackingKind.MSB_UNPACKED:
-        return all(width % 8 for width in sizes)
-    if kind in (PackingKind.GROUPED, PackingKind.GROUPED_MSB) and not all(9 <= width <= 12 for width in sizes):
-        return False
-    location = components.location
-    sampling = location.divisors if isinstance(location, SamplingLocation) else ((1, 1),) * len(sizes)
-    if kind is PackingKind.ALIGNED:
-        return packing.bits % 8 == 0 and packing.bits > _unpacked_bits(sizes, sampling) * packing.cluster
-    if packing.bits is not None:  # p<x>, g<x>: written only when there is padding
-        data = sum(Fraction(width, h * v) for width, (h, v) in zip(sizes, sampling))
-        return packing.bits > data * packing.cluster
-    return True
-
-
-def _read_layout(text: str, components, size, core: str, progress: _Progress):
-    """(planes, interface-specific reading) pairs that read all of ``text``."""
-    planes, rest = _read_planes(text, components)
-    if planes is not None:
-        progress.reached(core, rest)
-    location = components.location
-    needs_planes = isinstance(location, SamplingLocation) and location.scheme == "420"
-    if not rest:
-        if planes is None and not needs_planes:
-            yield None, None
-        return
-    for interface_specific, remaining in layouts.InterfaceSpecific.create(rest, components, size):
-        if type(remaining) is not str or remaining:
-            continue
-        semiplanar = isinstance(interface_specific, layouts.SemiPlanar)
-        # _Semiplanar lists its planes; 4:2:0 exists only semi-planar.
-        if semiplanar == (planes is not None) and (semiplanar or not needs_planes):
-            yield planes, interface_specific
-
-
-def _read_planes(text: str, components):
-    """The plane list before ``_Semiplanar`` ("_YY_CbCr"), if the text has one: (planes, rest)."""
-    end = text.find("_Semiplanar")
-    if end <= 0 or not text.startswith("_"):
-        return None, text
-    names = sorted(set(components.names), key=len, reverse=True)
-    planes = []
-    for written in text[1:end].split("_"):
-        plane = []
-        while written:
-            name = next((n for n in names if written.startswith(n)), None)
-            if name is None:
-                return None, text
-            plane.append(name)
-            written = written[len(name):]
-        planes.append(tuple(plane))
-    if not _planes_fit(planes, components):
-        return None, text
-    return tuple(planes), text[end:]
-
-
-def _planes_fit(planes, components) -> bool:
-    """Every channel in one plane, and as often as its sampling asks."""
-    if len(planes) < 2 or not all(planes):
-        return False
-    names = components.names
-    owner = {}
-    for number, plane in enumerate(planes):
-        for name in plane:
-            if owner.setdefault(name, number) != number:
-                return False
-    if set(owner) != set(names):
-        return False
-    location = components.location
-    divisors = location.divisors if isinstance(location, SamplingLocation) else ((1, 1),) * len(names)
-    counts = {name: sum(plane.count(name) for plane in planes) * h for name, (h, _) in zip(names, divisors)}
-    return len(set(counts.values())) == 1
-
-
-def _failure(name: str, readings: list[PixelFormat], progress: "_Progress | str") -> NameReadError:
+def _failure(name: str, readings: list[PixelFormat], progress: "_road.Progress | str") -> NameReadError:
     if isinstance(progress, str):
         return NameReadError(progress, name, 0)
     if readings:
