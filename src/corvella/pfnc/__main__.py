@@ -118,7 +118,7 @@ def main(argv: list[str]) -> int:
         try:
             pf = _read(argument)
         except (PfncError, ValueError, LookupError) as error:
-            print(f"{argument}: {error}")
+            print(f"{argument}: {error}", file=sys.stderr)
             status = 1
             continue
         print(describe(argument, pf))

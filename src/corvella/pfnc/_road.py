@@ -176,10 +176,23 @@ def _read_layout(text: str, components: GenicamComponents, size: Any, core: str,
     for interface_specific, remaining in layouts.InterfaceSpecific.create(rest, components, size):
         if type(remaining) is not str or remaining:
             continue
+        if (isinstance(interface_specific, layouts.ComponentsSequencing)
+                and interface_specific.components == _memory_order(components)):
+            continue  # a sequencing is written only where it changes the order
         semiplanar = isinstance(interface_specific, layouts.SemiPlanar)
         # _Semiplanar lists its planes; 4:2:0 exists only semi-planar.
         if semiplanar == (planes is not None) and (semiplanar or not needs_planes):
             yield planes, interface_specific
+
+
+def _memory_order(components: GenicamComponents) -> tuple[str, ...]:
+    """The order of samples in memory without a sequencing: Y0 Cb0 Y1 Cr0 for 4:2:2, Y0 Y1 Cb0 Y2 Y3 Cr0 for 4:1:1."""
+    names = components.names
+    location = components.location
+    if isinstance(location, SamplingLocation) and location.scheme in ("422", "411"):
+        lumas = (names[0],) * (1 if location.scheme == "422" else 2)
+        return lumas + (names[1],) + lumas + (names[2],)
+    return names
 
 
 def _read_planes(text: str, components: GenicamComponents) -> tuple[Planes | None, str]:
