@@ -99,10 +99,19 @@ def test_names_that_do_not_read(name):
     assert PixelFormat.readings(name) == [] and len(str(caught.value)) < 200
 
 
-def test_the_message_says_how_far_reading_got():
-    with pytest.raises(NameReadError, match=r"'Mono12P' .* through 'Mono12' and no piece reads 'P'") as caught:
-        PixelFormat.from_name("Mono12P")
-    assert caught.value.position == 6
+@pytest.mark.parametrize(
+    ("name", "position", "says"),
+    [("Mono12P", 6, "reading gets through 'Mono12' and no piece reads 'P'"),
+     ("Coord3D_AC1010", 14, "the convention writes its reading as 'Coord3D_AC10'"),
+     ("YCbCr420_8", 10, "its pieces read to the end but do not fit together"),
+     ("Foo8", 0, "it starts with no components field"),
+     ("x" * 600, 0, "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'... (600 characters) is not a pixel-format name")],
+)
+def test_the_message_says_how_far_reading_got(name, position, says):
+    with pytest.raises(NameReadError) as caught:
+        PixelFormat.from_name(name)
+    assert caught.value.position == position and says in str(caught.value)
+    assert pickle.loads(pickle.dumps(caught.value)).position == position
 
 
 class Text(str):

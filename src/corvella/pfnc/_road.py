@@ -75,10 +75,11 @@ def _unpacked_bits(sizes: list[int], sampling: Sampling) -> Fraction:
 class Progress:
     """How far the readings of one name got, for the message when none is full."""
 
-    __slots__ = ("position",)
+    __slots__ = ("position", "composed")
 
     def __init__(self) -> None:
         self.position = 0
+        self.composed: str | None = None  # a full reading whose pieces compose another spelling
 
     def reached(self, name: str, rest: str) -> None:
         self.position = max(self.position, len(name) - len(rest))

@@ -297,7 +297,9 @@ def _readings(name: object) -> tuple[list[PixelFormat], _road.Progress | str]:
         for pieces in _road.read_pieces(core, field, components, progress):
             reading = PixelFormat._build(*pieces, deprecated)
             # A reading counts when it composes back to the very name: "Mono08" is no name.
-            if reading._name == name and reading not in found:
+            if reading._name != name:
+                progress.composed = progress.composed or reading._name
+            elif reading not in found:
                 found.append(reading)
     return found, progress
 
@@ -310,6 +312,12 @@ def _failure(name: str, readings: list[PixelFormat], progress: "_road.Progress |
         return NameReadError(f"{_shown(name)} has {len(readings)} readings: {listed}", name,
                              len(name), tuple(readings))
     at = progress.position
+    if progress.composed is not None:
+        return NameReadError(f"{_shown(name)} is not a pixel-format name: the convention writes its reading as "
+                             f"{_shown(progress.composed)}", name, at)
+    if at == len(name):
+        return NameReadError(f"{_shown(name)} is not a pixel-format name: its pieces read to the end but do not"
+                             " fit together", name, at)
     if at == 0:
         return NameReadError(f"{_shown(name)} is not a pixel-format name: it starts with no components field",
                              name, 0)
