@@ -249,3 +249,16 @@ def test_hostile_collaborators_propagate_their_errors():
     assert PixelFormat.from_name("RGB8").name == "RGB8"
     del Raising, Odd
     gc.collect()
+
+
+def test_a_value_may_be_any_integer_but_a_bool():
+    import enum
+
+    class Codes(enum.IntEnum):
+        MONO8 = 0x01080001
+
+    class Index:
+        def __index__(self):
+            return 0x01080001
+
+    assert PixelFormat.from_code(Codes.MONO8).name == PixelFormat.from_code(Index()).name == "Mono8"
