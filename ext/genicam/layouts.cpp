@@ -147,7 +147,7 @@ class Buffer {
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
 
-  bool grow(Py_ssize_t capacity) noexcept {
+  [[nodiscard]] bool grow(Py_ssize_t capacity) noexcept {
     if (capacity <= capacity_) return true;
     if (static_cast<size_t>(capacity) > PY_SSIZE_T_MAX / sizeof(T)) {
       PyErr_NoMemory();
@@ -164,8 +164,9 @@ class Buffer {
     capacity_ = capacity;
     return true;
   }
-  bool push(T value) noexcept {
-    if (size_ == capacity_ && !grow(capacity_ * 2)) return false;
+  [[nodiscard]] bool push(T value) noexcept {
+    // Doubling stops short of overflow; grow() then refuses what cannot be allocated.
+    if (size_ == capacity_ && !grow(capacity_ > PY_SSIZE_T_MAX / 2 ? PY_SSIZE_T_MAX : capacity_ * 2)) return false;
     data_[size_++] = value;
     return true;
   }
@@ -215,7 +216,7 @@ class Refs {
   ~Refs() {
     for (PyObject* item : items_) Py_DECREF(item);
   }
-  bool push(Ref item) noexcept {
+  [[nodiscard]] bool push(Ref item) noexcept {
     if (!items_.push(item.get())) return false;
     item.release();
     return true;

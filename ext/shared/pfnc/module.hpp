@@ -26,33 +26,33 @@ class Module {
 
   // --- used by the module body, while the module initialises ---
   // from <module> import <names...>; level > 0 for a relative import.
-  bool import_from(const char* module, std::initializer_list<const char*> names,
+  [[nodiscard]] bool import_from(const char* module, std::initializer_list<const char*> names,
                    int level = 0) noexcept;
   // import <module>
-  bool import_module(const char* module) noexcept;
+  [[nodiscard]] bool import_module(const char* module) noexcept;
   // Binds a global; set() takes over value, which may be empty (an error).
-  bool set(const char* name, Ref value) noexcept;
-  Ref function(const FunctionSpec& spec) const noexcept;
-  bool def(const FunctionSpec& spec) noexcept { return set(spec.name, function(spec)); }
+  [[nodiscard]] bool set(const char* name, Ref value) noexcept;
+  [[nodiscard]] Ref function(const FunctionSpec& spec) const noexcept;
+  [[nodiscard]] bool def(const FunctionSpec& spec) noexcept { return set(spec.name, function(spec)); }
   PyObject* name() const noexcept { return name_; }
 
   // --- used at call time ---
   // A module global, looked up now as Python code of the module would: its
   // globals, then the builtins it was imported with (not the caller's).
-  Ref global(const Str& name) const noexcept;
+  [[nodiscard]] Ref global(const Str& name) const noexcept;
   // Calls the global callable `name` with the given arguments.
-  Ref call(const Str& name, std::initializer_list<PyObject*> args) const noexcept;
+  [[nodiscard]] Ref call(const Str& name, std::initializer_list<PyObject*> args) const noexcept;
   // raise <global exception class>(message); always returns nullptr.
   std::nullptr_t raise(const Str& exception, PyObject* message) const noexcept;
   std::nullptr_t raise(const Str& exception, const char* message) const noexcept;
   // except <global exception class>: 1 when the exception set now matches it
   // (left set), 0 when not (left set), -1 when the global cannot be used there
   // (its error set, with the pending exception as its context).
-  int error_matches(const Str& exception) const noexcept;
+  [[nodiscard]] int error_matches(const Str& exception) const noexcept;
   // In `except ... as e:` (e taken with PyErr_GetRaisedException), with e
   // handled meanwhile: logger.debug(f"{prefix}{e}"), or with named given
   // logger.debug(f"{prefix}{e} {named.__name__}").
-  bool debug_caught(const char* prefix, PyObject* caught, PyObject* named = nullptr) const noexcept;
+  [[nodiscard]] bool debug_caught(const char* prefix, PyObject* caught, PyObject* named = nullptr) const noexcept;
 
  private:
   static PyObject* create(PyObject* spec, PyModuleDef* def) noexcept;

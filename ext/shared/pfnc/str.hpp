@@ -19,7 +19,7 @@ class Str {
   const char* c_str() const noexcept { return text_; }
 
   // Interns every Str of this extension; false with an exception set on failure.
-  static bool intern_all() noexcept;
+  [[nodiscard]] static bool intern_all() noexcept;
   // Drops every Str's object and lookup unreleased: their interpreter is gone.
   static void forget_all() noexcept;
 
