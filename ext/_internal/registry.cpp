@@ -11,7 +11,13 @@ using pfnc::Str;
 
 bool registry_body(pfnc::Module& m) noexcept;
 
-pfnc::Module registry("registry", "Registry base class that is used for most custom type registrations.",
+struct State {
+  // copy.copy as it was at import: while snapshot() finds this very function,
+  // it copies an exact dict itself, as copy.copy would (dict.copy).
+  pfnc::Kept copy_function;
+};
+
+pfnc::ModuleWith<State> registry("registry", "Registry base class that is used for most custom type registrations.",
                       registry_body);
 
 Str s_copy{"copy"};
@@ -24,10 +30,6 @@ Str s_empty{""};
 Str s_get{"get"};
 Str s_clear{"clear"};
 Str s_update{"update"};
-
-// copy.copy as it was at import: while snapshot() finds this very function,
-// it copies an exact dict itself, as copy.copy would (dict.copy).
-pfnc::Kept copy_function;
 
 Ref registry_of(PyObject* self) noexcept { return pfnc::attr(self, s_registry); }
 
@@ -55,7 +57,7 @@ PyObject* registry_snapshot(PyObject* const* args) noexcept {
   Ref copy = copy_module ? steal(PyObject_GetAttr(copy_module.get(), s_copy.get())) : Ref();
   Ref names = copy ? registry_of(args[0]) : Ref();
   if (!names) return nullptr;
-  Ref copied = copy.get() == copy_function.get() && PyDict_CheckExact(names.get())
+  Ref copied = copy.get() == registry.state.copy_function.get() && PyDict_CheckExact(names.get())
                    ? steal(PyDict_Copy(names.get()))
                    : steal(PyObject_CallOneArg(copy.get(), names.get()));
   if (!copied) return nullptr;
@@ -222,8 +224,8 @@ bool registry_body(pfnc::Module& m) noexcept {
   Ref copy = m.global(s_copy);
   if (!copy) return false;
   // Replaced if an import is retried.
-  copy_function.set(steal(PyObject_GetAttr(copy.get(), s_copy.get())));
-  if (!copy_function) return false;
+  registry.state.copy_function.set(steal(PyObject_GetAttr(copy.get(), s_copy.get())));
+  if (!registry.state.copy_function) return false;
 
   Ref snapshot_class = pfnc::ClassBody(m, "MappingSnapshot", "Snapshot for a single mapping-based registry.")
                            .annotate("mapping", "dict[K, T]")

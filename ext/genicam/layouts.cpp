@@ -13,7 +13,11 @@ using pfnc::Str;
 
 bool layouts_body(pfnc::Module& m) noexcept;
 
-pfnc::Module layouts("layouts",
+struct State {
+  pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
+};
+
+pfnc::ModuleWith<State> layouts("layouts",
                      "Module for handling interface-specific pixel format designations.\n\n"
                      "This module provides the `InterfaceSpecific` abstract base class and its implementations\n"
                      "`Planar`, `SemiPlanar` and `ComponentsSequencing`, which compose and parse the\n"
@@ -39,8 +43,6 @@ Str s_values{"values"};
 Str s_empty{""};
 Str s_Planar{"Planar"};
 Str s_Semiplanar{"Semiplanar"};
-
-pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
 
 // ---------------------------------------------------------------- helpers
 
@@ -324,7 +326,7 @@ struct Counts {
 Ref most_matches(Counts& found) noexcept {
   Ref max = layouts.global(s_max);
   if (!max) return {};
-  if (max.get() == builtin_max.get()) return steal(PyLong_FromSsize_t(found.most));
+  if (max.get() == layouts.state.builtin_max.get()) return steal(PyLong_FromSsize_t(found.most));
   Ref counts = steal(PyDict_New());
   if (!counts) return {};
   for (Py_ssize_t channel : found.first_seen) {
@@ -603,8 +605,8 @@ bool layouts_body(pfnc::Module& m) noexcept {
       !m.set("logger", m.call(s_getLogger, {m.name()}))) {
     return false;
   }
-  builtin_max.set(m.global(s_max));
-  if (!builtin_max) PyErr_Clear();
+  layouts.state.builtin_max.set(m.global(s_max));
+  if (!layouts.state.builtin_max) PyErr_Clear();
 
   Ref meta = m.global(s_ABCMeta);
   Ref keywords = meta ? steal(PyDict_New()) : Ref();

@@ -7,7 +7,7 @@ namespace {
 bool scalars_body(pfnc::Module& m) noexcept;
 }  // namespace
 
-pfnc::Module scalars("scalars",
+pfnc::ModuleWith<State> scalars("scalars",
                      "Module for handling data types and their designations in pixel format processing.\n\n"
                      "This module defines `DataTypes` and `CompoundDataTypes` classes, along with utilities\n"
                      "for managing data types and parsing their designations.\n",

@@ -5,7 +5,27 @@
 
 namespace scalars_module {
 
-extern pfnc::Module scalars;
+// What the module keeps between calls.
+struct State {
+  pfnc::Kept registry_class;           // DataTypeRegistry as its own methods' super() sees it
+  pfnc::Kept is_data_type_function;    // while the globals still name these two, they are
+  pfnc::Kept datatype_name_function;   // called directly instead of through vectorcall
+  pfnc::Kept multiple_designators_kw;  // ("multiple_designators",)
+  // The members of the module's own DefaultDataType are read once, at import:
+  // an enum's members are fixed, and reading them runs Python code, which lets
+  // other threads in while restore() has emptied the registry. With these,
+  // clearing and refilling run no Python code at all.
+  pfnc::Kept own_members;        // the class
+  pfnc::Kept own_default_pairs;  // ((value, member), ...)
+  pfnc::Kept own_unsigned;
+  // get_args(DataType), kept while the globals name typing's own get_args and
+  // the same union: a union is immutable, so the members stay what they were.
+  pfnc::Kept typing_get_args;
+  pfnc::Kept cached_data_type;
+  pfnc::Kept cached_members;
+};
+
+extern pfnc::ModuleWith<State> scalars;
 
 // Binds DefaultDataType, DataType, DataTypeRegistry, DATA_TYPE_REGISTRY,
 // is_data_type and datatype_name, in that order.

@@ -10,7 +10,12 @@ using pfnc::Str;
 
 bool widths_body(pfnc::Module& m) noexcept;
 
-pfnc::Module widths("widths",
+struct State {
+  pfnc::Kept zero;         // the int 0
+  pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
+};
+
+pfnc::ModuleWith<State> widths("widths",
                     "Module for handling the size of pixel formats.\n\n"
                     "This module provides the `Size` class for representing the size of pixel formats\n"
                     "and methods for converting between designations and size representations.\n",
@@ -24,9 +29,6 @@ Str s_empty{""};
 Str s_dataclass{"dataclass"};
 Str s_max{"max"};
 
-pfnc::Kept zero;         // the int 0
-pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
-
 Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_sizes.get())); }
 
 // ---------------------------------------------------------------- validation
@@ -35,7 +37,7 @@ Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_si
 int is_non_positive(PyObject* a) noexcept {
   int sign;
   if (PyLong_CheckExact(a) && PyLong_GetSign(a, &sign) == 0) return sign <= 0;
-  return PyObject_RichCompareBool(a, zero.get(), Py_LE);
+  return PyObject_RichCompareBool(a, widths.state.zero.get(), Py_LE);
 }
 
 int has_non_positive(PyObject* sizes) noexcept {
@@ -160,7 +162,7 @@ Ref designation_of_any(PyObject* sizes) noexcept {
   Ref distinct = steal(PySet_New(sizes));
   if (!distinct) return {};
   if (PySet_GET_SIZE(distinct.get()) <= 1) {
-    Ref first = steal(PyObject_GetItem(sizes, zero.get()));  // sizes[0], a mapping's key 0 too
+    Ref first = steal(PyObject_GetItem(sizes, widths.state.zero.get()));  // sizes[0], a mapping's key 0 too
     return first ? steal(PyObject_Str(first.get())) : Ref();
   }
   Ref largest = widths.call(s_max, {sizes});
@@ -189,7 +191,7 @@ PyObject* size_designation(PyObject* const* args) noexcept {
   // The fast path finds the largest itself: only while `max` is the builtin.
   Ref max = widths.global(s_max);
   if (!max) PyErr_Clear();  // raised again where max is called, if it is
-  if (PyList_CheckExact(sizes.get()) && max && max.get() == builtin_max.get()) {
+  if (PyList_CheckExact(sizes.get()) && max && max.get() == widths.state.builtin_max.get()) {
     if (Ref text = designation_of_small_ints(sizes.get())) return text.release();
     if (PyErr_Occurred()) return nullptr;
   }
@@ -369,11 +371,12 @@ const pfnc::FunctionSpec size_from_designation_spec{
 };
 
 bool widths_body(pfnc::Module& m) noexcept {
-  zero.set(steal(PyLong_FromLong(0)));
-  if (!zero) return false;
+  State& state = widths.state;
+  state.zero.set(steal(PyLong_FromLong(0)));
+  if (!state.zero) return false;
   // Without a builtin max, Size.designation raises NameError where it needs one.
-  builtin_max.set(m.global(s_max));
-  if (!builtin_max) PyErr_Clear();
+  state.builtin_max.set(m.global(s_max));
+  if (!state.builtin_max) PyErr_Clear();
   if (!m.import_from("dataclasses", {"dataclass"}) ||
       !m.import_from("corvella.pfnc.exceptions", {"PixelFormatValueReject"})) {
     return false;

@@ -5,8 +5,34 @@
 
 namespace pfnc {
 
+namespace {
+// Everything of the shared layer that is process-wide within one extension,
+// with internal linkage: each extension's copy is its own whatever the
+// symbol visibility it is built with.
+Module* instance = nullptr;  // the one Module of this extension
+Str* str_head = nullptr;
+Kept* kept_head = nullptr;
+// global() serves a name from its last lookup while no dict it may come
+// from has changed: a dict watcher on them moves the epoch on any change.
+int watcher = -1;
+unsigned long long epoch = 1;
+
+int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
+  ++epoch;
+  return 0;
+}
+}  // namespace
+
+Str::Str(const char* text) noexcept : text_(text), next_(str_head) { str_head = this; }
+
+Kept::Kept() noexcept : next_(kept_head) { kept_head = this; }
+
+void Kept::forget_all() noexcept {
+  for (Kept* k = kept_head; k != nullptr; k = k->next_) k->obj_ = nullptr;
+}
+
 void Str::forget_all() noexcept {
-  for (Str* s = head_; s != nullptr; s = s->next_) {
+  for (Str* s = str_head; s != nullptr; s = s->next_) {
     s->obj_ = nullptr;
     s->found_ = nullptr;
     s->found_epoch_ = 0;
@@ -14,7 +40,7 @@ void Str::forget_all() noexcept {
 }
 
 bool Str::intern_all() noexcept {
-  for (Str* s = head_; s != nullptr; s = s->next_) {
+  for (Str* s = str_head; s != nullptr; s = s->next_) {
     if (s->obj_ != nullptr) continue;
     s->obj_ = PyUnicode_InternFromString(s->text_);
     if (s->obj_ == nullptr) return false;
@@ -31,7 +57,7 @@ Str s_name{"__name__"};
 
 Module::Module(const char* short_name, const char* doc, Body body) noexcept
     : def_{}, slots_{}, short_name_(short_name), body_(body) {
-  instance_ = this;
+  instance = this;
   slots_[0] = {Py_mod_create, reinterpret_cast<void*>(&Module::create)};
   slots_[1] = {Py_mod_exec, reinterpret_cast<void*>(&Module::exec)};
   // Every interpreter may ask; create() refuses all but the first, so the
@@ -49,7 +75,7 @@ Module::Module(const char* short_name, const char* doc, Body body) noexcept
 PyObject* Module::init() noexcept { return PyModuleDef_Init(&def_); }
 
 PyObject* Module::create(PyObject* spec, PyModuleDef*) noexcept {
-  Module& self = *instance_;
+  Module& self = *instance;
   PyInterpreterState* interp = PyInterpreterState_Get();
   int64_t current = PyInterpreterState_GetID(interp);
   if (current < 0) return nullptr;
@@ -89,14 +115,14 @@ int Module::started_in(PyInterpreterState* interp) const noexcept {
 void Module::forget_interpreter() noexcept {
   module_ = dict_ = name_ = builtins_ = nullptr;
   ready_ = initialising_ = false;
-  watcher_ = -1;
-  ++epoch_;
+  watcher = -1;
+  ++epoch;
   Str::forget_all();
   Kept::forget_all();
 }
 
 int Module::exec(PyObject* module) noexcept {
-  Module& self = *instance_;
+  Module& self = *instance;
   // Code run by the body (an import's __getattr__, say) may exec this module again.
   if (self.initialising_) {
     PyErr_Format(PyExc_ImportError, "Module '%s' is being initialised; a nested initialisation is not supported.",
@@ -120,14 +146,14 @@ int Module::exec(PyObject* module) noexcept {
     if (!builtins) return -1;
   }
   Py_XSETREF(self.builtins_, builtins.release());
-  ++epoch_;
+  ++epoch;
   // Without a watcher (all taken by others) every lookup goes to the dicts.
-  if (watcher_ < 0 && (watcher_ = PyDict_AddWatcher(on_dict_change)) < 0) PyErr_Clear();
-  if (watcher_ >= 0 && (PyDict_Watch(watcher_, self.dict_) < 0 || PyDict_Watch(watcher_, self.builtins_) < 0)) {
+  if (watcher < 0 && (watcher = PyDict_AddWatcher(on_dict_change)) < 0) PyErr_Clear();
+  if (watcher >= 0 && (PyDict_Watch(watcher, self.dict_) < 0 || PyDict_Watch(watcher, self.builtins_) < 0)) {
     PyErr_Clear();
-    PyDict_ClearWatcher(watcher_);
+    PyDict_ClearWatcher(watcher);
     PyErr_Clear();
-    watcher_ = -1;
+    watcher = -1;
   }
   Py_XSETREF(self.name_, PyModule_GetNameObject(module));
   self.initialising_ = true;
@@ -179,15 +205,10 @@ bool Module::set(const char* name, Ref value) noexcept {
 
 Ref Module::function(const FunctionSpec& spec) const noexcept { return make_function(spec, name_, dict_); }
 
-int Module::on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
-  ++epoch_;
-  return 0;
-}
-
 void Module::remember(const Str& name, PyObject* found) const noexcept {
-  if (watcher_ < 0) return;
+  if (watcher < 0) return;
   name.found_ = found;
-  name.found_epoch_ = epoch_;
+  name.found_epoch_ = epoch;
 }
 
 Ref Module::global(const Str& name) const noexcept {
@@ -197,7 +218,7 @@ Ref Module::global(const Str& name) const noexcept {
     return {};
   }
   // The watched dicts still hold what was found, so the borrowed pointer is alive.
-  if (name.found_epoch_ == epoch_ && watcher_ >= 0) return borrow(name.found_);
+  if (name.found_epoch_ == epoch && watcher >= 0) return borrow(name.found_);
   PyObject* found = nullptr;
   int status = PyDict_GetItemRef(dict_, name.get(), &found);
   if (status == 0) status = PyDict_GetItemRef(builtins_, name.get(), &found);

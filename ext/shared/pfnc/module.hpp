@@ -57,7 +57,6 @@ class Module {
  private:
   static PyObject* create(PyObject* spec, PyModuleDef* def) noexcept;
   static int exec(PyObject* module) noexcept;
-  static int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept;
   void remember(const Str& name, PyObject* found) const noexcept;
   // False when interp is not the interpreter this module last started in.
   int started_in(PyInterpreterState* interp) const noexcept;
@@ -76,11 +75,17 @@ class Module {
   PyObject* builtins_ = nullptr;  // strong; the builtins dict the module was imported with
   bool ready_ = false;
   bool initialising_ = false;
-  static inline Module* instance_ = nullptr;
-  // global() serves a name from its last lookup while no dict it may come
-  // from has changed: a dict watcher on them moves the epoch on any change.
-  static inline int watcher_ = -1;
-  static inline unsigned long long epoch_ = 1;
+};
+
+// A module with the state it keeps between calls: a struct of Kept members.
+// Kept values are released only when replaced (an initialisation retried);
+// when the module starts in a new interpreter, Module::forget_interpreter
+// drops them all, with the module and its Str values.
+template <typename State>
+class ModuleWith : public Module {
+ public:
+  using Module::Module;
+  State state;
 };
 
 // Inside an except block: what is raised meanwhile gets `caught` as context.

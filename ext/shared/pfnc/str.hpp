@@ -11,7 +11,7 @@ class Module;
 // module body runs and lives as long as the module's interpreter.
 class Str {
  public:
-  explicit Str(const char* text) noexcept : text_(text), next_(head_) { head_ = this; }
+  explicit Str(const char* text) noexcept;
   Str(const Str&) = delete;
   Str& operator=(const Str&) = delete;
 
@@ -26,12 +26,11 @@ class Str {
  private:
   const char* text_;
   PyObject* obj_ = nullptr;
-  Str* next_;
+  Str* next_;  // the extension's Str values form a list (see module.cpp)
   // Where Module::global last found this name (borrowed) and when (Module's epoch).
   friend class Module;
   mutable PyObject* found_ = nullptr;
   mutable unsigned long long found_epoch_ = 0;
-  static inline Str* head_ = nullptr;
 };
 
 }  // namespace pfnc
