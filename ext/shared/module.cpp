@@ -14,12 +14,49 @@ Str* str_head = nullptr;
 Kept* kept_head = nullptr;
 // global() serves a name from its last lookup while no dict it may come
 // from has changed: a dict watcher on them moves the epoch on any change.
-int watcher = -1;
-unsigned long long epoch = 1;
+// CPython allows eight watchers per interpreter, so the package's extensions
+// share one: the first to start adds it and leaves it in the interpreter's
+// dict, and the others move and read that extension's epoch.
+struct Watcher {
+  int id;
+  unsigned long long* epoch;
+};
+const char* const watcher_capsule = "corvella.pfnc dict watcher";
+unsigned long long own_epoch = 1;
+Watcher own_watcher{-1, &own_epoch};
+int watcher = -1;                        // the package's watcher, if any
+unsigned long long* epoch = &own_epoch;  // the package's epoch
 
 int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
-  ++epoch;
+  ++own_epoch;
   return 0;
+}
+
+// Finds the package's watcher in this interpreter, or adds it. Without one
+// (all taken by others) every lookup goes to the dicts.
+void find_watcher() noexcept {
+  PyObject* dict = PyInterpreterState_GetDict(PyInterpreterState_Get());
+  Ref key = steal(PyUnicode_FromString(watcher_capsule));
+  PyObject* found = nullptr;
+  if (dict == nullptr || !key || PyDict_GetItemRef(dict, key.get(), &found) < 0) return PyErr_Clear();
+  Ref capsule = steal(found);
+  if (capsule) {
+    auto* shared = static_cast<Watcher*>(PyCapsule_GetPointer(capsule.get(), watcher_capsule));
+    if (shared == nullptr) return PyErr_Clear();
+    watcher = shared->id;
+    epoch = shared->epoch;
+    return;
+  }
+  own_watcher.id = PyDict_AddWatcher(on_dict_change);
+  if (own_watcher.id < 0) return PyErr_Clear();
+  capsule = steal(PyCapsule_New(&own_watcher, watcher_capsule, nullptr));
+  if (!capsule || PyDict_SetItem(dict, key.get(), capsule.get()) < 0) {
+    PyErr_Clear();
+    PyDict_ClearWatcher(own_watcher.id);
+    return PyErr_Clear();
+  }
+  watcher = own_watcher.id;
+  epoch = &own_epoch;
 }
 }  // namespace
 
@@ -116,7 +153,8 @@ void Module::forget_interpreter() noexcept {
   module_ = dict_ = name_ = builtins_ = nullptr;
   ready_ = initialising_ = false;
   watcher = -1;
-  ++epoch;
+  epoch = &own_epoch;
+  ++own_epoch;
   Str::forget_all();
   Kept::forget_all();
 }
@@ -146,14 +184,11 @@ int Module::exec(PyObject* module) noexcept {
     if (!builtins) return -1;
   }
   Py_XSETREF(self.builtins_, builtins.release());
-  ++epoch;
-  // Without a watcher (all taken by others) every lookup goes to the dicts.
-  if (watcher < 0 && (watcher = PyDict_AddWatcher(on_dict_change)) < 0) PyErr_Clear();
+  if (watcher < 0) find_watcher();
+  ++*epoch;
   if (watcher >= 0 && (PyDict_Watch(watcher, self.dict_) < 0 || PyDict_Watch(watcher, self.builtins_) < 0)) {
     PyErr_Clear();
-    PyDict_ClearWatcher(watcher);
-    PyErr_Clear();
-    watcher = -1;
+    watcher = -1;  // this extension looks names up without it
   }
   Py_XSETREF(self.name_, PyModule_GetNameObject(module));
   self.initialising_ = true;
@@ -208,7 +243,7 @@ Ref Module::function(const FunctionSpec& spec) const noexcept { return make_func
 void Module::remember(const Str& name, PyObject* found) const noexcept {
   if (watcher < 0) return;
   name.found_ = found;
-  name.found_epoch_ = epoch;
+  name.found_epoch_ = *epoch;
 }
 
 Ref Module::global(const Str& name) const noexcept {
@@ -218,7 +253,7 @@ Ref Module::global(const Str& name) const noexcept {
     return {};
   }
   // The watched dicts still hold what was found, so the borrowed pointer is alive.
-  if (name.found_epoch_ == epoch && watcher >= 0) return borrow(name.found_);
+  if (name.found_epoch_ == *epoch && watcher >= 0) return borrow(name.found_);
   PyObject* found = nullptr;
   int status = PyDict_GetItemRef(dict_, name.get(), &found);
   if (status == 0) status = PyDict_GetItemRef(builtins_, name.get(), &found);
