@@ -1,13 +1,15 @@
 // The interface-specific piece of a pixel-format name: planar, semi-planar, component sequencing.
 #include <algorithm>
-#include <cstring>
 
 #include "pfnc/pfnc.hpp"
 
 namespace {
 
 using pfnc::borrow;
+using pfnc::Buffer;
+using pfnc::Chars;
 using pfnc::Ref;
+using pfnc::Refs;
 using pfnc::steal;
 using pfnc::Str;
 
@@ -137,103 +139,6 @@ PyObject* semi_planar_from_designation(PyObject* const* args) noexcept {
 
 // ---------------------------------------------------------------- ComponentsSequencing
 
-// A growable array of plain values: inline for the usual handful, PyMem
-// beyond. Never throws; grow() fails with MemoryError set.
-template <typename T, Py_ssize_t Inline>
-class Buffer {
- public:
-  Buffer() noexcept = default;
-  ~Buffer() {
-    if (data_ != inline_) PyMem_Free(data_);
-  }
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-
-  [[nodiscard]] bool grow(Py_ssize_t capacity) noexcept {
-    if (capacity <= capacity_) return true;
-    if (static_cast<size_t>(capacity) > PY_SSIZE_T_MAX / sizeof(T)) {
-      PyErr_NoMemory();
-      return false;
-    }
-    T* bigger = static_cast<T*>(PyMem_Malloc(static_cast<size_t>(capacity) * sizeof(T)));
-    if (bigger == nullptr) {
-      PyErr_NoMemory();
-      return false;
-    }
-    std::memcpy(bigger, data_, static_cast<size_t>(size_) * sizeof(T));
-    if (data_ != inline_) PyMem_Free(data_);
-    data_ = bigger;
-    capacity_ = capacity;
-    return true;
-  }
-  [[nodiscard]] bool push(T value) noexcept {
-    // Doubling stops short of overflow; grow() then refuses what cannot be allocated.
-    if (size_ == capacity_ && !grow(capacity_ > PY_SSIZE_T_MAX / 2 ? PY_SSIZE_T_MAX : capacity_ * 2)) return false;
-    data_[size_++] = value;
-    return true;
-  }
-  T& operator[](Py_ssize_t i) noexcept { return data_[i]; }
-  Py_ssize_t size() const noexcept { return size_; }
-  T* begin() noexcept { return data_; }
-  T* end() noexcept { return data_ + size_; }
-
- private:
-  T inline_[Inline];
-  T* data_ = inline_;
-  Py_ssize_t size_ = 0;
-  Py_ssize_t capacity_ = Inline;
-};
-
-// A str's characters, read in place.
-struct Chars {
-  const void* data = nullptr;
-  Py_ssize_t length = 0;
-  int kind = PyUnicode_1BYTE_KIND;
-
-  Chars() noexcept = default;
-  explicit Chars(PyObject* s) noexcept
-      : data(PyUnicode_DATA(s)), length(PyUnicode_GET_LENGTH(s)), kind(PyUnicode_KIND(s)) {}
-  Py_UCS4 at(Py_ssize_t i) const noexcept { return PyUnicode_READ(kind, data, i); }
-};
-
-// text[pos:].startswith(name), without making the slice.
-bool has_prefix_at(const Chars& text, Py_ssize_t pos, const Chars& name) noexcept {
-  if (name.length > text.length - pos) return false;
-  if (name.kind == text.kind) {
-    const char* here = static_cast<const char*>(text.data) + pos * text.kind;
-    return std::memcmp(here, name.data, static_cast<size_t>(name.length * name.kind)) == 0;
-  }
-  for (Py_ssize_t i = 0; i < name.length; ++i) {
-    if (text.at(pos + i) != name.at(i)) return false;
-  }
-  return true;
-}
-
-// Strong references in C++ storage, where no Python code can reach them.
-class Refs {
- public:
-  Refs() noexcept = default;
-  Refs(const Refs&) = delete;
-  Refs& operator=(const Refs&) = delete;
-  ~Refs() {
-    for (PyObject* item : items_) Py_DECREF(item);
-  }
-  [[nodiscard]] bool push(Ref item) noexcept {
-    if (!items_.push(item.get())) return false;
-    item.release();
-    return true;
-  }
-  Ref tuple() noexcept {
-    Ref result = steal(PyTuple_New(items_.size()));
-    if (!result) return {};
-    for (Py_ssize_t i = 0; i < items_.size(); ++i) PyTuple_SET_ITEM(result.get(), i, Py_NewRef(items_[i]));
-    return result;
-  }
-
- private:
-  Buffer<PyObject*, 8> items_;
-};
-
 // The channel names, in channel order: [channel_name(components[i]) for i in
 // range(len(components))], as a tuple: the reader points into the names
 // while it runs Python code, so nothing may change or drop them.
@@ -300,7 +205,7 @@ Py_ssize_t scan(Buffer<Channel, 8>& order, const Chars& text, OnMatch on_match) 
     Py_UCS4 c = pos < text.length ? text.at(pos) : 0;
     const Channel* hit = nullptr;
     for (const Channel& channel : order) {
-      if ((channel.name.length == 0 || channel.first == c) && has_prefix_at(text, pos, channel.name)) {
+      if ((channel.name.length == 0 || channel.first == c) && pfnc::has_prefix_at(text, pos, channel.name)) {
         hit = &channel;
         break;
       }

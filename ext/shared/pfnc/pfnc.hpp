@@ -1,7 +1,9 @@
 // Everything a module of the package needs to talk to the interpreter.
 #pragma once
 
+#include "pfnc/buffer.hpp"
 #include "pfnc/calls.hpp"
+#include "pfnc/chars.hpp"
 #include "pfnc/checks.hpp"
 #include "pfnc/classes.hpp"
 #include "pfnc/function.hpp"
