@@ -62,8 +62,8 @@ PyObject* registry_snapshot(PyObject* const* args) noexcept {
                    : steal(PyObject_CallOneArg(copy.get(), names.get()));
   if (!copied) return nullptr;
   PyObject* call_args[] = {copied.get()};
-  Ref kwnames = steal(PyTuple_Pack(1, s_mapping.get()));
-  return kwnames ? PyObject_Vectorcall(snapshot_class.get(), call_args, 0, kwnames.get()) : nullptr;
+  PyObject* kwnames = s_mapping.keywords();
+  return kwnames ? PyObject_Vectorcall(snapshot_class.get(), call_args, 0, kwnames) : nullptr;
 }
 
 // dict(mapping): a mapping, or an iterable of pairs.

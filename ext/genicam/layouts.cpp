@@ -29,15 +29,12 @@ pfnc::ModuleWith<State> layouts("layouts",
 Str s_ABCMeta{"ABCMeta"};
 Str s_InterfaceSpecific{"InterfaceSpecific"};
 Str s_ComponentsSequencing{"ComponentsSequencing"};
-Str s_ParseReject{"ParseReject"};
 Str s_PixelFormatValueReject{"PixelFormatValueReject"};
 Str s_GenicamComponents{"GenicamComponents"};
 Str s_LMNLocation{"LMNLocation"};
-Str s_all_implementations{"all_implementations"};
 Str s_channel_name{"channel_name"};
 Str s_getLogger{"getLogger"};
 Str s_max{"max"};
-Str s_from_designation{"from_designation"};
 Str s_components{"components"};
 Str s_location{"location"};
 Str s_fields{"fields"};
@@ -48,12 +45,9 @@ Str s_Semiplanar{"Semiplanar"};
 
 // ---------------------------------------------------------------- helpers
 
-// If the pending exception is a PixelFormatValueReject, logs "Value rejected
-// <e>" and clears it (true). Otherwise leaves the error as it is (false).
+// except PixelFormatValueReject as e: logger.debug(f"Value rejected {e}"); false when not handled.
 bool log_value_rejected() noexcept {
-  if (layouts.error_matches(s_PixelFormatValueReject) <= 0) return false;
-  Ref e = steal(PyErr_GetRaisedException());
-  return layouts.debug_caught("Value rejected ", e.get());
+  return pfnc::log_rejected(layouts, s_PixelFormatValueReject, "Value rejected ") > 0;
 }
 
 using pfnc::pair;
@@ -78,17 +72,6 @@ PyObject* abstract_from_designation(PyObject* const* args) noexcept {
 
 PyObject* same_type_eq(PyObject* const* args) noexcept { return PyBool_FromLong(Py_TYPE(args[0]) == Py_TYPE(args[1])); }
 
-// Adds the candidates of one implementation to result; a ParseReject only
-// costs that implementation its candidates.
-bool ask(PyObject* result, PyObject* implementation, PyObject* text, PyObject* components, PyObject* sizes) noexcept {
-  PyObject* call_args[] = {implementation, text, components, sizes};
-  Ref found = steal(PyObject_VectorcallMethod(s_from_designation.get(), call_args, 4, nullptr));
-  if (found && PyList_Extend(result, found.get()) == 0) return true;
-  if (layouts.error_matches(s_ParseReject) <= 0) return false;
-  Ref e = steal(PyErr_GetRaisedException());
-  return layouts.debug_caught("Parsing rejected: ", e.get(), implementation);
-}
-
 PyObject* interface_specific_create(PyObject* const* args) noexcept {
   PyObject* full_designation = args[0];
   if (!pfnc::check_str(full_designation, "full_designation")) return nullptr;
@@ -96,15 +79,8 @@ PyObject* interface_specific_create(PyObject* const* args) noexcept {
   // The caller leaves the separating underscore on, so that its absence shows.
   if (length == 0 || PyUnicode_READ_CHAR(full_designation, 0) != '_') return PyList_New(0);
   Ref text = steal(PyUnicode_Substring(full_designation, 1, length));
-  Ref base = text ? layouts.global(s_InterfaceSpecific) : Ref();
-  Ref implementations = base ? layouts.call(s_all_implementations, {base.get()}) : Ref();
-  Ref it = implementations ? steal(PyObject_GetIter(implementations.get())) : Ref();
-  Ref result = it ? steal(PyList_New(0)) : Ref();
-  if (!result) return nullptr;
-  while (Ref implementation = steal(PyIter_Next(it.get()))) {
-    if (!ask(result.get(), implementation.get(), text.get(), args[1], args[2])) return nullptr;
-  }
-  return PyErr_Occurred() ? nullptr : result.release();
+  if (!text) return nullptr;
+  return pfnc::ask_every_implementation(layouts, s_InterfaceSpecific, {text.get(), args[1], args[2]}).release();
 }
 
 // ---------------------------------------------------------------- Planar, SemiPlanar

@@ -10,7 +10,6 @@ struct State {
   pfnc::Kept registry_class;           // DataTypeRegistry as its own methods' super() sees it
   pfnc::Kept is_data_type_function;    // while the globals still name these two, they are
   pfnc::Kept datatype_name_function;   // called directly instead of through vectorcall
-  pfnc::Kept multiple_designators_kw;  // ("multiple_designators",)
   // The members of the module's own DefaultDataType are read once, at import:
   // an enum's members are fixed, and reading them runs Python code, which lets
   // other threads in while restore() has emptied the registry. With these,

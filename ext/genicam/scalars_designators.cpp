@@ -37,6 +37,7 @@ Str s_empty{""};
 Str s_s{"s"};
 Str s_f{"f"};
 Str s_u{"u"};
+Str s_multiple_designators{"multiple_designators"};
 
 
 State& state() noexcept { return scalars.state; }
@@ -419,14 +420,14 @@ Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept 
   if (!function) return {};
   if (function.get() == state().datatype_name_function.get()) return datatype_name_of(data_type, multiple_designators);
   PyObject* args[] = {data_type, Py_True};
-  PyObject* kwnames = multiple_designators ? state().multiple_designators_kw.get() : nullptr;
+  PyObject* kwnames = nullptr;
+  if (multiple_designators && (kwnames = s_multiple_designators.keywords()) == nullptr) return {};
   return steal(PyObject_Vectorcall(function.get(), args, 1, kwnames));
 }
 
 bool define_designators(pfnc::Module& m) noexcept {
-  state().multiple_designators_kw.set(steal(Py_BuildValue("(s)", "multiple_designators")));
   state().typing_get_args.set(m.global(s_get_args));
-  if (!state().multiple_designators_kw || !state().typing_get_args) return false;
+  if (!state().typing_get_args) return false;
 
   Ref enum_base = m.global(s_Enum);
   Ref enum_bases = enum_base ? pfnc::tuple_of({enum_base.get()}) : Ref();

@@ -229,12 +229,10 @@ Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
 
 Ref new_size(PyObject* sizes_list) noexcept { return widths.call(s_Size, {sizes_list}); }
 
-Ref pair(Ref first, PyObject* rest) noexcept {
-  Ref both = first ? steal(PyTuple_New(2)) : Ref();
-  if (!both) return {};
-  PyTuple_SET_ITEM(both.get(), 0, first.release());
-  PyTuple_SET_ITEM(both.get(), 1, Py_NewRef(rest));
-  return both;
+// (Size(sizes_list), rest)
+Ref sized(PyObject* sizes_list, PyObject* rest) noexcept {
+  Ref size = new_size(sizes_list);
+  return size ? pfnc::pair(size.get(), rest) : Ref();
 }
 
 PyObject* size_from_designation(PyObject* const* args) noexcept {
@@ -248,7 +246,7 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
 
   if (!overflow && n == 0) {
     Ref empty = steal(PyList_New(0));
-    return empty ? pair(new_size(empty.get()), text).release() : nullptr;
+    return empty ? sized(empty.get(), text).release() : nullptr;
   }
   Py_ssize_t length = PyUnicode_GET_LENGTH(text);
   if (length == 0) Py_RETURN_NONE;
@@ -264,24 +262,8 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   if (overflow || run % n != 0) {
     // Every channel gets the whole run: Size([int(run)] * n), unguarded.
     Ref value = int_of(text, start, end);
-    if (!value) return nullptr;
-    Ref repeated;
-    if (!overflow && n <= 64) {
-      // A negative count repeats nothing, as list * int does.
-      repeated = steal(PyList_New(n > 0 ? static_cast<Py_ssize_t>(n) : 0));
-      if (!repeated) return nullptr;
-      for (Py_ssize_t k = 0; k < PyList_GET_SIZE(repeated.get()); ++k) {
-        PyList_SET_ITEM(repeated.get(), k, Py_NewRef(value.get()));
-      }
-    } else {
-      // The host's own errors for counts it cannot allocate.
-      Ref one = steal(PyList_New(1));
-      if (!one) return nullptr;
-      PyList_SET_ITEM(one.get(), 0, value.release());
-      repeated = steal(PyNumber_Multiply(one.get(), channels.get()));
-      if (!repeated) return nullptr;
-    }
-    return pair(new_size(repeated.get()), rest.get()).release();
+    Ref repeated = value ? pfnc::repeated(value.get(), channels.get(), n, overflow) : Ref();
+    return repeated ? sized(repeated.get(), rest.get()).release() : nullptr;
   }
   long long per_channel = run / n;
   if (per_channel <= 0) Py_RETURN_NONE;
@@ -299,7 +281,7 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
     PyErr_Clear();
     Py_RETURN_NONE;
   }
-  return pair(std::move(size), rest.get()).release();
+  return pfnc::pair(size.get(), rest.get()).release();
 }
 
 // ---------------------------------------------------------------- the class

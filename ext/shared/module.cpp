@@ -71,9 +71,15 @@ void Kept::forget_all() noexcept {
 void Str::forget_all() noexcept {
   for (Str* s = str_head; s != nullptr; s = s->next_) {
     s->obj_ = nullptr;
+    s->keywords_ = nullptr;
     s->found_ = nullptr;
     s->found_epoch_ = 0;
   }
+}
+
+PyObject* Str::keywords() const noexcept {
+  if (keywords_ == nullptr) keywords_ = PyTuple_Pack(1, obj_);
+  return keywords_;
 }
 
 bool Str::intern_all() noexcept {

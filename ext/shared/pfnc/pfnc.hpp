@@ -8,5 +8,6 @@
 #include "pfnc/classes.hpp"
 #include "pfnc/function.hpp"
 #include "pfnc/module.hpp"
+#include "pfnc/readers.hpp"
 #include "pfnc/ref.hpp"
 #include "pfnc/str.hpp"

@@ -16,6 +16,9 @@ class Str {
   Str& operator=(const Str&) = delete;
 
   PyObject* get() const noexcept { return obj_; }
+  // (name,): the keyword names of a vectorcall that passes this one keyword.
+  // Made on first use; nullptr with an exception set if that fails.
+  PyObject* keywords() const noexcept;
   const char* c_str() const noexcept { return text_; }
 
   // Interns every Str of this extension; false with an exception set on failure.
@@ -27,6 +30,7 @@ class Str {
   const char* text_;
   PyObject* obj_ = nullptr;
   Str* next_;  // the extension's Str values form a list (see module.cpp)
+  mutable PyObject* keywords_ = nullptr;
   // Where Module::global last found this name (borrowed) and when (Module's epoch).
   friend class Module;
   mutable PyObject* found_ = nullptr;
