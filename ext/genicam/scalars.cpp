@@ -15,7 +15,10 @@ pfnc::ModuleWith<State> scalars("scalars",
 
 namespace {
 
+using pfnc::attr;
 using pfnc::borrow;
+using pfnc::call_method;
+using pfnc::pair;
 using pfnc::Ref;
 using pfnc::steal;
 using pfnc::Str;
@@ -165,7 +168,12 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
   // the registry is asked now, so letters registered later count.
   Ref decoded = steal(PyList_New(0));
   if (!decoded) return nullptr;
-  Py_ssize_t limit = overflow < 0 || count <= 0 ? 0 : overflow > 0 || count > length ? length : count;
+  Py_ssize_t limit = count;
+  if (overflow < 0 || count <= 0) {
+    limit = 0;
+  } else if (overflow > 0 || count > length) {
+    limit = length;
+  }
   for (Py_ssize_t n = 0; n < limit; ++n) {
     Ref letter = steal(PyUnicode_FromOrdinal(PyUnicode_READ_CHAR(text, n)));
     Ref registry = letter ? scalars.global(s_DATA_TYPE_REGISTRY) : Ref();

@@ -3,6 +3,8 @@
 
 #include "pfnc/pfnc.hpp"
 
+// What one file of the module gives the other; everything else is file-local
+// (an anonymous namespace), as in every module.
 namespace scalars_module {
 
 // What the module keeps between calls.
@@ -35,9 +37,5 @@ int call_is_data_type(PyObject* candidate) noexcept;
 
 // datatype_name(data_type[, multiple_designators=True]) through the module global.
 pfnc::Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept;
-
-using pfnc::attr;
-using pfnc::call_method;
-using pfnc::pair;
 
 }  // namespace scalars_module

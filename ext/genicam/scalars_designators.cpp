@@ -5,7 +5,10 @@ namespace scalars_module {
 
 namespace {
 
+using pfnc::attr;
 using pfnc::borrow;
+using pfnc::call_method;
+using pfnc::pair;
 using pfnc::Ref;
 using pfnc::steal;
 using pfnc::Str;
@@ -185,11 +188,14 @@ bool check_default_kept(PyObject* self, PyObject* mapping, PyObject* key) noexce
   return false;
 }
 
-// self.<attribute>.<method>(arg...), straight to the dict or set when it is an exact one.
+// self.<attribute>.clear(), straight to the dict or set when it is an exact one.
 bool clear_attribute(PyObject* self, const Str& attribute) noexcept {
   Ref target = attr(self, attribute);
   if (!target) return false;
-  if (PyDict_CheckExact(target.get())) return PyDict_Clear(target.get()), true;
+  if (PyDict_CheckExact(target.get())) {
+    PyDict_Clear(target.get());
+    return true;
+  }
   if (PySet_CheckExact(target.get())) return PySet_Clear(target.get()) == 0;
   return static_cast<bool>(call_method(s_clear, {target.get()}));
 }

@@ -100,8 +100,6 @@ PyObject* size_eq(PyObject* const* args) noexcept {
 
 // ---------------------------------------------------------------- composing
 
-// Lists of machine-sized ints, the usual case, are written straight into the
-// new str. Returns empty without an exception set when the list does not qualify.
 int decimal_digits(unsigned long long v) noexcept {
   int digits = 1;
   for (; v >= 10; v /= 10) ++digits;
@@ -127,6 +125,8 @@ char* write_padded(char* out, long long v, int width) noexcept {
   return out + digits;
 }
 
+// Lists of machine-sized ints, the usual case, are written straight into the
+// new str. Returns empty without an exception set when the list does not qualify.
 Ref designation_of_small_ints(PyObject* sizes) noexcept {
   Py_ssize_t n = PyList_GET_SIZE(sizes);
   long long first = 0, largest = 0;
