@@ -1,7 +1,5 @@
-// One extension module: its definition, once-per-process rules and globals.
+// One extension module: its definition and its once-per-interpreter rules.
 #include "pfnc/module.hpp"
-
-#include "pfnc/calls.hpp"
 
 namespace pfnc {
 
@@ -12,52 +10,6 @@ namespace {
 Module* instance = nullptr;  // the one Module of this extension
 Str* str_head = nullptr;
 Kept* kept_head = nullptr;
-// global() serves a name from its last lookup while no dict it may come
-// from has changed: a dict watcher on them moves the epoch on any change.
-// CPython allows eight watchers per interpreter, so the package's extensions
-// share one: the first to start adds it and leaves it in the interpreter's
-// dict, and the others move and read that extension's epoch.
-struct Watcher {
-  int id;
-  unsigned long long* epoch;
-};
-const char* const watcher_capsule = "corvella.pfnc dict watcher";
-unsigned long long own_epoch = 1;
-Watcher own_watcher{-1, &own_epoch};
-int watcher = -1;                        // the package's watcher, if any
-unsigned long long* epoch = &own_epoch;  // the package's epoch
-
-int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
-  ++own_epoch;
-  return 0;
-}
-
-// Finds the package's watcher in this interpreter, or adds it. Without one
-// (all taken by others) every lookup goes to the dicts.
-void find_watcher() noexcept {
-  PyObject* dict = PyInterpreterState_GetDict(PyInterpreterState_Get());
-  Ref key = steal(PyUnicode_FromString(watcher_capsule));
-  PyObject* found = nullptr;
-  if (dict == nullptr || !key || PyDict_GetItemRef(dict, key.get(), &found) < 0) return PyErr_Clear();
-  Ref capsule = steal(found);
-  if (capsule) {
-    auto* shared = static_cast<Watcher*>(PyCapsule_GetPointer(capsule.get(), watcher_capsule));
-    if (shared == nullptr) return PyErr_Clear();
-    watcher = shared->id;
-    epoch = shared->epoch;
-    return;
-  }
-  own_watcher.id = PyDict_AddWatcher(on_dict_change);
-  if (own_watcher.id < 0) return PyErr_Clear();
-  capsule = steal(PyCapsule_New(&own_watcher, watcher_capsule, nullptr));
-  if (!capsule || PyDict_SetItem(dict, key.get(), capsule.get()) < 0) {
-    PyErr_Clear();
-    PyDict_ClearWatcher(own_watcher.id);
-    return PyErr_Clear();
-  }
-  watcher = own_watcher.id;
-  epoch = &own_epoch;
-}
 }  // namespace
 
 Str::Str(const char* text) noexcept : text_(text), next_(str_head) { str_head = this; }
@@ -91,15 +43,8 @@ bool Str::intern_all() noexcept {
   return true;
 }
 
-namespace {
-Str s_debug{"debug"};
-Str s_logger{"logger"};
-Str s_no_spec{""};
-Str s_name{"__name__"};
-}  // namespace
-
 Module::Module(const char* short_name, const char* doc, Body body) noexcept
-    : def_{}, slots_{}, short_name_(short_name), body_(body) {
+    : Logging(short_name), def_{}, slots_{}, body_(body) {
   instance = this;
   slots_[0] = {Py_mod_create, reinterpret_cast<void*>(&Module::create)};
   slots_[1] = {Py_mod_exec, reinterpret_cast<void*>(&Module::exec)};
@@ -156,11 +101,9 @@ int Module::started_in(PyInterpreterState* interp) const noexcept {
 
 // What the old interpreter held went with it: nothing is released, only dropped.
 void Module::forget_interpreter() noexcept {
-  module_ = dict_ = name_ = builtins_ = nullptr;
+  module_ = name_ = nullptr;
   ready_ = initialising_ = false;
-  watcher = -1;
-  epoch = &own_epoch;
-  ++own_epoch;
+  forget_globals();
   Str::forget_all();
   Kept::forget_all();
 }
@@ -181,21 +124,7 @@ int Module::exec(PyObject* module) noexcept {
   }
   if (!Str::intern_all() || !init_function_type()) return -1;
   Py_XSETREF(self.module_, Py_NewRef(module));
-  self.dict_ = PyModule_GetDict(module);
-  // What the module's Python functions would see as their __builtins__.
-  Ref builtins = borrow(PyEval_GetBuiltins());
-  if (!PyDict_Check(builtins.get())) {
-    Ref module = steal(PyImport_ImportModule("builtins"));
-    builtins = module ? borrow(PyModule_GetDict(module.get())) : Ref();
-    if (!builtins) return -1;
-  }
-  Py_XSETREF(self.builtins_, builtins.release());
-  if (watcher < 0) find_watcher();
-  ++*epoch;
-  if (watcher >= 0 && (PyDict_Watch(watcher, self.dict_) < 0 || PyDict_Watch(watcher, self.builtins_) < 0)) {
-    PyErr_Clear();
-    watcher = -1;  // this extension looks names up without it
-  }
+  if (!self.look_up_in(PyModule_GetDict(module))) return -1;
   Py_XSETREF(self.name_, PyModule_GetNameObject(module));
   self.initialising_ = true;
   bool ok = self.name_ != nullptr && self.body_(self);
@@ -245,97 +174,5 @@ bool Module::set(const char* name, Ref value) noexcept {
 }
 
 Ref Module::function(const FunctionSpec& spec) const noexcept { return make_function(spec, name_, dict_); }
-
-void Module::remember(const Str& name, PyObject* found) const noexcept {
-  if (watcher < 0) return;
-  name.found_ = found;
-  name.found_epoch_ = *epoch;
-}
-
-Ref Module::global(const Str& name) const noexcept {
-  if (dict_ == nullptr) {
-    // A function that a collaborator kept from an initialisation that failed.
-    PyErr_Format(PyExc_RuntimeError, "Module '%s' is not initialised.", short_name_);
-    return {};
-  }
-  // The watched dicts still hold what was found, so the borrowed pointer is alive.
-  if (name.found_epoch_ == *epoch && watcher >= 0) return borrow(name.found_);
-  PyObject* found = nullptr;
-  int status = PyDict_GetItemRef(dict_, name.get(), &found);
-  if (status == 0) status = PyDict_GetItemRef(builtins_, name.get(), &found);
-  if (status > 0) remember(name, found);
-  if (status != 0) return steal(found);
-  PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
-  return {};
-}
-
-Ref Module::call(const Str& name, std::initializer_list<PyObject*> args) const noexcept {
-  Ref callable = global(name);
-  if (!callable) return {};
-  return steal(PyObject_Vectorcall(callable.get(), args.begin(), args.size(), nullptr));
-}
-
-std::nullptr_t Module::raise(const Str& exception, PyObject* message) const noexcept {
-  Ref error = call(exception, {message});
-  if (!error) return nullptr;
-  if (!PyExceptionInstance_Check(error.get())) {
-    PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
-    return nullptr;
-  }
-  // Like a raise statement: chains the exception being handled as context.
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
-  return nullptr;
-}
-
-std::nullptr_t Module::raise(const Str& exception, const char* message) const noexcept {
-  Ref text = steal(PyUnicode_FromString(message));
-  return text ? raise(exception, text.get()) : nullptr;
-}
-
-int Module::error_matches(const Str& exception) const noexcept {
-  Ref pending = steal(PyErr_GetRaisedException());
-  if (!pending) return 0;
-  Ref cls = global(exception);
-  // The interpreter's own rule for an except clause: a class, or a tuple of classes.
-  bool valid = cls && PyExceptionClass_Check(cls.get());
-  if (cls && PyTuple_Check(cls.get())) {
-    valid = true;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(cls.get()); ++i) {
-      valid = valid && PyExceptionClass_Check(PyTuple_GET_ITEM(cls.get(), i));
-    }
-  }
-  if (cls && !valid) {
-    PyErr_SetString(PyExc_TypeError, "catching classes that do not inherit from BaseException is not allowed");
-  }
-  if (!valid) {
-    // As in an except clause: the new error has the pending one as its context.
-    Ref error = steal(PyErr_GetRaisedException());
-    PyException_SetContext(error.get(), pending.release());
-    PyErr_SetRaisedException(error.release());
-    return -1;
-  }
-  int matches = PyErr_GivenExceptionMatches(pending.get(), cls.get());
-  PyErr_SetRaisedException(pending.release());
-  return matches != 0 ? 1 : 0;
-}
-
-bool Module::debug_caught(const char* prefix, PyObject* caught, PyObject* named) const noexcept {
-  // In the order of logger.debug(f"{prefix}{e} {named.__name__}"): the method, then the text.
-  Handling handling(caught);
-  Ref logger = global(s_logger);
-  Ref debug = logger ? attr(logger.get(), s_debug) : Ref();
-  Ref error = debug ? steal(PyObject_Format(caught, s_no_spec.get())) : Ref();
-  if (!error) return false;
-  Ref message;
-  if (named == nullptr) {
-    message = steal(PyUnicode_FromFormat("%s%U", prefix, error.get()));
-  } else {
-    Ref name = attr(named, s_name);
-    Ref shown = name ? steal(PyObject_Format(name.get(), s_no_spec.get())) : Ref();
-    if (!shown) return false;
-    message = steal(PyUnicode_FromFormat("%s%U %U", prefix, error.get(), shown.get()));
-  }
-  return message && steal(PyObject_CallOneArg(debug.get(), message.get()));
-}
 
 }  // namespace pfnc

@@ -5,7 +5,7 @@
 
 namespace pfnc {
 
-class Module;
+class Globals;
 
 // Declared at namespace scope; every Str of a module is interned before the
 // module body runs and lives as long as the module's interpreter.
@@ -32,7 +32,7 @@ class Str {
   Str* next_;  // the extension's Str values form a list (see module.cpp)
   mutable PyObject* keywords_ = nullptr;
   // Where Module::global last found this name (borrowed) and when (Module's epoch).
-  friend class Module;
+  friend class Globals;
   mutable PyObject* found_ = nullptr;
   mutable unsigned long long found_epoch_ = 0;
 };
