@@ -90,3 +90,56 @@ def test_nested_initialisation_is_refused(module):
     check = subprocess.run([sys.executable, "-c", NESTED + USE_ALL, MODULE_PATHS[module]], capture_output=True,
                            text=True, timeout=120)
     assert check.returncode == 0 and check.stdout.splitlines()[-1].startswith("1 565"), check.stderr
+
+
+def _run(code: str) -> str:
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    return done.stdout.strip()
+
+
+def test_class_body_pairs_out_of_reach_of_the_metaclass():
+    # A metaclass namespace that empties the list of (name, value) pairs it is filled from.
+    out = _run("""
+        import abc, gc
+
+        class Meddling(dict):
+            def __setitem__(self, key, value):
+                for pair in gc.get_referrers(value):
+                    if type(pair) is tuple and len(pair) == 2 and pair[0] == key and pair[1] is value:
+                        for ref in gc.get_referrers(pair):
+                            if type(ref) is list:
+                                ref.clear()
+                super().__setitem__(key, value)
+
+        class Meta(abc.ABCMeta):
+            @classmethod
+            def __prepare__(mcls, name, bases, **kwargs):
+                return Meddling()
+
+        abc.ABCMeta = Meta
+        from corvella.pfnc.genicam.layouts import InterfaceSpecific
+        print(sorted(k for k in vars(InterfaceSpecific) if not k.startswith("_abc")))
+    """)
+    assert out == ("['__abstractmethods__', '__dict__', '__doc__', '__eq__', '__hash__', '__module__', '__weakref__', "
+                   "'create', 'designation', 'from_designation']")
+
+
+def test_widths_without_a_builtin_max():
+    out = _run("""
+        import builtins, dataclasses, importlib.util, sys
+        import corvella.pfnc.exceptions
+        spec = importlib.util.find_spec("corvella.pfnc.genicam.widths")
+        module = sys.modules[spec.name] = importlib.util.module_from_spec(spec)
+        real = builtins.max
+        del builtins.max  # from here on, while the module initialises
+        spec.loader.exec_module(module)
+        Size = module.Size
+        try:
+            Size([10, 8]).designation()
+        except NameError as e:
+            print(e)
+        builtins.max = real
+        print(Size([8, 8]).designation(), Size([10, 8]).designation())
+    """)
+    assert out.splitlines() == ["name 'max' is not defined", "8 1008"]

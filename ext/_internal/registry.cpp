@@ -11,7 +11,13 @@ using pfnc::Str;
 
 bool registry_body(pfnc::Module& m) noexcept;
 
-pfnc::Module registry("registry", "Registry base class that is used for most custom type registrations.",
+struct State {
+  // copy.copy as it was at import: while snapshot() finds this very function,
+  // it copies an exact dict itself, as copy.copy would (dict.copy).
+  pfnc::Kept copy_function;
+};
+
+pfnc::ModuleWith<State> registry("registry", "Registry base class that is used for most custom type registrations.",
                       registry_body);
 
 Str s_copy{"copy"};
@@ -24,10 +30,6 @@ Str s_empty{""};
 Str s_get{"get"};
 Str s_clear{"clear"};
 Str s_update{"update"};
-
-// copy.copy as it was at import: while snapshot() finds this very function,
-// it copies an exact dict itself, as copy.copy would (dict.copy).
-pfnc::Kept copy_function;
 
 Ref registry_of(PyObject* self) noexcept { return pfnc::attr(self, s_registry); }
 
@@ -51,31 +53,40 @@ PyObject* registry_register(PyObject* const* args) noexcept {
 // Looks things up in the order `MappingSnapshot(mapping=copy.copy(self._registry))` does.
 PyObject* registry_snapshot(PyObject* const* args) noexcept {
   Ref snapshot_class = registry.global(s_MappingSnapshot);
-  Ref copy_module = snapshot_class ? registry.global(s_copy) : Ref();
-  Ref copy = copy_module ? steal(PyObject_GetAttr(copy_module.get(), s_copy.get())) : Ref();
-  Ref names = copy ? registry_of(args[0]) : Ref();
+  if (!snapshot_class) return nullptr;
+  Ref copy_module = registry.global(s_copy);
+  if (!copy_module) return nullptr;
+  Ref copy = pfnc::attr(copy_module.get(), s_copy);
+  if (!copy) return nullptr;
+  Ref names = registry_of(args[0]);
   if (!names) return nullptr;
-  Ref copied = copy.get() == copy_function.get() && PyDict_CheckExact(names.get())
-                   ? steal(PyDict_Copy(names.get()))
-                   : steal(PyObject_CallOneArg(copy.get(), names.get()));
+  Ref copied;
+  if (copy.get() == registry.state.copy_function.get() && PyDict_CheckExact(names.get())) {
+    copied = steal(PyDict_Copy(names.get()));
+  } else {
+    copied = steal(PyObject_CallOneArg(copy.get(), names.get()));
+  }
   if (!copied) return nullptr;
+  PyObject* kwnames = s_mapping.keywords();
+  if (kwnames == nullptr) return nullptr;
   PyObject* call_args[] = {copied.get()};
-  Ref kwnames = steal(PyTuple_Pack(1, s_mapping.get()));
-  return kwnames ? PyObject_Vectorcall(snapshot_class.get(), call_args, 0, kwnames.get()) : nullptr;
+  return PyObject_Vectorcall(snapshot_class.get(), call_args, 0, kwnames);
 }
 
 // dict(mapping): a mapping, or an iterable of pairs.
 Ref dict_of(PyObject* mapping) noexcept {
   if (PyDict_CheckExact(mapping)) return steal(PyDict_Copy(mapping));
   Ref contents = steal(PyDict_New());
-  return contents && call_method(s_update, {contents.get(), mapping}) ? std::move(contents) : Ref();
+  if (!contents || !call_method(s_update, {contents.get(), mapping})) return {};
+  return contents;
 }
 
 // Reads the whole snapshot before touching the registry, so a snapshot that
 // cannot be read, or one of the registry's own dict, loses nothing.
 PyObject* registry_restore(PyObject* const* args) noexcept {
-  Ref mapping = steal(PyObject_GetAttr(args[1], s_mapping.get()));
-  Ref contents = mapping ? dict_of(mapping.get()) : Ref();
+  Ref mapping = pfnc::attr(args[1], s_mapping);
+  if (!mapping) return nullptr;
+  Ref contents = dict_of(mapping.get());
   if (!contents) return nullptr;
   Ref names = registry_of(args[0]);
   if (!names) return nullptr;
@@ -202,40 +213,55 @@ Str s_Generic{"Generic"};
 Str s_dataclass{"dataclass"};
 Str s_field{"field"};
 
+// name = TypeVar("name"), bound as a global; the type variable is returned.
+Ref type_var(pfnc::Module& m, const char* name) noexcept {
+  Ref text = steal(PyUnicode_FromString(name));
+  if (!text) return {};
+  Ref type = m.call(s_TypeVar, {text.get()});
+  if (!type || !m.set(name, borrow(type.get()))) return {};
+  return type;
+}
+
 bool registry_body(pfnc::Module& m) noexcept {
   if (!m.import_module("copy") || !m.import_from("collections.abc", {"Iterator"}) ||
       !m.import_from("dataclasses", {"dataclass", "field"}) || !m.import_from("typing", {"Generic", "TypeVar"}) ||
       !m.import_from("corvella.pfnc.exceptions", {"DuplicateRegistrationError", "NotRegisteredError"})) {
     return false;
   }
-  Ref t = steal(PyUnicode_FromString("T"));
-  Ref k = steal(PyUnicode_FromString("K"));
-  Ref type_t = t ? m.call(s_TypeVar, {t.get()}) : Ref();
-  Ref type_k = k && type_t && m.set("T", borrow(type_t.get())) ? m.call(s_TypeVar, {k.get()}) : Ref();
-  if (!type_k || !m.set("K", borrow(type_k.get()))) return false;
+  Ref type_t = type_var(m, "T");
+  if (!type_t) return false;
+  Ref type_k = type_var(m, "K");
+  if (!type_k) return false;
+  // Generic[K, T]
   Ref generic = m.global(s_Generic);
-  Ref params = steal(PyTuple_Pack(2, type_k.get(), type_t.get()));
-  Ref base = generic && params ? steal(PyObject_GetItem(generic.get(), params.get())) : Ref();
-  Ref bases = base ? pfnc::tuple_of({base.get()}) : Ref();
+  if (!generic) return false;
+  Ref params = pfnc::tuple_of({type_k.get(), type_t.get()});
+  if (!params) return false;
+  Ref base = steal(PyObject_GetItem(generic.get(), params.get()));
+  if (!base) return false;
+  Ref bases = pfnc::tuple_of({base.get()});
   if (!bases) return false;
 
   Ref copy = m.global(s_copy);
   if (!copy) return false;
   // Replaced if an import is retried.
-  copy_function.set(steal(PyObject_GetAttr(copy.get(), s_copy.get())));
-  if (!copy_function) return false;
+  registry.state.copy_function.set(steal(PyObject_GetAttr(copy.get(), s_copy.get())));
+  if (!registry.state.copy_function) return false;
 
   Ref snapshot_class = pfnc::ClassBody(m, "MappingSnapshot", "Snapshot for a single mapping-based registry.")
                            .annotate("mapping", "dict[K, T]")
                            .build(bases.get());
+  if (!snapshot_class) return false;
+  // dataclass(frozen=True)
   Ref frozen = steal(PyDict_New());
-  if (!snapshot_class || !frozen || PyDict_SetItemString(frozen.get(), "frozen", Py_True) < 0) return false;
+  if (!frozen || PyDict_SetItemString(frozen.get(), "frozen", Py_True) < 0) return false;
   Ref dataclass = m.global(s_dataclass);
+  if (!dataclass) return false;
   Ref no_args = steal(PyTuple_New(0));
-  Ref frozen_dataclass = dataclass && no_args ? steal(PyObject_Call(dataclass.get(), no_args.get(), frozen.get()))
-                                              : Ref();
-  if (!frozen_dataclass ||
-      !m.set("MappingSnapshot", steal(PyObject_CallOneArg(frozen_dataclass.get(), snapshot_class.get())))) {
+  if (!no_args) return false;
+  Ref frozen_dataclass = steal(PyObject_Call(dataclass.get(), no_args.get(), frozen.get()));
+  if (!frozen_dataclass) return false;
+  if (!m.set("MappingSnapshot", steal(PyObject_CallOneArg(frozen_dataclass.get(), snapshot_class.get())))) {
     return false;
   }
 

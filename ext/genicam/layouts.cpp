@@ -1,19 +1,25 @@
 // The interface-specific piece of a pixel-format name: planar, semi-planar, component sequencing.
 #include <algorithm>
-#include <cstring>
 
 #include "pfnc/pfnc.hpp"
 
 namespace {
 
 using pfnc::borrow;
+using pfnc::Buffer;
+using pfnc::Chars;
 using pfnc::Ref;
+using pfnc::Refs;
 using pfnc::steal;
 using pfnc::Str;
 
 bool layouts_body(pfnc::Module& m) noexcept;
 
-pfnc::Module layouts("layouts",
+struct State {
+  pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
+};
+
+pfnc::ModuleWith<State> layouts("layouts",
                      "Module for handling interface-specific pixel format designations.\n\n"
                      "This module provides the `InterfaceSpecific` abstract base class and its implementations\n"
                      "`Planar`, `SemiPlanar` and `ComponentsSequencing`, which compose and parse the\n"
@@ -23,15 +29,12 @@ pfnc::Module layouts("layouts",
 Str s_ABCMeta{"ABCMeta"};
 Str s_InterfaceSpecific{"InterfaceSpecific"};
 Str s_ComponentsSequencing{"ComponentsSequencing"};
-Str s_ParseReject{"ParseReject"};
 Str s_PixelFormatValueReject{"PixelFormatValueReject"};
 Str s_GenicamComponents{"GenicamComponents"};
 Str s_LMNLocation{"LMNLocation"};
-Str s_all_implementations{"all_implementations"};
 Str s_channel_name{"channel_name"};
 Str s_getLogger{"getLogger"};
 Str s_max{"max"};
-Str s_from_designation{"from_designation"};
 Str s_components{"components"};
 Str s_location{"location"};
 Str s_fields{"fields"};
@@ -40,16 +43,11 @@ Str s_empty{""};
 Str s_Planar{"Planar"};
 Str s_Semiplanar{"Semiplanar"};
 
-pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
-
 // ---------------------------------------------------------------- helpers
 
-// If the pending exception is a PixelFormatValueReject, logs "Value rejected
-// <e>" and clears it (true). Otherwise leaves the error as it is (false).
+// except PixelFormatValueReject as e: logger.debug(f"Value rejected {e}"); false when not handled.
 bool log_value_rejected() noexcept {
-  if (layouts.error_matches(s_PixelFormatValueReject) <= 0) return false;
-  Ref e = steal(PyErr_GetRaisedException());
-  return layouts.debug_caught("Value rejected ", e.get());
+  return pfnc::log_rejected(layouts, s_PixelFormatValueReject, "Value rejected ") > 0;
 }
 
 using pfnc::pair;
@@ -74,17 +72,6 @@ PyObject* abstract_from_designation(PyObject* const* args) noexcept {
 
 PyObject* same_type_eq(PyObject* const* args) noexcept { return PyBool_FromLong(Py_TYPE(args[0]) == Py_TYPE(args[1])); }
 
-// Adds the candidates of one implementation to result; a ParseReject only
-// costs that implementation its candidates.
-bool ask(PyObject* result, PyObject* implementation, PyObject* text, PyObject* components, PyObject* sizes) noexcept {
-  PyObject* call_args[] = {implementation, text, components, sizes};
-  Ref found = steal(PyObject_VectorcallMethod(s_from_designation.get(), call_args, 4, nullptr));
-  if (found && PyList_Extend(result, found.get()) == 0) return true;
-  if (layouts.error_matches(s_ParseReject) <= 0) return false;
-  Ref e = steal(PyErr_GetRaisedException());
-  return layouts.debug_caught("Parsing rejected: ", e.get(), implementation);
-}
-
 PyObject* interface_specific_create(PyObject* const* args) noexcept {
   PyObject* full_designation = args[0];
   if (!pfnc::check_str(full_designation, "full_designation")) return nullptr;
@@ -92,15 +79,8 @@ PyObject* interface_specific_create(PyObject* const* args) noexcept {
   // The caller leaves the separating underscore on, so that its absence shows.
   if (length == 0 || PyUnicode_READ_CHAR(full_designation, 0) != '_') return PyList_New(0);
   Ref text = steal(PyUnicode_Substring(full_designation, 1, length));
-  Ref base = text ? layouts.global(s_InterfaceSpecific) : Ref();
-  Ref implementations = base ? layouts.call(s_all_implementations, {base.get()}) : Ref();
-  Ref it = implementations ? steal(PyObject_GetIter(implementations.get())) : Ref();
-  Ref result = it ? steal(PyList_New(0)) : Ref();
-  if (!result) return nullptr;
-  while (Ref implementation = steal(PyIter_Next(it.get()))) {
-    if (!ask(result.get(), implementation.get(), text.get(), args[1], args[2])) return nullptr;
-  }
-  return PyErr_Occurred() ? nullptr : result.release();
+  if (!text) return nullptr;
+  return pfnc::ask_every_implementation(layouts, s_InterfaceSpecific, {text.get(), args[1], args[2]}).release();
 }
 
 // ---------------------------------------------------------------- Planar, SemiPlanar
@@ -134,102 +114,6 @@ PyObject* semi_planar_from_designation(PyObject* const* args) noexcept {
 }
 
 // ---------------------------------------------------------------- ComponentsSequencing
-
-// A growable array of plain values: inline for the usual handful, PyMem
-// beyond. Never throws; grow() fails with MemoryError set.
-template <typename T, Py_ssize_t Inline>
-class Buffer {
- public:
-  Buffer() noexcept = default;
-  ~Buffer() {
-    if (data_ != inline_) PyMem_Free(data_);
-  }
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-
-  bool grow(Py_ssize_t capacity) noexcept {
-    if (capacity <= capacity_) return true;
-    if (static_cast<size_t>(capacity) > PY_SSIZE_T_MAX / sizeof(T)) {
-      PyErr_NoMemory();
-      return false;
-    }
-    T* bigger = static_cast<T*>(PyMem_Malloc(static_cast<size_t>(capacity) * sizeof(T)));
-    if (bigger == nullptr) {
-      PyErr_NoMemory();
-      return false;
-    }
-    std::memcpy(bigger, data_, static_cast<size_t>(size_) * sizeof(T));
-    if (data_ != inline_) PyMem_Free(data_);
-    data_ = bigger;
-    capacity_ = capacity;
-    return true;
-  }
-  bool push(T value) noexcept {
-    if (size_ == capacity_ && !grow(capacity_ * 2)) return false;
-    data_[size_++] = value;
-    return true;
-  }
-  T& operator[](Py_ssize_t i) noexcept { return data_[i]; }
-  Py_ssize_t size() const noexcept { return size_; }
-  T* begin() noexcept { return data_; }
-  T* end() noexcept { return data_ + size_; }
-
- private:
-  T inline_[Inline];
-  T* data_ = inline_;
-  Py_ssize_t size_ = 0;
-  Py_ssize_t capacity_ = Inline;
-};
-
-// A str's characters, read in place.
-struct Chars {
-  const void* data = nullptr;
-  Py_ssize_t length = 0;
-  int kind = PyUnicode_1BYTE_KIND;
-
-  Chars() noexcept = default;
-  explicit Chars(PyObject* s) noexcept
-      : data(PyUnicode_DATA(s)), length(PyUnicode_GET_LENGTH(s)), kind(PyUnicode_KIND(s)) {}
-  Py_UCS4 at(Py_ssize_t i) const noexcept { return PyUnicode_READ(kind, data, i); }
-};
-
-// text[pos:].startswith(name), without making the slice.
-bool has_prefix_at(const Chars& text, Py_ssize_t pos, const Chars& name) noexcept {
-  if (name.length > text.length - pos) return false;
-  if (name.kind == text.kind) {
-    const char* here = static_cast<const char*>(text.data) + pos * text.kind;
-    return std::memcmp(here, name.data, static_cast<size_t>(name.length * name.kind)) == 0;
-  }
-  for (Py_ssize_t i = 0; i < name.length; ++i) {
-    if (text.at(pos + i) != name.at(i)) return false;
-  }
-  return true;
-}
-
-// Strong references in C++ storage, where no Python code can reach them.
-class Refs {
- public:
-  Refs() noexcept = default;
-  Refs(const Refs&) = delete;
-  Refs& operator=(const Refs&) = delete;
-  ~Refs() {
-    for (PyObject* item : items_) Py_DECREF(item);
-  }
-  bool push(Ref item) noexcept {
-    if (!items_.push(item.get())) return false;
-    item.release();
-    return true;
-  }
-  Ref tuple() noexcept {
-    Ref result = steal(PyTuple_New(items_.size()));
-    if (!result) return {};
-    for (Py_ssize_t i = 0; i < items_.size(); ++i) PyTuple_SET_ITEM(result.get(), i, Py_NewRef(items_[i]));
-    return result;
-  }
-
- private:
-  Buffer<PyObject*, 8> items_;
-};
 
 // The channel names, in channel order: [channel_name(components[i]) for i in
 // range(len(components))], as a tuple: the reader points into the names
@@ -297,7 +181,7 @@ Py_ssize_t scan(Buffer<Channel, 8>& order, const Chars& text, OnMatch on_match) 
     Py_UCS4 c = pos < text.length ? text.at(pos) : 0;
     const Channel* hit = nullptr;
     for (const Channel& channel : order) {
-      if ((channel.name.length == 0 || channel.first == c) && has_prefix_at(text, pos, channel.name)) {
+      if ((channel.name.length == 0 || channel.first == c) && pfnc::has_prefix_at(text, pos, channel.name)) {
         hit = &channel;
         break;
       }
@@ -323,7 +207,7 @@ struct Counts {
 Ref most_matches(Counts& found) noexcept {
   Ref max = layouts.global(s_max);
   if (!max) return {};
-  if (max.get() == builtin_max.get()) return steal(PyLong_FromSsize_t(found.most));
+  if (max.get() == layouts.state.builtin_max.get()) return steal(PyLong_FromSsize_t(found.most));
   Ref counts = steal(PyDict_New());
   if (!counts) return {};
   for (Py_ssize_t channel : found.first_seen) {
@@ -602,8 +486,8 @@ bool layouts_body(pfnc::Module& m) noexcept {
       !m.set("logger", m.call(s_getLogger, {m.name()}))) {
     return false;
   }
-  builtin_max.set(m.global(s_max));
-  if (!builtin_max) PyErr_Clear();
+  layouts.state.builtin_max.set(m.global(s_max));
+  if (!layouts.state.builtin_max) PyErr_Clear();
 
   Ref meta = m.global(s_ABCMeta);
   Ref keywords = meta ? steal(PyDict_New()) : Ref();

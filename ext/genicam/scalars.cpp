@@ -7,7 +7,7 @@ namespace {
 bool scalars_body(pfnc::Module& m) noexcept;
 }  // namespace
 
-pfnc::Module scalars("scalars",
+pfnc::ModuleWith<State> scalars("scalars",
                      "Module for handling data types and their designations in pixel format processing.\n\n"
                      "This module defines `DataTypes` and `CompoundDataTypes` classes, along with utilities\n"
                      "for managing data types and parsing their designations.\n",
@@ -15,7 +15,10 @@ pfnc::Module scalars("scalars",
 
 namespace {
 
+using pfnc::attr;
 using pfnc::borrow;
+using pfnc::call_method;
+using pfnc::pair;
 using pfnc::Ref;
 using pfnc::steal;
 using pfnc::Str;
@@ -24,16 +27,13 @@ Str s_DefaultDataType{"DefaultDataType"};
 Str s_DATA_TYPE_REGISTRY{"DATA_TYPE_REGISTRY"};
 Str s_DataTypes{"DataTypes"};
 Str s_CompoundDataTypes{"CompoundDataTypes"};
-Str s_all_implementations{"all_implementations"};
 Str s_NotRegisteredError{"NotRegisteredError"};
-Str s_ParseReject{"ParseReject"};
 Str s_PixelFormatValueReject{"PixelFormatValueReject"};
 Str s_ABCMeta{"ABCMeta"};
 Str s_getLogger{"getLogger"};
 Str s_UNSIGNED{"UNSIGNED"};
 Str s_resolve{"resolve"};
 Str s_scalars{"scalars"};
-Str s_from_designation{"from_designation"};
 Str s_empty{""};
 
 // ---------------------------------------------------------------- DataTypes
@@ -45,20 +45,7 @@ PyObject* data_types_create(PyObject* const* args) noexcept {
   if (!pfnc::check_str(text, "full_designation")) return nullptr;
   Ref channels = pfnc::to_int(args[1], "number_of_channels");
   if (!channels) return nullptr;
-  Ref compos = steal(PyList_New(0));
-  Ref base = compos ? scalars.global(s_DataTypes) : Ref();
-  Ref implementations = base ? scalars.call(s_all_implementations, {base.get()}) : Ref();
-  Ref it = implementations ? steal(PyObject_GetIter(implementations.get())) : Ref();
-  if (!it) return nullptr;
-  while (Ref implementation = steal(PyIter_Next(it.get()))) {
-    Ref found = call_method(s_from_designation, {implementation.get(), text, channels.get()});
-    if (found && PyList_Extend(compos.get(), found.get()) == 0) continue;
-    // One implementation refusing the text must not cost the others their candidates.
-    if (scalars.error_matches(s_ParseReject) <= 0) return nullptr;
-    Ref caught = steal(PyErr_GetRaisedException());
-    if (!scalars.debug_caught("Parsing rejected: ", caught.get(), implementation.get())) return nullptr;
-  }
-  return PyErr_Occurred() ? nullptr : compos.release();
+  return pfnc::ask_every_implementation(scalars, s_DataTypes, {text, channels.get()}).release();
 }
 
 PyObject* data_types_from_designation(PyObject* const* args) noexcept {
@@ -148,28 +135,11 @@ PyObject* compound_getitem(PyObject* const* args) noexcept {
   return list ? PyObject_GetItem(list.get(), index.get()) : nullptr;
 }
 
-// [item] * channels; count is channels as a C number when it fits (overflow 0).
-Ref repeated(PyObject* item, PyObject* channels, long long count, int overflow) noexcept {
-  if (overflow == 0 && count <= 64) {
-    Ref list = steal(PyList_New(count > 0 ? static_cast<Py_ssize_t>(count) : 0));
-    if (!list) return {};
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.get()); ++i) PyList_SET_ITEM(list.get(), i, Py_NewRef(item));
-    return list;
-  }
-  // The host's own errors for counts it cannot allocate.
-  Ref one = steal(PyList_New(1));
-  if (!one) return {};
-  PyList_SET_ITEM(one.get(), 0, Py_NewRef(item));
-  return steal(PyNumber_Multiply(one.get(), channels));
-}
-
 // Appends (CompoundDataTypes(list), rest); a rejected value only drops the candidate.
 bool add_guarded(PyObject* result, Ref list, PyObject* text, Py_ssize_t rest_start) noexcept {
   Ref candidate = list ? scalars.call(s_CompoundDataTypes, {list.get()}) : Ref();
   if (!candidate) {
-    if (scalars.error_matches(s_PixelFormatValueReject) <= 0) return false;
-    Ref caught = steal(PyErr_GetRaisedException());
-    return scalars.debug_caught("Value rejected ", caught.get());
+    return pfnc::log_rejected(scalars, s_PixelFormatValueReject, "Value rejected ") > 0;
   }
   Ref rest = steal(PyUnicode_Substring(text, rest_start, PyUnicode_GET_LENGTH(text)));
   Ref item = rest ? pair(candidate.get(), rest.get()) : Ref();
@@ -191,14 +161,19 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
   // Unsigned has an empty designator: "all unsigned" always reads, consuming nothing.
   Ref members = scalars.global(s_DefaultDataType);
   Ref unsigned_type = members ? attr(members.get(), s_UNSIGNED) : Ref();
-  Ref all_unsigned = unsigned_type ? repeated(unsigned_type.get(), channels.get(), count, overflow) : Ref();
+  Ref all_unsigned = unsigned_type ? pfnc::repeated(unsigned_type.get(), channels.get(), count, overflow) : Ref();
   if (!add_guarded(result.get(), std::move(all_unsigned), text, 0)) return nullptr;
 
   // The longest run of registered letters at the front, one per channel;
   // the registry is asked now, so letters registered later count.
   Ref decoded = steal(PyList_New(0));
   if (!decoded) return nullptr;
-  Py_ssize_t limit = overflow < 0 || count <= 0 ? 0 : overflow > 0 || count > length ? length : count;
+  Py_ssize_t limit = count;
+  if (overflow < 0 || count <= 0) {
+    limit = 0;
+  } else if (overflow > 0 || count > length) {
+    limit = length;
+  }
   for (Py_ssize_t n = 0; n < limit; ++n) {
     Ref letter = steal(PyUnicode_FromOrdinal(PyUnicode_READ_CHAR(text, n)));
     Ref registry = letter ? scalars.global(s_DATA_TYPE_REGISTRY) : Ref();
@@ -222,7 +197,7 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
   // One letter for every channel ("s" for three signed channels).
   if (PyList_GET_SIZE(decoded.get()) == 1 && (overflow > 0 || (overflow == 0 && count > 1))) {
     Ref first = borrow(PyList_GET_ITEM(decoded.get(), 0));
-    if (!add_guarded(result.get(), repeated(first.get(), channels.get(), count, overflow), text, 1)) return nullptr;
+    if (!add_guarded(result.get(), pfnc::repeated(first.get(), channels.get(), count, overflow), text, 1)) return nullptr;
   }
   return result.release();
 }

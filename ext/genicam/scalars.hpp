@@ -3,9 +3,30 @@
 
 #include "pfnc/pfnc.hpp"
 
+// What one file of the module gives the other; everything else is file-local
+// (an anonymous namespace), as in every module.
 namespace scalars_module {
 
-extern pfnc::Module scalars;
+// What the module keeps between calls.
+struct State {
+  pfnc::Kept registry_class;           // DataTypeRegistry as its own methods' super() sees it
+  pfnc::Kept is_data_type_function;    // while the globals still name these two, they are
+  pfnc::Kept datatype_name_function;   // called directly instead of through vectorcall
+  // The members of the module's own DefaultDataType are read once, at import:
+  // an enum's members are fixed, and reading them runs Python code, which lets
+  // other threads in while restore() has emptied the registry. With these,
+  // clearing and refilling run no Python code at all.
+  pfnc::Kept own_members;        // the class
+  pfnc::Kept own_default_pairs;  // ((value, member), ...)
+  pfnc::Kept own_unsigned;
+  // get_args(DataType), kept while the globals name typing's own get_args and
+  // the same union: a union is immutable, so the members stay what they were.
+  pfnc::Kept typing_get_args;
+  pfnc::Kept cached_data_type;
+  pfnc::Kept cached_members;
+};
+
+extern pfnc::ModuleWith<State> scalars;
 
 // Binds DefaultDataType, DataType, DataTypeRegistry, DATA_TYPE_REGISTRY,
 // is_data_type and datatype_name, in that order.
@@ -16,9 +37,5 @@ int call_is_data_type(PyObject* candidate) noexcept;
 
 // datatype_name(data_type[, multiple_designators=True]) through the module global.
 pfnc::Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept;
-
-using pfnc::attr;
-using pfnc::call_method;
-using pfnc::pair;
 
 }  // namespace scalars_module

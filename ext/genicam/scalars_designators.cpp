@@ -5,7 +5,10 @@ namespace scalars_module {
 
 namespace {
 
+using pfnc::attr;
 using pfnc::borrow;
+using pfnc::call_method;
+using pfnc::pair;
 using pfnc::Ref;
 using pfnc::steal;
 using pfnc::Str;
@@ -37,11 +40,10 @@ Str s_empty{""};
 Str s_s{"s"};
 Str s_f{"f"};
 Str s_u{"u"};
+Str s_multiple_designators{"multiple_designators"};
 
-pfnc::Kept registry_class;           // DataTypeRegistry as its own methods' super() sees it
-pfnc::Kept is_data_type_function;    // while the globals still name these two, they are
-pfnc::Kept datatype_name_function;   // called directly instead of through vectorcall
-pfnc::Kept multiple_designators_kw;  // ("multiple_designators",)
+
+State& state() noexcept { return scalars.state; }
 
 // ---------------------------------------------------------------- DataTypeRegistry
 
@@ -72,7 +74,7 @@ bool call_register(PyObject* method, PyObject* self, PyObject* name, PyObject* v
 
 // super() in a method of DataTypeRegistry.
 Ref super_of(PyObject* self) noexcept {
-  PyObject* super_args[] = {registry_class.get(), self};
+  PyObject* super_args[] = {state().registry_class.get(), self};
   return steal(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), super_args, 2, nullptr));
 }
 
@@ -101,19 +103,12 @@ Ref default_pairs(PyObject* members) noexcept {
   return items ? steal(PyList_AsTuple(items.get())) : Ref();
 }
 
-// The members of the module's own DefaultDataType are read once, at import:
-// an enum's members are fixed, and reading them runs Python code, which lets
-// other threads in while restore() has emptied the registry. With these,
-// clearing and refilling run no Python code at all.
-pfnc::Kept own_members;  // the class
-pfnc::Kept own_default_pairs;
-pfnc::Kept own_unsigned;
-
 PyObject* registry_register_defaults(PyObject* const* args) noexcept {
   PyObject* self = args[0];
   Ref members = scalars.global(s_DefaultDataType);
   if (!members) return nullptr;
-  Ref pairs = members.get() == own_members.get() ? borrow(own_default_pairs.get()) : default_pairs(members.get());
+  bool own = members.get() == state().own_members.get();
+  Ref pairs = own ? borrow(state().own_default_pairs.get()) : default_pairs(members.get());
   if (!pairs) return nullptr;
   // The base register: ours refuses exactly these names.
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(pairs.get()); ++i) {
@@ -130,7 +125,8 @@ PyObject* registry_register_defaults(PyObject* const* args) noexcept {
   if (!method) return nullptr;
   members = scalars.global(s_DefaultDataType);
   if (!members) return nullptr;
-  Ref unsigned_type = members.get() == own_members.get() ? borrow(own_unsigned.get()) : attr(members.get(), s_UNSIGNED);
+  own = members.get() == state().own_members.get();
+  Ref unsigned_type = own ? borrow(state().own_unsigned.get()) : attr(members.get(), s_UNSIGNED);
   if (!unsigned_type || !call_register(method.get(), self, s_u.get(), unsigned_type.get())) return nullptr;
   Py_RETURN_NONE;
 }
@@ -192,11 +188,14 @@ bool check_default_kept(PyObject* self, PyObject* mapping, PyObject* key) noexce
   return false;
 }
 
-// self.<attribute>.<method>(arg...), straight to the dict or set when it is an exact one.
+// self.<attribute>.clear(), straight to the dict or set when it is an exact one.
 bool clear_attribute(PyObject* self, const Str& attribute) noexcept {
   Ref target = attr(self, attribute);
   if (!target) return false;
-  if (PyDict_CheckExact(target.get())) return PyDict_Clear(target.get()), true;
+  if (PyDict_CheckExact(target.get())) {
+    PyDict_Clear(target.get());
+    return true;
+  }
   if (PySet_CheckExact(target.get())) return PySet_Clear(target.get()) == 0;
   return static_cast<bool>(call_method(s_clear, {target.get()}));
 }
@@ -249,24 +248,19 @@ PyObject* registry_default_snapshot(PyObject* const*) noexcept {
 
 // ---------------------------------------------------------------- is_data_type, datatype_name
 
-// get_args(DataType), kept while the globals name typing's own get_args and
-// the same union: a union is immutable, so the members stay what they were.
-pfnc::Kept typing_get_args;
-pfnc::Kept cached_data_type;
-pfnc::Kept cached_members;
 PyTypeObject* union_type = nullptr;  // static in the interpreter: outlives every interpreter
 
 Ref data_type_members() noexcept {
   Ref get_args = scalars.global(s_get_args);
   Ref data_type = get_args ? scalars.global(s_DataType) : Ref();
   if (!data_type) return {};
-  bool pure = get_args.get() == typing_get_args.get() && Py_IS_TYPE(data_type.get(), union_type);
-  if (pure && data_type.get() == cached_data_type.get()) return borrow(cached_members.get());
+  bool pure = get_args.get() == state().typing_get_args.get() && Py_IS_TYPE(data_type.get(), union_type);
+  if (pure && data_type.get() == state().cached_data_type.get()) return borrow(state().cached_members.get());
   Ref members = steal(PyObject_CallOneArg(get_args.get(), data_type.get()));
   if (pure && members && PyTuple_CheckExact(members.get())) {
     // Strong references: an object at the same address is then the same object.
-    cached_data_type.set(borrow(data_type.get()));
-    cached_members.set(borrow(members.get()));
+    state().cached_data_type.set(borrow(data_type.get()));
+    state().cached_members.set(borrow(members.get()));
   }
   return members;
 }
@@ -422,7 +416,7 @@ bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, pfnc::Kept
 int call_is_data_type(PyObject* candidate) noexcept {
   Ref function = scalars.global(s_is_data_type);
   if (!function) return -1;
-  if (function.get() == is_data_type_function.get()) return is_data_type_of(candidate);
+  if (function.get() == state().is_data_type_function.get()) return is_data_type_of(candidate);
   Ref result = steal(PyObject_CallOneArg(function.get(), candidate));
   return result ? PyObject_IsTrue(result.get()) : -1;
 }
@@ -430,15 +424,16 @@ int call_is_data_type(PyObject* candidate) noexcept {
 Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept {
   Ref function = scalars.global(s_datatype_name);
   if (!function) return {};
-  if (function.get() == datatype_name_function.get()) return datatype_name_of(data_type, multiple_designators);
+  if (function.get() == state().datatype_name_function.get()) return datatype_name_of(data_type, multiple_designators);
   PyObject* args[] = {data_type, Py_True};
-  return steal(PyObject_Vectorcall(function.get(), args, 1, multiple_designators ? multiple_designators_kw.get() : nullptr));
+  PyObject* kwnames = nullptr;
+  if (multiple_designators && (kwnames = s_multiple_designators.keywords()) == nullptr) return {};
+  return steal(PyObject_Vectorcall(function.get(), args, 1, kwnames));
 }
 
 bool define_designators(pfnc::Module& m) noexcept {
-  multiple_designators_kw.set(steal(Py_BuildValue("(s)", "multiple_designators")));
-  typing_get_args.set(m.global(s_get_args));
-  if (!multiple_designators_kw || !typing_get_args) return false;
+  state().typing_get_args.set(m.global(s_get_args));
+  if (!state().typing_get_args) return false;
 
   Ref enum_base = m.global(s_Enum);
   Ref enum_bases = enum_base ? pfnc::tuple_of({enum_base.get()}) : Ref();
@@ -450,10 +445,10 @@ bool define_designators(pfnc::Module& m) noexcept {
                     .set("FLOAT", s_f.get())
                     .build(enum_bases.get());
   if (!members || !m.set("DefaultDataType", borrow(members.get()))) return false;
-  own_default_pairs.set(default_pairs(members.get()));
-  own_unsigned.set(own_default_pairs ? attr(members.get(), s_UNSIGNED) : Ref());
-  if (!own_unsigned) return false;
-  own_members.set(borrow(members.get()));
+  state().own_default_pairs.set(default_pairs(members.get()));
+  state().own_unsigned.set(state().own_default_pairs ? attr(members.get(), s_UNSIGNED) : Ref());
+  if (!state().own_unsigned) return false;
+  state().own_members.set(borrow(members.get()));
   Ref data_type = steal(PyNumber_Or(members.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)));
   if (!data_type) return false;
   union_type = Py_TYPE(data_type.get());
@@ -473,11 +468,11 @@ bool define_designators(pfnc::Module& m) noexcept {
                           .def(registry_default_snapshot_spec, pfnc::Kind::class_method)
                           .build(bases.get());
   if (!registry_type) return false;
-  registry_class.set(borrow(registry_type.get()));
+  state().registry_class.set(borrow(registry_type.get()));
   return m.set("DataTypeRegistry", borrow(registry_type.get())) &&
          m.set("DATA_TYPE_REGISTRY", steal(PyObject_CallNoArgs(registry_type.get()))) &&
-         define_function(m, is_data_type_spec, is_data_type_function) &&
-         define_function(m, datatype_name_spec, datatype_name_function);
+         define_function(m, is_data_type_spec, state().is_data_type_function) &&
+         define_function(m, datatype_name_spec, state().datatype_name_function);
 }
 
 }  // namespace scalars_module

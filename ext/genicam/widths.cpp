@@ -10,7 +10,12 @@ using pfnc::Str;
 
 bool widths_body(pfnc::Module& m) noexcept;
 
-pfnc::Module widths("widths",
+struct State {
+  pfnc::Kept zero;         // the int 0
+  pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
+};
+
+pfnc::ModuleWith<State> widths("widths",
                     "Module for handling the size of pixel formats.\n\n"
                     "This module provides the `Size` class for representing the size of pixel formats\n"
                     "and methods for converting between designations and size representations.\n",
@@ -24,9 +29,6 @@ Str s_empty{""};
 Str s_dataclass{"dataclass"};
 Str s_max{"max"};
 
-pfnc::Kept zero;         // the int 0
-pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
-
 Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_sizes.get())); }
 
 // ---------------------------------------------------------------- validation
@@ -35,7 +37,7 @@ Ref sizes_of(PyObject* self) noexcept { return steal(PyObject_GetAttr(self, s_si
 int is_non_positive(PyObject* a) noexcept {
   int sign;
   if (PyLong_CheckExact(a) && PyLong_GetSign(a, &sign) == 0) return sign <= 0;
-  return PyObject_RichCompareBool(a, zero.get(), Py_LE);
+  return PyObject_RichCompareBool(a, widths.state.zero.get(), Py_LE);
 }
 
 int has_non_positive(PyObject* sizes) noexcept {
@@ -98,8 +100,6 @@ PyObject* size_eq(PyObject* const* args) noexcept {
 
 // ---------------------------------------------------------------- composing
 
-// Lists of machine-sized ints, the usual case, are written straight into the
-// new str. Returns empty without an exception set when the list does not qualify.
 int decimal_digits(unsigned long long v) noexcept {
   int digits = 1;
   for (; v >= 10; v /= 10) ++digits;
@@ -125,6 +125,8 @@ char* write_padded(char* out, long long v, int width) noexcept {
   return out + digits;
 }
 
+// Lists of machine-sized ints, the usual case, are written straight into the
+// new str. Returns empty without an exception set when the list does not qualify.
 Ref designation_of_small_ints(PyObject* sizes) noexcept {
   Py_ssize_t n = PyList_GET_SIZE(sizes);
   long long first = 0, largest = 0;
@@ -160,7 +162,7 @@ Ref designation_of_any(PyObject* sizes) noexcept {
   Ref distinct = steal(PySet_New(sizes));
   if (!distinct) return {};
   if (PySet_GET_SIZE(distinct.get()) <= 1) {
-    Ref first = steal(PyObject_GetItem(sizes, zero.get()));  // sizes[0], a mapping's key 0 too
+    Ref first = steal(PyObject_GetItem(sizes, widths.state.zero.get()));  // sizes[0], a mapping's key 0 too
     return first ? steal(PyObject_Str(first.get())) : Ref();
   }
   Ref largest = widths.call(s_max, {sizes});
@@ -189,7 +191,7 @@ PyObject* size_designation(PyObject* const* args) noexcept {
   // The fast path finds the largest itself: only while `max` is the builtin.
   Ref max = widths.global(s_max);
   if (!max) PyErr_Clear();  // raised again where max is called, if it is
-  if (PyList_CheckExact(sizes.get()) && max && max.get() == builtin_max.get()) {
+  if (PyList_CheckExact(sizes.get()) && max && max.get() == widths.state.builtin_max.get()) {
     if (Ref text = designation_of_small_ints(sizes.get())) return text.release();
     if (PyErr_Occurred()) return nullptr;
   }
@@ -227,12 +229,10 @@ Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
 
 Ref new_size(PyObject* sizes_list) noexcept { return widths.call(s_Size, {sizes_list}); }
 
-Ref pair(Ref first, PyObject* rest) noexcept {
-  Ref both = first ? steal(PyTuple_New(2)) : Ref();
-  if (!both) return {};
-  PyTuple_SET_ITEM(both.get(), 0, first.release());
-  PyTuple_SET_ITEM(both.get(), 1, Py_NewRef(rest));
-  return both;
+// (Size(sizes_list), rest)
+Ref sized(PyObject* sizes_list, PyObject* rest) noexcept {
+  Ref size = new_size(sizes_list);
+  return size ? pfnc::pair(size.get(), rest) : Ref();
 }
 
 PyObject* size_from_designation(PyObject* const* args) noexcept {
@@ -246,7 +246,7 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
 
   if (!overflow && n == 0) {
     Ref empty = steal(PyList_New(0));
-    return empty ? pair(new_size(empty.get()), text).release() : nullptr;
+    return empty ? sized(empty.get(), text).release() : nullptr;
   }
   Py_ssize_t length = PyUnicode_GET_LENGTH(text);
   if (length == 0) Py_RETURN_NONE;
@@ -262,24 +262,8 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   if (overflow || run % n != 0) {
     // Every channel gets the whole run: Size([int(run)] * n), unguarded.
     Ref value = int_of(text, start, end);
-    if (!value) return nullptr;
-    Ref repeated;
-    if (!overflow && n <= 64) {
-      // A negative count repeats nothing, as list * int does.
-      repeated = steal(PyList_New(n > 0 ? static_cast<Py_ssize_t>(n) : 0));
-      if (!repeated) return nullptr;
-      for (Py_ssize_t k = 0; k < PyList_GET_SIZE(repeated.get()); ++k) {
-        PyList_SET_ITEM(repeated.get(), k, Py_NewRef(value.get()));
-      }
-    } else {
-      // The host's own errors for counts it cannot allocate.
-      Ref one = steal(PyList_New(1));
-      if (!one) return nullptr;
-      PyList_SET_ITEM(one.get(), 0, value.release());
-      repeated = steal(PyNumber_Multiply(one.get(), channels.get()));
-      if (!repeated) return nullptr;
-    }
-    return pair(new_size(repeated.get()), rest.get()).release();
+    Ref repeated = value ? pfnc::repeated(value.get(), channels.get(), n, overflow) : Ref();
+    return repeated ? sized(repeated.get(), rest.get()).release() : nullptr;
   }
   long long per_channel = run / n;
   if (per_channel <= 0) Py_RETURN_NONE;
@@ -297,7 +281,7 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
     PyErr_Clear();
     Py_RETURN_NONE;
   }
-  return pair(std::move(size), rest.get()).release();
+  return pfnc::pair(size.get(), rest.get()).release();
 }
 
 // ---------------------------------------------------------------- the class
@@ -369,11 +353,12 @@ const pfnc::FunctionSpec size_from_designation_spec{
 };
 
 bool widths_body(pfnc::Module& m) noexcept {
-  zero.set(steal(PyLong_FromLong(0)));
-  if (!zero) return false;
+  State& state = widths.state;
+  state.zero.set(steal(PyLong_FromLong(0)));
+  if (!state.zero) return false;
   // Without a builtin max, Size.designation raises NameError where it needs one.
-  builtin_max.set(m.global(s_max));
-  if (!builtin_max) PyErr_Clear();
+  state.builtin_max.set(m.global(s_max));
+  if (!state.builtin_max) PyErr_Clear();
   if (!m.import_from("dataclasses", {"dataclass"}) ||
       !m.import_from("corvella.pfnc.exceptions", {"PixelFormatValueReject"})) {
     return false;

@@ -11,17 +11,21 @@ bool has_number_protocol(PyObject* value) noexcept {
 }
 }  // namespace
 
-bool check_exact(PyObject* arg, PyTypeObject* type, const char* arg_name) noexcept {
-  if (Py_IS_TYPE(arg, type)) return true;
+void raise_argument_type(PyObject* arg, PyTypeObject* type, const char* arg_name) noexcept {
   PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
                arg_name, type->tp_name, Py_TYPE(arg)->tp_name);
+}
+
+bool check_exact(PyObject* arg, PyTypeObject* type, const char* arg_name) noexcept {
+  if (Py_IS_TYPE(arg, type)) return true;
+  raise_argument_type(arg, type, arg_name);
   return false;
 }
 
 Ref to_int(PyObject* arg, const char* arg_name) noexcept {
   if (PyLong_CheckExact(arg)) return borrow(arg);
   if (has_number_protocol(arg)) return steal(PyNumber_Long(arg));
-  check_exact(arg, &PyLong_Type, arg_name);
+  raise_argument_type(arg, &PyLong_Type, arg_name);
   return {};
 }
 

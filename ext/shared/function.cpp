@@ -12,7 +12,9 @@ namespace pfnc {
 
 namespace {
 
-Kept function_type;  // a PyTypeObject
+// A PyTypeObject. One per extension, not shared: each extension may be
+// imported alone, and a type object is all it costs.
+Kept function_type;
 
 struct FunctionObject {
   PyObject_HEAD

@@ -1,20 +1,41 @@
-// One extension module: its definition, once-per-process rules and globals.
+// One extension module: its definition and its once-per-interpreter rules.
 #include "pfnc/module.hpp"
-
-#include "pfnc/calls.hpp"
 
 namespace pfnc {
 
+namespace {
+// Everything of the shared layer that is process-wide within one extension,
+// with internal linkage: each extension's copy is its own whatever the
+// symbol visibility it is built with.
+Module* instance = nullptr;  // the one Module of this extension
+Str* str_head = nullptr;
+Kept* kept_head = nullptr;
+}  // namespace
+
+Str::Str(const char* text) noexcept : text_(text), next_(str_head) { str_head = this; }
+
+Kept::Kept() noexcept : next_(kept_head) { kept_head = this; }
+
+void Kept::forget_all() noexcept {
+  for (Kept* k = kept_head; k != nullptr; k = k->next_) k->obj_ = nullptr;
+}
+
 void Str::forget_all() noexcept {
-  for (Str* s = head_; s != nullptr; s = s->next_) {
+  for (Str* s = str_head; s != nullptr; s = s->next_) {
     s->obj_ = nullptr;
+    s->keywords_ = nullptr;
     s->found_ = nullptr;
     s->found_epoch_ = 0;
   }
 }
 
+PyObject* Str::keywords() const noexcept {
+  if (keywords_ == nullptr) keywords_ = PyTuple_Pack(1, obj_);
+  return keywords_;
+}
+
 bool Str::intern_all() noexcept {
-  for (Str* s = head_; s != nullptr; s = s->next_) {
+  for (Str* s = str_head; s != nullptr; s = s->next_) {
     if (s->obj_ != nullptr) continue;
     s->obj_ = PyUnicode_InternFromString(s->text_);
     if (s->obj_ == nullptr) return false;
@@ -22,16 +43,9 @@ bool Str::intern_all() noexcept {
   return true;
 }
 
-namespace {
-Str s_debug{"debug"};
-Str s_logger{"logger"};
-Str s_no_spec{""};
-Str s_name{"__name__"};
-}  // namespace
-
 Module::Module(const char* short_name, const char* doc, Body body) noexcept
-    : def_{}, slots_{}, short_name_(short_name), body_(body) {
-  instance_ = this;
+    : Logging(short_name), def_{}, slots_{}, body_(body) {
+  instance = this;
   slots_[0] = {Py_mod_create, reinterpret_cast<void*>(&Module::create)};
   slots_[1] = {Py_mod_exec, reinterpret_cast<void*>(&Module::exec)};
   // Every interpreter may ask; create() refuses all but the first, so the
@@ -49,7 +63,7 @@ Module::Module(const char* short_name, const char* doc, Body body) noexcept
 PyObject* Module::init() noexcept { return PyModuleDef_Init(&def_); }
 
 PyObject* Module::create(PyObject* spec, PyModuleDef*) noexcept {
-  Module& self = *instance_;
+  Module& self = *instance;
   PyInterpreterState* interp = PyInterpreterState_Get();
   int64_t current = PyInterpreterState_GetID(interp);
   if (current < 0) return nullptr;
@@ -87,16 +101,15 @@ int Module::started_in(PyInterpreterState* interp) const noexcept {
 
 // What the old interpreter held went with it: nothing is released, only dropped.
 void Module::forget_interpreter() noexcept {
-  module_ = dict_ = name_ = builtins_ = nullptr;
+  module_ = name_ = nullptr;
   ready_ = initialising_ = false;
-  watcher_ = -1;
-  ++epoch_;
+  forget_globals();
   Str::forget_all();
   Kept::forget_all();
 }
 
 int Module::exec(PyObject* module) noexcept {
-  Module& self = *instance_;
+  Module& self = *instance;
   // Code run by the body (an import's __getattr__, say) may exec this module again.
   if (self.initialising_) {
     PyErr_Format(PyExc_ImportError, "Module '%s' is being initialised; a nested initialisation is not supported.",
@@ -111,24 +124,7 @@ int Module::exec(PyObject* module) noexcept {
   }
   if (!Str::intern_all() || !init_function_type()) return -1;
   Py_XSETREF(self.module_, Py_NewRef(module));
-  self.dict_ = PyModule_GetDict(module);
-  // What the module's Python functions would see as their __builtins__.
-  Ref builtins = borrow(PyEval_GetBuiltins());
-  if (!PyDict_Check(builtins.get())) {
-    Ref module = steal(PyImport_ImportModule("builtins"));
-    builtins = module ? borrow(PyModule_GetDict(module.get())) : Ref();
-    if (!builtins) return -1;
-  }
-  Py_XSETREF(self.builtins_, builtins.release());
-  ++epoch_;
-  // Without a watcher (all taken by others) every lookup goes to the dicts.
-  if (watcher_ < 0 && (watcher_ = PyDict_AddWatcher(on_dict_change)) < 0) PyErr_Clear();
-  if (watcher_ >= 0 && (PyDict_Watch(watcher_, self.dict_) < 0 || PyDict_Watch(watcher_, self.builtins_) < 0)) {
-    PyErr_Clear();
-    PyDict_ClearWatcher(watcher_);
-    PyErr_Clear();
-    watcher_ = -1;
-  }
+  if (!self.look_up_in(PyModule_GetDict(module))) return -1;
   Py_XSETREF(self.name_, PyModule_GetNameObject(module));
   self.initialising_ = true;
   bool ok = self.name_ != nullptr && self.body_(self);
@@ -178,102 +174,5 @@ bool Module::set(const char* name, Ref value) noexcept {
 }
 
 Ref Module::function(const FunctionSpec& spec) const noexcept { return make_function(spec, name_, dict_); }
-
-int Module::on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
-  ++epoch_;
-  return 0;
-}
-
-void Module::remember(const Str& name, PyObject* found) const noexcept {
-  if (watcher_ < 0) return;
-  name.found_ = found;
-  name.found_epoch_ = epoch_;
-}
-
-Ref Module::global(const Str& name) const noexcept {
-  if (dict_ == nullptr) {
-    // A function that a collaborator kept from an initialisation that failed.
-    PyErr_Format(PyExc_RuntimeError, "Module '%s' is not initialised.", short_name_);
-    return {};
-  }
-  // The watched dicts still hold what was found, so the borrowed pointer is alive.
-  if (name.found_epoch_ == epoch_ && watcher_ >= 0) return borrow(name.found_);
-  PyObject* found = nullptr;
-  int status = PyDict_GetItemRef(dict_, name.get(), &found);
-  if (status == 0) status = PyDict_GetItemRef(builtins_, name.get(), &found);
-  if (status > 0) remember(name, found);
-  if (status != 0) return steal(found);
-  PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
-  return {};
-}
-
-Ref Module::call(const Str& name, std::initializer_list<PyObject*> args) const noexcept {
-  Ref callable = global(name);
-  if (!callable) return {};
-  return steal(PyObject_Vectorcall(callable.get(), args.begin(), args.size(), nullptr));
-}
-
-std::nullptr_t Module::raise(const Str& exception, PyObject* message) const noexcept {
-  Ref error = call(exception, {message});
-  if (!error) return nullptr;
-  if (!PyExceptionInstance_Check(error.get())) {
-    PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
-    return nullptr;
-  }
-  // Like a raise statement: chains the exception being handled as context.
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
-  return nullptr;
-}
-
-std::nullptr_t Module::raise(const Str& exception, const char* message) const noexcept {
-  Ref text = steal(PyUnicode_FromString(message));
-  return text ? raise(exception, text.get()) : nullptr;
-}
-
-int Module::error_matches(const Str& exception) const noexcept {
-  Ref pending = steal(PyErr_GetRaisedException());
-  if (!pending) return 0;
-  Ref cls = global(exception);
-  // The interpreter's own rule for an except clause: a class, or a tuple of classes.
-  bool valid = cls && PyExceptionClass_Check(cls.get());
-  if (cls && PyTuple_Check(cls.get())) {
-    valid = true;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(cls.get()); ++i) {
-      valid = valid && PyExceptionClass_Check(PyTuple_GET_ITEM(cls.get(), i));
-    }
-  }
-  if (cls && !valid) {
-    PyErr_SetString(PyExc_TypeError, "catching classes that do not inherit from BaseException is not allowed");
-  }
-  if (!valid) {
-    // As in an except clause: the new error has the pending one as its context.
-    Ref error = steal(PyErr_GetRaisedException());
-    PyException_SetContext(error.get(), pending.release());
-    PyErr_SetRaisedException(error.release());
-    return -1;
-  }
-  int matches = PyErr_GivenExceptionMatches(pending.get(), cls.get());
-  PyErr_SetRaisedException(pending.release());
-  return matches != 0 ? 1 : 0;
-}
-
-bool Module::debug_caught(const char* prefix, PyObject* caught, PyObject* named) const noexcept {
-  // In the order of logger.debug(f"{prefix}{e} {named.__name__}"): the method, then the text.
-  Handling handling(caught);
-  Ref logger = global(s_logger);
-  Ref debug = logger ? attr(logger.get(), s_debug) : Ref();
-  Ref error = debug ? steal(PyObject_Format(caught, s_no_spec.get())) : Ref();
-  if (!error) return false;
-  Ref message;
-  if (named == nullptr) {
-    message = steal(PyUnicode_FromFormat("%s%U", prefix, error.get()));
-  } else {
-    Ref name = attr(named, s_name);
-    Ref shown = name ? steal(PyObject_Format(name.get(), s_no_spec.get())) : Ref();
-    if (!shown) return false;
-    message = steal(PyUnicode_FromFormat("%s%U %U", prefix, error.get(), shown.get()));
-  }
-  return message && steal(PyObject_CallOneArg(debug.get(), message.get()));
-}
 
 }  // namespace pfnc

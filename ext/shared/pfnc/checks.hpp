@@ -5,9 +5,12 @@
 
 namespace pfnc {
 
+// The TypeError of an argument that is not of the builtin type.
+void raise_argument_type(PyObject* arg, PyTypeObject* type, const char* arg_name) noexcept;
+
 // The exact builtin type and nothing else: no subclass, no None.
-bool check_exact(PyObject* arg, PyTypeObject* type, const char* arg_name) noexcept;
-inline bool check_str(PyObject* arg, const char* arg_name) noexcept {
+[[nodiscard]] bool check_exact(PyObject* arg, PyTypeObject* type, const char* arg_name) noexcept;
+[[nodiscard]] inline bool check_str(PyObject* arg, const char* arg_name) noexcept {
   return PyUnicode_CheckExact(arg) || check_exact(arg, &PyUnicode_Type, arg_name);
 }
 

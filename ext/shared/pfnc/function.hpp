@@ -32,6 +32,6 @@ struct FunctionSpec {
 Ref make_function(const FunctionSpec& spec, PyObject* module_name, PyObject* globals) noexcept;
 
 // Creates the function type; once per interpreter, before make_function.
-bool init_function_type() noexcept;
+[[nodiscard]] bool init_function_type() noexcept;
 
 }  // namespace pfnc

@@ -13,7 +13,7 @@ namespace pfnc {
 // of the extension is forgotten unreleased, since its object died with the old one.
 class Kept {
  public:
-  Kept() noexcept : next_(head_) { head_ = this; }
+  Kept() noexcept;
   Kept(const Kept&) = delete;
   Kept& operator=(const Kept&) = delete;
 
@@ -23,14 +23,11 @@ class Kept {
   void set(Ref value) noexcept { Ref old = steal(std::exchange(obj_, value.release())); }
 
   // Every Kept of this extension drops its pointer without releasing it.
-  static void forget_all() noexcept {
-    for (Kept* k = head_; k != nullptr; k = k->next_) k->obj_ = nullptr;
-  }
+  static void forget_all() noexcept;
 
  private:
   PyObject* obj_ = nullptr;
-  Kept* next_;
-  static inline Kept* head_ = nullptr;
+  Kept* next_;  // the extension's Kept values form a list (see module.cpp)
 };
 
 }  // namespace pfnc

@@ -10,8 +10,9 @@ namespace pfnc {
 
 // An owned (strong) reference, released when it goes out of scope. Adopting a
 // pointer says how: steal() takes over a new reference, borrow() adds one.
-// Empty means "an exception is set" wherever a Ref is returned.
-class Ref {
+// Empty means "an exception is set" wherever a Ref is returned, so a Ref
+// returned must be looked at.
+class [[nodiscard]] Ref {
  public:
   Ref() noexcept = default;
   Ref(const Ref&) = delete;

@@ -1,0 +1,36 @@
+// A module's globals, looked up at call time as the module's Python code would, behind a cache.
+#pragma once
+
+#include <initializer_list>
+
+#include "pfnc/str.hpp"
+
+namespace pfnc {
+
+// global() serves a name from its last lookup while no dict it may come from
+// has changed: a dict watcher on them moves an epoch on every change.
+class Globals {
+ public:
+  // A module global, looked up now as Python code of the module would: its
+  // globals, then the builtins it was imported with (not the caller's).
+  [[nodiscard]] Ref global(const Str& name) const noexcept;
+  // Calls the global callable `name` with the given arguments.
+  [[nodiscard]] Ref call(const Str& name, std::initializer_list<PyObject*> args) const noexcept;
+
+ protected:
+  explicit Globals(const char* short_name) noexcept : short_name_(short_name) {}
+  // Looks names up in dict (borrowed: the module keeps it), then in the
+  // builtins seen now; false with an exception set.
+  [[nodiscard]] bool look_up_in(PyObject* dict) noexcept;
+  // The dicts went with their interpreter: dropped unreleased.
+  void forget_globals() noexcept;
+
+  const char* short_name_;
+  PyObject* dict_ = nullptr;      // borrowed from the module; null while there is none
+  PyObject* builtins_ = nullptr;  // strong
+
+ private:
+  void remember(const Str& name, PyObject* found) const noexcept;
+};
+
+}  // namespace pfnc
