@@ -4,6 +4,7 @@
 #include "pfnc/calls.hpp"
 #include "pfnc/checks.hpp"
 #include "pfnc/classes.hpp"
+#include "pfnc/construct.hpp"
 #include "pfnc/function.hpp"
 #include "pfnc/module.hpp"
 #include "pfnc/ref.hpp"
