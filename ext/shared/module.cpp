@@ -127,6 +127,13 @@ int Module::on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) n
   return 0;
 }
 
+bool Module::watch(PyObject* dict) noexcept {
+  if (watcher_ < 0) return false;
+  if (PyDict_Watch(watcher_, dict) == 0) return true;
+  PyErr_Clear();
+  return false;
+}
+
 void Module::remember(const Str& name, PyObject* found, PyObject* builtins) const noexcept {
   if (watcher_ < 0) return;
   if (builtins != nullptr && PyDict_Watch(watcher_, builtins) < 0) {

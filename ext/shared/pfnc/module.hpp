@@ -51,6 +51,12 @@ class Module {
   // handled meanwhile: logger.debug(f"{prefix}{e}"), or f"{prefix}{e} {suffix}".
   bool debug_caught(const char* prefix, PyObject* caught, PyObject* suffix = nullptr) const noexcept;
 
+  // --- caches of the module's own, on the same watcher ---
+  // Any later change to dict moves epoch() on; false (nothing set) when no
+  // watcher is available, and then nothing may be cached on dict.
+  static bool watch(PyObject* dict) noexcept;
+  static unsigned long long epoch() noexcept { return epoch_; }
+
  private:
   static PyObject* create(PyObject* spec, PyModuleDef* def) noexcept;
   static int exec(PyObject* module) noexcept;
