@@ -37,6 +37,8 @@ Str s_from_designation{"from_designation"};
 Str s_name{"__name__"};
 Str s_empty{""};
 
+pfnc::Construct construct_compound;
+
 // ---------------------------------------------------------------- DataTypes
 
 PyObject* return_none(PyObject* const*) noexcept { Py_RETURN_NONE; }
@@ -168,7 +170,7 @@ Ref repeated(PyObject* item, PyObject* channels, long long count, int overflow) 
 
 // Appends (CompoundDataTypes(list), rest); a rejected value only drops the candidate.
 bool add_guarded(PyObject* result, Ref list, PyObject* text, Py_ssize_t rest_start) noexcept {
-  Ref candidate = list ? scalars.call(s_CompoundDataTypes, {list.get()}) : Ref();
+  Ref candidate = list ? construct_compound(scalars, s_CompoundDataTypes, {list.get()}) : Ref();
   if (!candidate) {
     if (!scalars.error_matches(s_PixelFormatValueReject)) return false;
     Ref caught = steal(PyErr_GetRaisedException());
@@ -216,7 +218,7 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
 
   // One letter per channel; a rejection here (no channels at all) is the caller's to see.
   if (overflow == 0 && PyList_GET_SIZE(decoded.get()) == count) {
-    Ref candidate = scalars.call(s_CompoundDataTypes, {decoded.get()});
+    Ref candidate = construct_compound(scalars, s_CompoundDataTypes, {decoded.get()});
     Ref rest = candidate ? steal(PyUnicode_Substring(text, static_cast<Py_ssize_t>(count), length)) : Ref();
     Ref item = rest ? pair(candidate.get(), rest.get()) : Ref();
     if (!item || PyList_Append(result.get(), item.get()) < 0) return nullptr;

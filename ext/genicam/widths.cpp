@@ -223,10 +223,7 @@ Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
 
 pfnc::Construct construct_size;
 
-Ref new_size(PyObject* sizes_list) noexcept {
-  Ref size_class = widths.global(s_Size);
-  return size_class ? construct_size(size_class.get(), {sizes_list}) : Ref();
-}
+Ref new_size(PyObject* sizes_list) noexcept { return construct_size(widths, s_Size, {sizes_list}); }
 
 Ref pair(Ref first, PyObject* rest) noexcept {
   Ref both = first ? steal(PyTuple_New(2)) : Ref();
