@@ -123,9 +123,9 @@ def table(report: dict) -> str:
     lines.append("")
     floors = sorted({row["floor"] for row in report["rows"] if row["floor"]})
     if floors:
-        lines.append("floors (Python-level work every implementation does): " + "; ".join(floors))
+        lines.append("floors (the work no implementation can avoid): " + "; ".join(floors))
         lines.append("  Size(...): the dataclass-generated __init__ with the C++ __post_init__ it calls, list built beforehand;")
-        lines.append("  all_implementations(...): the family's implementations, looked up on every create()")
+        lines.append("  walk(...): one walk of the family's subclasses in C, nothing cached (all_implementations caches it)")
     lines.append(f"goals: model/C++ >= {GOALS['model']:g}, Cython/C++ >= {GOALS['cython']:g}, "
                  f"C++/floor <= {GOALS['floor']:g}; model/floor is the most model/C++ could be")
     per_char = [row for row in report["rows"] if row.get("chars", 0) >= 1024]

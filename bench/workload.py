@@ -10,7 +10,7 @@ from pathlib import Path
 from types import ModuleType
 from typing import Callable
 
-from corvella.pfnc._internal.utils import all_implementations
+from corvella.pfnc._internal._family import _walk
 from corvella.pfnc.exceptions import NotRegisteredError
 from corvella.pfnc.genicam.components import Components, GenicamComponents, LMNLocation
 
@@ -156,8 +156,10 @@ def size_floor(values: list[int], label: str) -> Floor:
 
 
 def create_floor(family: str, module: str) -> Floor:
-    return Floor(f"all_implementations({family})", (module,), "all_implementations(family)",
-                 lambda cpp: {"all_implementations": all_implementations, "family": getattr(cpp.modules[module], family)})
+    # One walk of the family's subclasses, in C, with nothing cached: what a
+    # reader that asks every implementation cannot do without.
+    return Floor(f"walk({family})", (module,), "walk(family)",
+                 lambda cpp: {"walk": _walk, "family": getattr(cpp.modules[module], family)})
 
 
 def from_designation_row(text: str, channels: int, values: list[int], text_label: str | None = None,
