@@ -151,11 +151,44 @@ def _family_calls():
     return step, [base, memo, read, Boom]
 
 
+def _formats_calls():
+    """Whole names and values read, succeeding and failing, and the readings used."""
+    formats = pytest.importorskip("corvella.pfnc.formats")
+    from corvella.pfnc._standard_table import STANDARD
+    from corvella.pfnc.exceptions import NameReadError, UnknownCodeError
+
+    PixelFormat = formats.PixelFormat
+    names = [name for name, _ in STANDARD] + ["Mono10c3p32", "RGB8Packed", "POL22M1_8", "CFA_RGGB8", "YUV411_9p"]
+    failing = [
+        (PixelFormat.from_name, "Mono12P"), (PixelFormat.from_name, ""), (PixelFormat.from_name, "Mono\ud800"),
+        (PixelFormat.from_name, b"Mono8"), (PixelFormat.from_name, "x" * 1000), (PixelFormat.from_code, 0x01080099),
+        (PixelFormat.from_code, True), (PixelFormat.from_code, -1), (PixelFormat.from_code, 2**70),
+    ]
+    expected = (NameReadError, UnknownCodeError, TypeError, ValueError)
+
+    def step(i):
+        name = names[i % len(names)]
+        pf = PixelFormat.from_name(name)
+        again = PixelFormat.from_code(pf.code) if pf.code is not None else PixelFormat.readings(name)[0]
+        if again != pf or "".join(pf.pieces()) != pf.name or not repr(pf):
+            raise AssertionError(f"iteration {i}: {pf!r}")
+        call, argument = failing[i % len(failing)]
+        try:
+            call(argument)
+        except expected:
+            pass
+        else:
+            raise AssertionError(f"{call} did not fail")
+
+    return step, [PixelFormat, NameReadError, formats.Packing]
+
+
 # Each module adds its loops here; a loop is a callable returning
 # (step(i), objects whose reference counts must come back unchanged).
 LOOPS = {
     "registry": [_registry_calls],
     "_family": [_family_calls],
+    "formats": [_formats_calls],
 }
 
 
