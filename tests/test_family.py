@@ -274,3 +274,40 @@ def test_the_memo_presents_the_reader_and_passes_other_calls_through():
         family.cached_reader(read, watch=[1])
     with pytest.raises(TypeError):
         family.cached_reader(5)
+
+
+# ---------------------------------------------------------------- whole names
+
+
+def outcome(read, name):
+    try:
+        return repr(read(name))
+    except Exception as e:
+        return type(e)
+
+
+PF_CHANGES = {
+    "registry": ("Mono12p", lambda: registered("p")),
+    "global": ("RGB8_Planar", lambda: patched(layouts, "all_implementations", lambda cls: [])),
+    "class attribute": ("RGB8_Planar", lambda: patched(layouts.Planar, "designation", lambda self: "Flat")),
+    "subclass": ("RGB8_Late", subclass),
+}
+
+
+@pytest.mark.parametrize("change", PF_CHANGES)
+def test_a_cached_whole_name_follows_every_change(change):
+    formats = pytest.importorskip("corvella.pfnc.formats")
+    cached = formats.PixelFormat.from_name
+    plain = cached.__wrapped__
+    name, make = PF_CHANGES[change]
+    gc.collect()
+    before = outcome(plain, name)
+    assert outcome(cached, name) == outcome(cached, name) == before
+    undo = make()
+    try:
+        during = outcome(plain, name)
+        assert during != before and outcome(cached, name) == during
+    finally:
+        undo()
+        gc.collect()
+    assert outcome(cached, name) == before
