@@ -60,8 +60,9 @@ struct World {
 };
 World world;
 
-bool world_holds() noexcept {
-  if (!world.ok || world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != type_epoch ||
+// Nothing changed since the world was last looked at (whether it could be memoised or not).
+bool world_current() noexcept {
+  if (world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != type_epoch ||
       world.builtins != PyEval_GetBuiltins()) {
     return false;
   }
@@ -70,6 +71,8 @@ bool world_holds() noexcept {
   }
   return true;
 }
+
+bool world_holds() noexcept { return world.ok && world_current(); }
 
 bool is_own(const std::vector<PyObject*>& own, PyObject* cls) noexcept {
   for (PyObject* c : own) {
@@ -152,6 +155,8 @@ void rebuild_world() noexcept {
     Ref name = steal(PyUnicode_FromString(pieces[i]));
     Ref module = name ? steal(PyImport_GetModule(name.get())) : Ref();
     globals[i] = module && PyModule_CheckExact(module.get()) ? PyModule_GetDict(module.get()) : nullptr;
+    // Not imported yet: nothing watched would tell when it is, so look again next time.
+    if (globals[i] == nullptr) world.dict_epoch = 0;
     ok = globals[i] != nullptr && pfnc::Module::watch(globals[i]) && own_classes(globals[i], own);
   }
   for (size_t i = 0; ok && i < own.size(); ++i) ok = record_tree(own[i], own);
@@ -183,7 +188,8 @@ bool memo_valid(Reader* r) noexcept {
   if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == type_epoch && world_holds()) return true;
   PyDict_Clear(r->memo);
   r->dict_epoch = r->type_epoch = 0;
-  if (!world_holds()) rebuild_world();
+  // A world that cannot be memoised (a caller's subclass, say) is not looked at again until it changes.
+  if (!world_current()) rebuild_world();
   if (!world_holds()) return false;
   // The classes watched for this reader alone tell the watcher only while they have a tag.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(r->watched); ++i) {
