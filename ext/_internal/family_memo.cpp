@@ -311,7 +311,7 @@ PyObject* reader_get(PyObject* self, PyObject* const*, Py_ssize_t nargs) noexcep
 }
 
 PyObject* reader_cache_clear(PyObject* self, PyObject*) noexcept {
-  PyDict_Clear(as_reader(self)->memo);
+  if (as_reader(self)->memo != nullptr) PyDict_Clear(as_reader(self)->memo);  // nullptr: cleared by the collector
   Py_RETURN_NONE;
 }
 
