@@ -169,8 +169,10 @@ def test_a_user_interface_specific_and_a_patched_global_take_part(monkeypatch):
 
 
 def test_a_pixel_format_is_an_immutable_value():
+    for name in ["YCbCr420_8_YY_CbCr_Semiplanar", "BayerRG12p", "POL44C1X8", "Mono10c3p32", "RGB8_Planar"]:
+        read = PixelFormat.from_name(name)
+        assert pickle.loads(pickle.dumps(read)) == read == copy.deepcopy(read) and copy.copy(read) is read
     pf = PixelFormat.from_name("RGB10p32")
-    assert pickle.loads(pickle.dumps(pf)) == pf and copy.deepcopy(pf) == pf and copy.copy(pf) is pf
     assert hash(pf) == hash(PixelFormat.from_code(pf.code)) and pf != PixelFormat.from_name("RGB10p")
     pf.size.sizes.append(1)
     pf.components.location = "x"
