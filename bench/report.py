@@ -14,7 +14,7 @@ from measure import spread_percent
 IMPLEMENTATIONS = ("cpp", "model", "cython")
 TITLES = {"cpp": "C++", "model": "model", "cython": "Cython", "floor": "floor"}
 # Each C++ row: this much faster than the model and the Cython build, this close to its floor.
-GOALS = {"model": 5.0, "cython": 1.5, "floor": 1.5}
+GOALS = {"model": 5.0, "cython": 1.5, "floor": 1.3}
 
 
 def first_line(command: list[str]) -> str | None:
@@ -76,8 +76,9 @@ def missed_goals(row: dict) -> list[str]:
         missed.append(f"model<{GOALS['model']:g}x")
     if "cython/cpp" in r and r["cython/cpp"] < GOALS["cython"]:
         missed.append(f"Cython<{GOALS['cython']:g}x")
-    if "cpp/floor" in r and r["cpp/floor"] > GOALS["floor"]:
-        missed.append(f"floor>{GOALS['floor']:g}x")
+    goal = row.get("floor_goal") or GOALS["floor"]
+    if "cpp/floor" in r and r["cpp/floor"] > goal:
+        missed.append(f"floor>{goal:g}x")
     return missed
 
 
@@ -123,9 +124,10 @@ def table(report: dict) -> str:
     lines.append("")
     floors = sorted({row["floor"] for row in report["rows"] if row["floor"]})
     if floors:
-        lines.append("floors (Python-level work every implementation does): " + "; ".join(floors))
+        lines.append("floors (the work no implementation can avoid): " + "; ".join(floors))
         lines.append("  Size(...): the dataclass-generated __init__ with the C++ __post_init__ it calls, list built beforehand;")
-        lines.append("  all_implementations(...): the family's implementations, looked up on every create()")
+        lines.append("  walk(...): one walk of the family's subclasses in C, nothing cached (all_implementations caches it);")
+        lines.append("  dict[str] lookup: table[key] in a dict of str keys; a memo's goal is C++/floor <= 3")
     lines.append(f"goals: model/C++ >= {GOALS['model']:g}, Cython/C++ >= {GOALS['cython']:g}, "
                  f"C++/floor <= {GOALS['floor']:g}; model/floor is the most model/C++ could be")
     per_char = [row for row in report["rows"] if row.get("chars", 0) >= 1024]

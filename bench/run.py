@@ -94,7 +94,9 @@ def time_row(row: workload.Row, impls: dict, settings: measure.Settings) -> dict
     entry = {
         "key": row.key,
         "label": row.label,
+        "needs": list(row.needs),
         "floor": row.floor.label if row.floor else None,
+        "floor_goal": row.floor.goal if row.floor else None,
         "chars": row.chars,
         "results": {key: results.get(key) for key in (*report.IMPLEMENTATIONS, "floor")},
     }

@@ -10,7 +10,7 @@ from pathlib import Path
 from types import ModuleType
 from typing import Callable
 
-from corvella.pfnc._internal.utils import all_implementations
+from corvella.pfnc._internal._family import _walk
 from corvella.pfnc.exceptions import NotRegisteredError
 from corvella.pfnc.genicam.components import Components, GenicamComponents, LMNLocation
 
@@ -58,6 +58,11 @@ def extensions() -> Implementation:
         if not (module.__file__ or "").endswith(".so"):
             del impl.modules[name]
             impl.missing[name] = f"{module.__file__} is not an extension module"
+    # Whole names are read by the package only, on top of the compiled pieces.
+    try:
+        impl.modules["formats"] = importlib.import_module("corvella.pfnc.formats")
+    except ImportError as e:
+        impl.missing["formats"] = str(e)
     return impl
 
 
@@ -135,6 +140,7 @@ class Floor:
     needs: tuple[str, ...]
     statement: str
     namespace: Namespace
+    goal: float | None = None  # the most C++/floor may be; None: the table's usual goal
 
 
 @dataclass(frozen=True)
@@ -156,8 +162,10 @@ def size_floor(values: list[int], label: str) -> Floor:
 
 
 def create_floor(family: str, module: str) -> Floor:
-    return Floor(f"all_implementations({family})", (module,), "all_implementations(family)",
-                 lambda cpp: {"all_implementations": all_implementations, "family": getattr(cpp.modules[module], family)})
+    # One walk of the family's subclasses, in C, with nothing cached: what a
+    # reader that asks every implementation cannot do without.
+    return Floor(f"walk({family})", (module,), "walk(family)",
+                 lambda cpp: {"walk": _walk, "family": getattr(cpp.modules[module], family)})
 
 
 def from_designation_row(text: str, channels: int, values: list[int], text_label: str | None = None,
@@ -247,6 +255,36 @@ def road_row() -> Row:
     )
 
 
+# A plain dict lookup of a str key: what a memo of readings is measured against.
+DICT_FLOOR = Floor('dict[str] lookup', (), "table[key]",
+                   lambda cpp: {"table": {name: None for name in NAMES}, "key": "Mono8"}, goal=3.0)
+
+
+def formats_namespace(impl: Implementation) -> dict:
+    formats = impl.formats
+    names = [name for name, _ in formats.STANDARD]
+    return {"PixelFormat": formats.PixelFormat, "from_name": formats.PixelFormat.from_name, "names": names,
+            "name": "YCbCr422_8_CbYCrY", "code": dict(formats.STANDARD)["YCbCr422_8_CbYCrY"]}
+
+
+def formats_row(key: str, label: str, statement: str, floor: Floor | None = None) -> Row:
+    return Row(key=key, label=label, needs=("formats",), statement=statement, namespace=formats_namespace,
+               floor=floor)
+
+
+def formats_rows() -> list[Row]:
+    return [
+        formats_row("from_name_repeated", 'PixelFormat.from_name("YCbCr422_8_CbYCrY"), repeated',
+                    "PixelFormat.from_name(name)", DICT_FLOOR),
+        formats_row("from_code_repeated", "PixelFormat.from_code(0x02100043), repeated", "PixelFormat.from_code(code)",
+                    DICT_FLOOR),
+        formats_row("from_name_first", 'PixelFormat.from_name("YCbCr422_8_CbYCrY"), first reading',
+                    "from_name.cache_clear() or from_name(name)"),
+        formats_row("from_name_all_cold", "PixelFormat.from_name of all 276 standard names, cold",
+                    "from_name.cache_clear() or [from_name(n) for n in names]"),
+    ]
+
+
 def long_digits_row(chars: int, label: str) -> Row:
     # Four digits per channel: every implementation scans the whole text and
     # builds one int per channel.
@@ -283,6 +321,7 @@ def rows(long_chars: tuple[int, ...] = (1 << 10, 1 << 20)) -> list[Row]:
         interface_create_row("_Planar", RGB, "RGB"),
         interface_create_row("_UYVY", YUV422, "YUV422"),
         road_row(),
+        *formats_rows(),
         *(long_digits_row(chars, size_label(chars)) for chars in long_chars),
         long_rest_row(long_chars[-1], size_label(long_chars[-1])),
     ]

@@ -114,6 +114,43 @@ def _registry_calls():
     return step, watched
 
 
+def _family_calls():
+    """all_implementations and the memo, cached and after every kind of change, succeeding and failing."""
+    family = pytest.importorskip("corvella.pfnc._internal._family")
+    from corvella.pfnc.genicam import layouts, scalars
+
+    base = layouts.InterfaceSpecific
+
+    def read(key):
+        if key == "bad":
+            raise Boom
+        return (key, scalars.DataTypes.create("s", 1))
+
+    memo = family.cached_reader(read)
+    holder = type("Holder", (), {"read": memo})  # watched through __set_name__
+    snapshot = scalars.DATA_TYPE_REGISTRY.snapshot()
+
+    def step(i):
+        family.all_implementations(base)
+        family._walk(scalars.DataTypes)
+        memo(f"k{i % 50}"), memo(i % 50), memo(True), holder.read(key="x")
+        try:
+            memo("bad")
+        except Boom:
+            pass
+        if i % 100 == 0:  # a subclass defined and collected, a registration undone
+            type("Late", (base,), {"designation": None, "from_designation": classmethod(lambda *a: [])})
+            family.all_implementations(base), memo("k0")
+            gc.collect()
+            scalars.DATA_TYPE_REGISTRY.register("q", "q")
+            memo("k1")
+            scalars.DATA_TYPE_REGISTRY.restore(snapshot)
+        if i % 1000 == 0:
+            memo.cache_clear()
+
+    return step, [base, memo, read, Boom]
+
+
 def _formats_calls():
     """Whole names and values read, succeeding and failing, and the readings used."""
     formats = pytest.importorskip("corvella.pfnc.formats")
@@ -150,6 +187,7 @@ def _formats_calls():
 # (step(i), objects whose reference counts must come back unchanged).
 LOOPS = {
     "registry": [_registry_calls],
+    "_family": [_family_calls],
     "formats": [_formats_calls],
 }
 

@@ -74,7 +74,10 @@ def test_stub_matches_runtime(module, qualname, node):
 def _kind(node):
     decorators = {ast.unparse(d) for d in node.decorator_list}
     if "staticmethod" in decorators:
-        return staticmethod
+        # A memo of readings is taken from a class as staticmethod is: as itself.
+        from corvella.pfnc._internal._family import CachedReader
+
+        return (staticmethod, CachedReader)
     if "classmethod" in decorators:
         return classmethod
     return object

@@ -43,6 +43,9 @@ Str s_empty{""};
 Str s_Planar{"Planar"};
 Str s_Semiplanar{"Semiplanar"};
 
+// Planar(), SemiPlanar() and ComponentsSequencing(...) as the readers build them.
+pfnc::Construct construct_piece;
+
 // ---------------------------------------------------------------- helpers
 
 // except PixelFormatValueReject as e: logger.debug(f"Value rejected {e}"); false when not handled.
@@ -93,7 +96,7 @@ PyObject* fixed_text_from_designation(PyObject* const* args, const Str& fixed) n
   Py_ssize_t matched = PyUnicode_Tailmatch(full_designation, fixed.get(), 0, PY_SSIZE_T_MAX, -1);
   if (matched < 0) return nullptr;
   if (matched == 1) {
-    Ref instance = steal(PyObject_CallNoArgs(cls));
+    Ref instance = construct_piece(cls, {});
     if (instance) {
       Ref rest = steal(PyUnicode_Substring(full_designation, PyUnicode_GET_LENGTH(fixed.get()),
                                            PyUnicode_GET_LENGTH(full_designation)));
@@ -341,7 +344,7 @@ PyObject* sequencing_from_designation(PyObject* const* args) noexcept {
   scan(order, text, [&](Py_ssize_t channel) {
     PyTuple_SET_ITEM(extracted.get(), next++, Py_NewRef(PyTuple_GET_ITEM(names.get(), channel)));
   });
-  Ref instance = steal(PyObject_CallOneArg(cls, extracted.get()));
+  Ref instance = construct_piece(cls, {extracted.get()});
   if (!instance) return log_value_rejected() ? PyList_New(0) : nullptr;
   Ref rest = steal(PyUnicode_Substring(full_designation, end, text.length));
   return rest ? one_candidate(instance.get(), rest.get()) : nullptr;

@@ -36,6 +36,8 @@ Str s_resolve{"resolve"};
 Str s_scalars{"scalars"};
 Str s_empty{""};
 
+pfnc::Construct construct_compound;
+
 // ---------------------------------------------------------------- DataTypes
 
 PyObject* return_none(PyObject* const*) noexcept { Py_RETURN_NONE; }
@@ -137,7 +139,7 @@ PyObject* compound_getitem(PyObject* const* args) noexcept {
 
 // Appends (CompoundDataTypes(list), rest); a rejected value only drops the candidate.
 bool add_guarded(PyObject* result, Ref list, PyObject* text, Py_ssize_t rest_start) noexcept {
-  Ref candidate = list ? scalars.call(s_CompoundDataTypes, {list.get()}) : Ref();
+  Ref candidate = list ? construct_compound(scalars, s_CompoundDataTypes, {list.get()}) : Ref();
   if (!candidate) {
     return pfnc::log_rejected(scalars, s_PixelFormatValueReject, "Value rejected ") > 0;
   }
@@ -188,7 +190,7 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
 
   // One letter per channel; a rejection here (no channels at all) is the caller's to see.
   if (overflow == 0 && PyList_GET_SIZE(decoded.get()) == count) {
-    Ref candidate = scalars.call(s_CompoundDataTypes, {decoded.get()});
+    Ref candidate = construct_compound(scalars, s_CompoundDataTypes, {decoded.get()});
     Ref rest = candidate ? steal(PyUnicode_Substring(text, static_cast<Py_ssize_t>(count), length)) : Ref();
     Ref item = rest ? pair(candidate.get(), rest.get()) : Ref();
     if (!item || PyList_Append(result.get(), item.get()) < 0) return nullptr;

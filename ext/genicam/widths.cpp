@@ -227,7 +227,9 @@ Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
   return i;
 }
 
-Ref new_size(PyObject* sizes_list) noexcept { return widths.call(s_Size, {sizes_list}); }
+pfnc::Construct construct_size;
+
+Ref new_size(PyObject* sizes_list) noexcept { return construct_size(widths, s_Size, {sizes_list}); }
 
 // (Size(sizes_list), rest)
 Ref sized(PyObject* sizes_list, PyObject* rest) noexcept {

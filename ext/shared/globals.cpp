@@ -17,7 +17,7 @@ const char* const watcher_capsule = "corvella.pfnc dict watcher";
 unsigned long long own_epoch = 1;
 Watcher own_watcher{-1, &own_epoch};
 int watcher = -1;                        // the package's watcher, if any
-unsigned long long* epoch = &own_epoch;  // the package's epoch
+unsigned long long* package_epoch = &own_epoch;
 
 int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
   ++own_epoch;
@@ -36,7 +36,7 @@ void find_watcher() noexcept {
     auto* shared = static_cast<Watcher*>(PyCapsule_GetPointer(capsule.get(), watcher_capsule));
     if (shared == nullptr) return PyErr_Clear();
     watcher = shared->id;
-    epoch = shared->epoch;
+    package_epoch = shared->epoch;
     return;
   }
   own_watcher.id = PyDict_AddWatcher(on_dict_change);
@@ -48,7 +48,7 @@ void find_watcher() noexcept {
     return PyErr_Clear();
   }
   watcher = own_watcher.id;
-  epoch = &own_epoch;
+  package_epoch = &own_epoch;
 }
 }  // namespace
 
@@ -63,7 +63,7 @@ bool Globals::look_up_in(PyObject* dict) noexcept {
   }
   Py_XSETREF(builtins_, builtins.release());
   if (watcher < 0) find_watcher();
-  ++*epoch;
+  ++*package_epoch;
   if (watcher >= 0 && (PyDict_Watch(watcher, dict_) < 0 || PyDict_Watch(watcher, builtins_) < 0)) {
     PyErr_Clear();
     watcher = -1;  // this extension looks names up without it
@@ -74,14 +74,14 @@ bool Globals::look_up_in(PyObject* dict) noexcept {
 void Globals::forget_globals() noexcept {
   dict_ = builtins_ = nullptr;
   watcher = -1;
-  epoch = &own_epoch;
+  package_epoch = &own_epoch;
   ++own_epoch;
 }
 
 void Globals::remember(const Str& name, PyObject* found) const noexcept {
   if (watcher < 0) return;
   name.found_ = found;
-  name.found_epoch_ = *epoch;
+  name.found_epoch_ = *package_epoch;
 }
 
 Ref Globals::global(const Str& name) const noexcept {
@@ -91,7 +91,7 @@ Ref Globals::global(const Str& name) const noexcept {
     return {};
   }
   // The watched dicts still hold what was found, so the borrowed pointer is alive.
-  if (name.found_epoch_ == *epoch && watcher >= 0) return borrow(name.found_);
+  if (name.found_epoch_ == *package_epoch && watcher >= 0) return borrow(name.found_);
   PyObject* found = nullptr;
   int status = PyDict_GetItemRef(dict_, name.get(), &found);
   if (status == 0) status = PyDict_GetItemRef(builtins_, name.get(), &found);
@@ -100,6 +100,15 @@ Ref Globals::global(const Str& name) const noexcept {
   PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
   return {};
 }
+
+bool Globals::watch(PyObject* dict) noexcept {
+  if (watcher < 0) return false;
+  if (PyDict_Watch(watcher, dict) == 0) return true;
+  PyErr_Clear();
+  return false;
+}
+
+unsigned long long Globals::epoch() noexcept { return *package_epoch; }
 
 Ref Globals::call(const Str& name, std::initializer_list<PyObject*> args) const noexcept {
   Ref callable = global(name);

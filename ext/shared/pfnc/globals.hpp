@@ -17,6 +17,12 @@ class Globals {
   // Calls the global callable `name` with the given arguments.
   [[nodiscard]] Ref call(const Str& name, std::initializer_list<PyObject*> args) const noexcept;
 
+  // For caches of a module's own, on the same watcher: any later change to
+  // dict moves epoch() on. False (nothing set) when no watcher is available,
+  // and then nothing may be cached on dict.
+  [[nodiscard]] static bool watch(PyObject* dict) noexcept;
+  static unsigned long long epoch() noexcept;
+
  protected:
   explicit Globals(const char* short_name) noexcept : short_name_(short_name) {}
   // Looks names up in dict (borrowed: the module keeps it), then in the

@@ -6,6 +6,7 @@
 #include "pfnc/chars.hpp"
 #include "pfnc/checks.hpp"
 #include "pfnc/classes.hpp"
+#include "pfnc/construct.hpp"
 #include "pfnc/errors.hpp"
 #include "pfnc/function.hpp"
 #include "pfnc/globals.hpp"

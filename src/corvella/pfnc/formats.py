@@ -23,7 +23,9 @@ from ._components_field import read_fields
 from ._packing import Packing, PackingKind
 from ._standard_table import LEGACY, STANDARD
 from .exceptions import NameReadError, UnknownCodeError
-from .genicam import layouts, scalars, widths
+from . import _components_field, _packing, _standard_table
+from ._internal._family import cached_reader
+from .genicam import components, layouts, scalars, widths
 from .genicam.components import GenicamComponents
 
 __all__ = ["MAX_NAME_LENGTH", "Packing", "PackingKind", "PixelFormat"]
@@ -44,6 +46,12 @@ def _shown(text: str, limit: int = 60) -> str:
     if len(text) <= limit:
         return repr(text)
     return f"{text[:limit - 20]!r}... ({len(text)} characters)"
+
+
+# What a reading looks up besides the pieces (which every memo watches) and this module.
+_READING_DEPENDS_ON = (_road, _components_field, _packing, _standard_table, components, Packing,
+                       *(c for c in vars(components).values()
+                         if isinstance(c, type) and c.__module__ == components.__name__))
 
 
 class PixelFormat:
@@ -188,6 +196,10 @@ class PixelFormat:
         """
         return _read_name(name)
 
+    # Readers call these for every frame: a repeated name, and any value, comes from a memo
+    # (taken from the class or an instance as itself, as a staticmethod is).
+    from_name = cached_reader(from_name.__func__, watch=_READING_DEPENDS_ON)
+
     @staticmethod
     def readings(name: str) -> "list[PixelFormat]":
         """Every full reading of ``name``, possibly none."""
@@ -202,6 +214,8 @@ class PixelFormat:
         ValueError outside 0..0xFFFFFFFF.
         """
         return _read_code(value)
+
+    from_code = cached_reader(from_code.__func__, watch=_READING_DEPENDS_ON)
 
     @staticmethod
     def standard() -> "list[PixelFormat]":

@@ -1,0 +1,420 @@
+// Memos of a name reader that last while nothing a reading depends on changes.
+#include <utility>
+
+#include "family.hpp"
+
+namespace family_module {
+
+namespace {
+
+using pfnc::borrow;
+using pfnc::Ref;
+using pfnc::steal;
+using pfnc::Str;
+
+Str s_name{"__name__"};
+Str s_module{"__module__"};
+Str s_globals{"__globals__"};
+Str s_registry{"DATA_TYPE_REGISTRY"};
+Str s_registry_dict{"_registry"};
+Str s_update_wrapper{"update_wrapper"};
+
+constexpr Py_ssize_t memo_limit = 4096;
+const char* const pieces[] = {"corvella.pfnc.genicam.widths", "corvella.pfnc.genicam.scalars",
+                              "corvella.pfnc.genicam.layouts"};
+
+// One type watcher for every class a memo depends on; the dict watcher is the module's.
+int type_watcher = -1;
+unsigned long long type_epoch = 1;
+
+int on_type_change(PyTypeObject*) noexcept {
+  ++type_epoch;
+  return 0;
+}
+
+bool watch_type(PyTypeObject* type) noexcept {
+  // A static type never changes; a heap type tells the watcher only while it has a tag.
+  if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return true;
+  if (type_watcher < 0) return false;
+  if (PyType_Watch(type_watcher, reinterpret_cast<PyObject*>(type)) < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnstable_Type_AssignVersionTag(type) != 0;
+}
+
+// ---------------------------------------------------------------- what readings depend on
+
+// The pieces as a reading sees them: the three modules' globals and the
+// builtins they fall back on, the registry's contents, and the trees of the
+// classes the modules define. Checked on every call by two counters, the
+// builtins in use and the subclass registries that did not exist yet; rebuilt
+// when any of them moved.
+struct World {
+  bool ok = false;
+  unsigned long long dict_epoch = 0;
+  unsigned long long type_epoch = 0;
+  PyObject* builtins = nullptr;        // compared only
+  std::vector<Node> nodes;             // every class of the trees
+  std::vector<PyTypeObject*> leaves;   // those without a subclass registry; alive while the epochs hold
+};
+World world;
+
+// Nothing changed since the world was last looked at (whether it could be memoised or not).
+bool world_current() noexcept {
+  if (world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != type_epoch ||
+      world.builtins != PyEval_GetBuiltins()) {
+    return false;
+  }
+  for (PyTypeObject* leaf : world.leaves) {
+    if (leaf->tp_subclasses != nullptr) return false;
+  }
+  return true;
+}
+
+bool world_holds() noexcept { return world.ok && world_current(); }
+
+bool is_own(const std::vector<PyObject*>& own, PyObject* cls) noexcept {
+  for (PyObject* c : own) {
+    if (c == cls) return true;
+  }
+  return false;
+}
+
+// The classes a module defines: its globals whose __module__ is the module.
+bool own_classes(PyObject* globals, std::vector<PyObject*>& own) noexcept {
+  PyObject* name = PyDict_GetItemWithError(globals, s_name.get());
+  if (name == nullptr || !PyUnicode_CheckExact(name)) return false;
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(globals, &pos, &key, &value)) {
+    if (!PyType_Check(value) || !PyType_HasFeature(reinterpret_cast<PyTypeObject*>(value), Py_TPFLAGS_HEAPTYPE)) {
+      continue;
+    }
+    Ref dict = steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(value)));
+    PyObject* module = dict ? PyDict_GetItemWithError(dict.get(), s_module.get()) : nullptr;
+    if (module == nullptr && PyErr_Occurred()) return false;
+    if (module == nullptr || !PyUnicode_CheckExact(module) || PyUnicode_Compare(module, name) != 0) continue;
+    try {
+      own.push_back(value);
+    } catch (...) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Every class of cls's tree; all must be the pieces' own (a memo holding an
+// instance of a caller's class would keep that class from being collected).
+bool record_tree(PyObject* cls, const std::vector<PyObject*>& own) noexcept {
+  if (!is_own(own, cls) || !record(world.nodes, cls)) return false;
+  const Node& node = world.nodes.back();
+  if (!watch_type(node.type) || !watch_type(Py_TYPE(cls))) return false;
+  if (node.subclasses == nullptr) {
+    try {
+      world.leaves.push_back(node.type);
+    } catch (...) {
+      return false;
+    }
+  }
+  Ref subclasses = subclasses_of(cls);
+  if (!subclasses) return false;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(subclasses.get()); ++i) {
+    if (!record_tree(PyList_GET_ITEM(subclasses.get(), i), own)) return false;
+  }
+  return true;
+}
+
+// DATA_TYPE_REGISTRY: the binding (a global), its attributes and its dict.
+bool record_registry(PyObject* globals, const std::vector<PyObject*>& own) noexcept {
+  PyObject* registry = PyDict_GetItemWithError(globals, s_registry.get());
+  if (registry == nullptr) return false;
+  PyTypeObject* type = Py_TYPE(registry);
+  // Attributes come from the instance dict alone: no metaclass, no class attribute of the name.
+  if (!is_own(own, reinterpret_cast<PyObject*>(type)) || !Py_IS_TYPE(type, &PyType_Type) ||
+      PyObject_HasAttrWithError(reinterpret_cast<PyObject*>(type), s_registry_dict.get()) != 0) {
+    return false;
+  }
+  Ref attributes = steal(PyObject_GenericGetDict(registry, nullptr));
+  if (!attributes || !PyDict_CheckExact(attributes.get()) || !pfnc::Module::watch(attributes.get())) return false;
+  PyObject* names = PyDict_GetItemWithError(attributes.get(), s_registry_dict.get());
+  return names != nullptr && PyDict_CheckExact(names) && pfnc::Module::watch(names);
+}
+
+void rebuild_world() noexcept {
+  world.ok = false;
+  release(world.nodes);
+  world.leaves.clear();
+  world.dict_epoch = pfnc::Module::epoch();
+  world.type_epoch = type_epoch;
+  world.builtins = PyEval_GetBuiltins();
+  std::vector<PyObject*> own;
+  PyObject* globals[3] = {};
+  bool ok = world.builtins != nullptr && pfnc::Module::watch(world.builtins);
+  for (int i = 0; ok && i < 3; ++i) {
+    Ref name = steal(PyUnicode_FromString(pieces[i]));
+    Ref module = name ? steal(PyImport_GetModule(name.get())) : Ref();
+    globals[i] = module && PyModule_CheckExact(module.get()) ? PyModule_GetDict(module.get()) : nullptr;
+    // Not imported yet: nothing watched would tell when it is, so look again next time.
+    if (globals[i] == nullptr) world.dict_epoch = 0;
+    ok = globals[i] != nullptr && pfnc::Module::watch(globals[i]) && own_classes(globals[i], own);
+  }
+  for (size_t i = 0; ok && i < own.size(); ++i) ok = record_tree(own[i], own);
+  ok = ok && record_registry(globals[1], own);
+  // Whatever stopped it, the reader reads without the memo meanwhile.
+  PyErr_Clear();
+  world.ok = ok;
+}
+
+// ---------------------------------------------------------------- the memo
+
+struct Reader {
+  PyObject_HEAD
+  vectorcallfunc vectorcall;
+  PyObject* read;
+  PyObject* memo;     // dict: exact str or int -> reading
+  PyObject* watched;  // list of what else was asked to be watched, kept alive
+  bool off;           // something could not be watched: read every time
+  unsigned long long dict_epoch;  // the epochs memo is valid for; 0: empty, not yet valid
+  unsigned long long type_epoch;
+};
+
+PyTypeObject* reader_type = nullptr;
+
+Reader* as_reader(PyObject* self) noexcept { return reinterpret_cast<Reader*>(self); }
+
+// The memo holds for the world as it is now; empties it first when it does not.
+bool memo_valid(Reader* r) noexcept {
+  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == type_epoch && world_holds()) return true;
+  PyDict_Clear(r->memo);
+  r->dict_epoch = r->type_epoch = 0;
+  // A world that cannot be memoised (a caller's subclass, say) is not looked at again until it changes.
+  if (!world_current()) rebuild_world();
+  if (!world_holds()) return false;
+  // The classes watched for this reader alone tell the watcher only while they have a tag.
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(r->watched); ++i) {
+    PyObject* item = PyList_GET_ITEM(r->watched, i);
+    if (PyType_Check(item) && !PyUnstable_Type_AssignVersionTag(reinterpret_cast<PyTypeObject*>(item))) return false;
+  }
+  r->dict_epoch = pfnc::Module::epoch();
+  r->type_epoch = type_epoch;
+  return true;
+}
+
+PyObject* reader_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+  Reader* r = as_reader(self);
+  // A cleared reader (a cycle being collected) has nothing left to read with.
+  if (r->read == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "cached reader has been cleared");
+    return nullptr;
+  }
+  Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (r->off || nargs != 1 || kwnames != nullptr || !(PyUnicode_CheckExact(args[0]) || PyLong_CheckExact(args[0]))) {
+    return PyObject_Vectorcall(r->read, args, nargsf, kwnames);
+  }
+  PyObject* key = args[0];
+  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == type_epoch && world_holds()) {
+    PyObject* hit = nullptr;
+    if (PyDict_GetItemRef(r->memo, key, &hit) != 0) return hit;
+  } else if (!memo_valid(r)) {
+    return PyObject_Vectorcall(r->read, args, 1, nullptr);
+  }
+  unsigned long long dict_epoch = r->dict_epoch, types = r->type_epoch;
+  Ref read = borrow(r->read);
+  Ref memo = borrow(r->memo);
+  Ref reading = steal(PyObject_Vectorcall(read.get(), args, 1, nullptr));
+  // Kept only if nothing changed while it was read (reading may run any code).
+  if (!reading || dict_epoch != pfnc::Module::epoch() || types != type_epoch || r->dict_epoch != dict_epoch ||
+      r->type_epoch != types || memo.get() != r->memo || !world_holds()) {
+    return reading.release();
+  }
+  if (PyDict_GET_SIZE(r->memo) >= memo_limit) PyDict_Clear(r->memo);
+  if (PyDict_SetItem(r->memo, key, reading.get()) < 0) return nullptr;
+  return reading.release();
+}
+
+// What watch= names: a module's globals, a dict, or a class's attributes.
+bool watch_one(Reader* r, PyObject* item) noexcept {
+  PyObject* dict = PyModule_Check(item) ? PyModule_GetDict(item) : PyDict_CheckExact(item) ? item : nullptr;
+  if (dict != nullptr) {
+    if (!pfnc::Module::watch(dict)) return false;  // no exception: no watcher
+  } else if (PyType_Check(item)) {
+    if (!watch_type(reinterpret_cast<PyTypeObject*>(item))) return false;
+  } else {
+    PyErr_Format(PyExc_TypeError, "cached_reader() can watch modules, dicts and classes, not '%.200s'",
+                 Py_TYPE(item)->tp_name);
+    return false;
+  }
+  r->dict_epoch = r->type_epoch = 0;
+  return PyList_Append(r->watched, item) == 0;
+}
+
+// With no watcher to spare the memo stays off, which changes no result.
+bool watch_or_off(Reader* r, PyObject* item) noexcept {
+  if (watch_one(r, item)) return true;
+  if (PyErr_Occurred()) return false;
+  r->off = true;
+  PyDict_Clear(r->memo);
+  return true;
+}
+
+PyObject* reader_new(PyObject* read, PyObject* watch) noexcept {
+  if (!PyCallable_Check(read)) {
+    PyErr_Format(PyExc_TypeError, "cached_reader() needs a callable, not '%.200s'", Py_TYPE(read)->tp_name);
+    return nullptr;
+  }
+  Ref self = steal(PyType_GenericAlloc(reader_type, 0));
+  if (!self) return nullptr;
+  Reader* r = as_reader(self.get());
+  r->vectorcall = reader_vectorcall;
+  r->read = Py_NewRef(read);
+  r->memo = PyDict_New();
+  r->watched = PyList_New(0);
+  if (r->memo == nullptr || r->watched == nullptr) return nullptr;
+  Ref functools = steal(PyImport_ImportModule("functools"));
+  Ref update_wrapper = functools ? steal(PyObject_GetAttr(functools.get(), s_update_wrapper.get())) : Ref();
+  if (!update_wrapper || !steal(PyObject_CallFunctionObjArgs(update_wrapper.get(), self.get(), read, nullptr))) {
+    return nullptr;
+  }
+  // A Python reader looks its own module's names up when it reads.
+  if (PyFunction_Check(read) && !watch_or_off(r, PyFunction_GetGlobals(read))) return nullptr;
+  if (watch != Py_None) {
+    Ref it = steal(PyObject_GetIter(watch));
+    if (!it) return nullptr;
+    while (Ref item = steal(PyIter_Next(it.get()))) {
+      if (!watch_or_off(r, item.get())) return nullptr;
+    }
+    if (PyErr_Occurred()) return nullptr;
+  }
+  return self.release();
+}
+
+PyObject* reader_set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  if (nargs != 2) {
+    PyErr_Format(PyExc_TypeError, "__set_name__() takes 2 arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  // The class that holds the memo builds the readings: its attributes count too.
+  if (PyType_Check(args[0]) && !watch_or_off(as_reader(self), args[0])) return nullptr;
+  Py_RETURN_NONE;
+}
+
+// Like staticmethod: through the class or an instance, the reader itself.
+// Only a method, not the slot, so that loading it from the class stays the
+// interpreter's fast plain-attribute load.
+PyObject* reader_get(PyObject* self, PyObject* const*, Py_ssize_t nargs) noexcept {
+  if (nargs < 1 || nargs > 2) {
+    PyErr_Format(PyExc_TypeError, "__get__() takes 1 or 2 arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  return Py_NewRef(self);
+}
+
+PyObject* reader_cache_clear(PyObject* self, PyObject*) noexcept {
+  if (as_reader(self)->memo != nullptr) PyDict_Clear(as_reader(self)->memo);  // nullptr: cleared by the collector
+  Py_RETURN_NONE;
+}
+
+PyObject* reader_repr(PyObject* self) noexcept {
+  return PyUnicode_FromFormat("<cached reader %R>", as_reader(self)->read);
+}
+
+int reader_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+  Reader* r = as_reader(self);
+  Py_VISIT(Py_TYPE(self));
+  Py_VISIT(r->read);
+  Py_VISIT(r->memo);
+  Py_VISIT(r->watched);
+  return PyObject_VisitManagedDict(self, visit, arg);
+}
+
+int reader_clear(PyObject* self) noexcept {
+  Reader* r = as_reader(self);
+  Py_CLEAR(r->read);
+  Py_CLEAR(r->memo);
+  Py_CLEAR(r->watched);
+  PyObject_ClearManagedDict(self);
+  return 0;
+}
+
+void reader_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  PyObject_GC_UnTrack(self);
+  reader_clear(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef reader_methods[] = {
+    {"__get__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reader_get)), METH_FASTCALL,
+     "Return the reader itself, as staticmethod does."},
+    {"__set_name__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reader_set_name)), METH_FASTCALL,
+     "Watch the class the reader is defined in."},
+    {"cache_clear", reader_cache_clear, METH_NOARGS, "Forget every reading."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef reader_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(Reader, vectorcall), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef reader_getset[] = {
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot reader_slots[] = {
+    {Py_tp_getset, reader_getset},
+    {Py_tp_dealloc, reinterpret_cast<void*>(reader_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(reader_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(reader_clear)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_repr, reinterpret_cast<void*>(reader_repr)},
+    {Py_tp_methods, reader_methods},
+    {Py_tp_members, reader_members},
+    {Py_tp_doc, const_cast<char*>("A name reader with a memo; see cached_reader().")},
+    {0, nullptr},
+};
+
+PyType_Spec reader_spec = {
+    .name = "corvella.pfnc._internal._family.CachedReader",
+    .basicsize = sizeof(Reader),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HAVE_VECTORCALL |
+             Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = reader_slots,
+};
+
+PyObject* family_cached_reader(PyObject* const* args) noexcept { return reader_new(args[0], args[1]); }
+
+const pfnc::FunctionSpec cached_reader_spec{
+    .name = "cached_reader",
+    .qualname = "cached_reader",
+    .doc = "cached_reader(read, watch=None)\n\n"
+           "Wrap the one-argument reader ``read`` in a memo of its readings.\n\n"
+           "A call with one positional argument of type exactly ``str`` or ``int`` is\n"
+           "answered from the memo, or read and kept if ``read`` returns. Any other call\n"
+           "goes to ``read`` unchanged. The memo is forgotten whenever anything a reading\n"
+           "depends on changes: the globals of the widths, scalars and layouts modules and\n"
+           "the builtins, ``DATA_TYPE_REGISTRY``, the classes those modules define and\n"
+           "their subclasses, ``read``'s own module globals, the class the reader is\n"
+           "defined in, and the modules, dicts and classes given in ``watch``. While a\n"
+           "family holds a class defined elsewhere, nothing is kept.",
+    .params = {{"read", "Callable[[Any], Any]"}, {"watch", "Iterable[object] | None", pfnc::Default::none}},
+    .returns = "CachedReader",
+    .impl = family_cached_reader,
+};
+
+}  // namespace
+
+bool define_memo(pfnc::Module& m) noexcept {
+  if (type_watcher < 0 && (type_watcher = PyType_AddWatcher(on_type_change)) < 0) PyErr_Clear();
+  if (reader_type == nullptr) {
+    reader_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&reader_spec));
+    if (reader_type == nullptr) return false;
+  }
+  return m.set("CachedReader", borrow(reinterpret_cast<PyObject*>(reader_type))) && m.def(cached_reader_spec);
+}
+
+}  // namespace family_module
