@@ -604,6 +604,8 @@ __attribute__((target("ssse3"))) void run_shuffle(const Shuffle& sh, const uint8
       to_step[sh.out[o].first + v] = 16 * sh.out[o].bytes;
     }
   }
+  int inputs = sh.in[sh.inputs - 1].first + static_cast<int>(sh.in[sh.inputs - 1].bytes);
+  int outputs = sh.out[sh.outputs - 1].first + static_cast<int>(sh.out[sh.outputs - 1].bytes);
   for (int64_t r = 0; r < rounds; ++r) {
     // The parts come sorted by the vector they make.
     int current = sh.part[0].to;
@@ -611,14 +613,17 @@ __attribute__((target("ssse3"))) void run_shuffle(const Shuffle& sh, const uint8
     for (int i = 0; i < sh.parts; ++i) {
       const Shuffle::Part& part = sh.part[i];
       if (part.to != current) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current] + r * to_step[current]), made);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current]), made);
         made = _mm_setzero_si128();
         current = part.to;
       }
-      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[part.from] + r * from_step[part.from]));
+      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[part.from]));
       made = _mm_or_si128(made, _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(part.pick))));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current] + r * to_step[current]), made);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current]), made);
+    if (r + 1 == rounds) break;  // no pointer past the buffers
+    for (int v = 0; v < inputs; ++v) from[v] += from_step[v];
+    for (int v = 0; v < outputs; ++v) to[v] += to_step[v];
   }
 }
 
