@@ -169,7 +169,7 @@ def reading(name):
     size, rest = found
     created = scalars.DataTypes.create(rest, 3)
     suffixes = [(s.designation(), r) for d, r in created for s, r in layouts.InterfaceSpecific.create(r, components, size)]
-    return (tuple(size.sizes), tuple((d.designation(), r) for d, r in created), tuple(suffixes))
+    return (size.designation(), tuple((d.designation(), r) for d, r in created), tuple(suffixes))
 
 
 def subclass():

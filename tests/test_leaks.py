@@ -183,17 +183,62 @@ def _formats_calls():
     return step, [PixelFormat, NameReadError, formats.Packing]
 
 
+def _codec_calls():
+    """decode and encode over every kind of layout, and each of their refusals."""
+    np = pytest.importorskip("numpy")
+    from corvella.pfnc import codec
+    from corvella.pfnc._internal import convert
+
+    cases = [("Mono12p", 5, 3), ("YUV422_8_UYVY", 4, 2), ("RGB8_Planar", 3, 2), ("Mono10pmsb", 7, 1),
+             ("YCbCr420_8_YY_CbCr_Semiplanar", 4, 4), ("Coord3D_ABC32f", 2, 2), ("Mono8", 300, 250)]
+    data = bytes(range(256)) * 8000
+    expected = (TypeError, ValueError, NotImplementedError, LookupError)
+    failing = [
+        lambda i: codec.decode(data[:3], "Mono12p", 4, 4),
+        lambda i: codec.decode("text", "Mono8", 1, 1),
+        lambda i: codec.decode(data, "RGB10V1Packed", 1, 1),
+        lambda i: codec.decode(data, 0x7FFFFFFF, 1, 1),
+        lambda i: codec.decode(data, "Mono8", 3, 3, stride=2),
+        lambda i: codec.decode(data, "Mono8", 1 << 40, 1 << 40),
+        lambda i: codec.encode(np.array([[4096 + i % 7]], np.uint16), "Mono12p"),
+        lambda i: codec.encode({"Y": np.zeros((1, 2), np.uint8)}, "YUV422_8"),
+        lambda i: codec.encode(np.zeros((2, 2), np.int8), "Mono8"),
+        lambda i: convert.decode([1, 0, 1, 1, 2, 0, 0, 0, 1, 1, 0, 0, 1, 1, i, 0, 1, 0, 8, 0, 1, 0, 8, 0], data, ()),
+        lambda i: convert.decode([1, 0, 1, 1, 1, i], data, (np.empty(1, np.uint8),)),
+    ]
+
+    def step(i):
+        name, width, height = cases[i % len(cases)]
+        image = codec.decode(data, name, width, height, stride=None if i % 3 else 16 * width)
+        if not codec.encode(image, name, stride=None if i % 3 else 16 * width):
+            raise AssertionError(f"iteration {i}: {name}")
+        try:
+            failing[i % len(failing)](i)
+        except expected:
+            pass
+        else:
+            raise AssertionError(f"iteration {i}: case {i % len(failing)} did not fail")
+
+    return step, [codec.decode, codec.encode, np.ndarray, np.uint16]
+
+
+# numpy's arrays upset a debug interpreter's reference total (each new one
+# adds two that its release adds back elsewhere): count traced bytes instead.
+_codec_calls.traced = True
+
+
 # Each module adds its loops here; a loop is a callable returning
 # (step(i), objects whose reference counts must come back unchanged).
 LOOPS = {
     "registry": [_registry_calls],
     "_family": [_family_calls],
     "formats": [_formats_calls],
+    "codec": [_codec_calls],
 }
 
 
-def _counter():
-    if hasattr(sys, "gettotalrefcount"):
+def _counter(traced=False):
+    if hasattr(sys, "gettotalrefcount") and not traced:
         return "total references", sys.gettotalrefcount, MAX_TOTAL_REFS
     tracemalloc.start()
     return "traced bytes", lambda: tracemalloc.get_traced_memory()[0], MAX_TRACED_BYTES
@@ -218,8 +263,8 @@ def _in_fresh_thread(run):
     return value
 
 
-def _measure(step, watched):
-    what, read, limit = _counter()
+def _measure(step, watched, traced=False):
+    what, read, limit = _counter(traced)
     try:
         for i in range(WARM_UP):
             step(i)
@@ -241,7 +286,8 @@ def _measure(step, watched):
 )
 def test_memory_stays_flat(make_loop):
     step, watched = make_loop()
-    what, limit, before, after, refs_before, refs_after = _in_fresh_thread(lambda: _measure(step, watched))
+    traced = getattr(make_loop, "traced", False)
+    what, limit, before, after, refs_before, refs_after = _in_fresh_thread(lambda: _measure(step, watched, traced))
     print(f"{make_loop.__name__}: {what} {before} -> {after} over {ITERATIONS - WARM_UP} iterations")
     assert refs_after == refs_before
     assert after - before <= limit, f"{what} grew by {after - before}"

@@ -13,6 +13,7 @@ MODULES = [
     "corvella.pfnc.genicam.scalars",
     "corvella.pfnc.genicam.layouts",
     "corvella.pfnc.formats",
+    "corvella.pfnc._internal.convert",
 ]
 
 
