@@ -200,7 +200,8 @@ def patched(module, name, value):
 CHANGES = {
     "registry": lambda: registered("q"),
     "global": lambda: patched(layouts, "all_implementations", lambda cls: []),
-    "builtin": lambda: patched(__import__("builtins"), "max", lambda *a: 99),
+    # The sampling check's two maxima (of the fields, of the counts) disagree, so "8_YUYV" stops reading.
+    "builtin": lambda: patched(__import__("builtins"), "max", lambda values: 2 if type(values) is type({}.values()) else 1),
     "class attribute": lambda: patched(layouts.Planar, "designation", lambda self: "Flat"),
     "subclass": subclass,
 }
