@@ -144,6 +144,7 @@ def test_a_registered_letter_takes_part(registry):
     with pytest.raises(NameReadError, match="2 readings") as caught:
         PixelFormat.from_name("Mono12p")
     assert len(caught.value.readings) == 2
+    assert PixelFormat.from_code(0x010C0047).packing.designation() == "p"
 
 
 def test_a_user_interface_specific_and_a_patched_global_take_part(monkeypatch):

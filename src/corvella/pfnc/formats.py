@@ -39,6 +39,7 @@ _NAME_CHARACTERS = frozenset("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 _DEPRECATED = "_Deprecated"
 _CODES = dict(STANDARD)
 _NAMES = {code: name for name, code in STANDARD}
+_STANDARD_TYPES = frozenset("usf")
 
 
 def _shown(text: str, limit: int = 60) -> str:
@@ -372,4 +373,10 @@ def _read_code(value: int) -> PixelFormat:
     name = _NAMES.get(number)
     if name is None:
         raise UnknownCodeError(f"no standard pixel format has the value 0x{number:08X}")
-    return _read_name(name)
+    readings, progress = _readings(name)
+    # A registered letter can give a standard name a second reading ("p" in
+    # Mono12p); the value still means the standard's, written in its letters.
+    standard = [r for r in readings if set(r.channel_types) <= _STANDARD_TYPES]
+    if len(standard) == 1:
+        return standard[0]
+    raise _failure(name, readings, progress)
