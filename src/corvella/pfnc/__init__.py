@@ -1,6 +1,12 @@
-"""Compose and parse the pieces of GenICam pixel-format names.
+"""Read GenICam pixel-format names into their structure, and compose them back.
 
-The pieces live in submodules: :mod:`corvella.pfnc.genicam.widths` (bits per
+:class:`PixelFormat` reads a whole name (``PixelFormat.from_name("Mono12p")``)
+or a 32-bit value (``PixelFormat.from_code(0x010C0047)``). The pieces of a
+name live in submodules: :mod:`corvella.pfnc.genicam.widths` (bits per
 channel), :mod:`corvella.pfnc.genicam.scalars` (channel data types) and
 :mod:`corvella.pfnc.genicam.layouts` (interface-specific suffixes).
 """
+
+from .formats import PixelFormat
+
+__all__ = ["PixelFormat"]

@@ -6,6 +6,8 @@ __all__ = [
     "PixelFormatValueReject",
     "DuplicateRegistrationError",
     "NotRegisteredError",
+    "NameReadError",
+    "UnknownCodeError",
 ]
 
 
@@ -35,3 +37,25 @@ class NotRegisteredError(PfncError, LookupError):
     A :class:`LookupError` but not a :class:`KeyError`, whose ``str()`` would
     quote the message.
     """
+
+
+class NameReadError(PfncError, ValueError):
+    """A text is not a pixel-format name, or can be read in more than one way.
+
+    ``name`` is the text, ``position`` how many characters of it the longest
+    reading got through, and ``readings`` the full readings when there were
+    several (empty otherwise).
+    """
+
+    def __init__(self, message: str, name: object = None, position: int = 0, readings: tuple[object, ...] = ()) -> None:
+        super().__init__(message)
+        self.name = name
+        self.position = position
+        self.readings = readings
+
+    def __reduce__(self) -> tuple[object, ...]:
+        return (type(self), (str(self), self.name, self.position, self.readings))
+
+
+class UnknownCodeError(PfncError, LookupError):
+    """No standard pixel format has this 32-bit value."""

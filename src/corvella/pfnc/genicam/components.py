@@ -13,7 +13,16 @@ from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from typing import overload
 
-__all__ = ["Channel", "Components", "GenicamComponents", "LMNLocation", "channel_name"]
+__all__ = [
+    "Channel",
+    "Components",
+    "GenicamComponents",
+    "LMNLocation",
+    "MosaicLocation",
+    "PolarizationLocation",
+    "SamplingLocation",
+    "channel_name",
+]
 
 
 @dataclass(frozen=True)
@@ -74,6 +83,59 @@ class LMNLocation:
     """
 
     fields: tuple[int, ...]
+
+
+# Chroma divisors (horizontal, vertical) of each sub-sampling scheme.
+_CHROMA_DIVISORS = {"444": (1, 1), "422": (2, 1), "411": (4, 1), "420": (2, 2)}
+
+
+@dataclass(frozen=True)
+class SamplingLocation(LMNLocation):
+    """The sampling of a luma/chroma format and its colour standard.
+
+    ``scheme`` is "444", "422", "411" or "420"; ``standard`` is "601", "709",
+    "2020" or None when the name gives none. ``fields`` counts the samples of
+    each channel (luma first) in one group of pixels: (1, 1, 1) for 4:4:4,
+    (2, 1, 1) for 4:2:2, and (4, 1, 1) for both 4:1:1 (four pixels of one
+    line) and 4:2:0 (a 2x2 block), which :attr:`divisors` tells apart.
+    """
+
+    scheme: str = "444"
+    standard: str | None = None
+
+    @property
+    def divisors(self) -> tuple[tuple[int, int], ...]:
+        """Per channel, how many pixels share one sample (horizontally, vertically)."""
+        chroma = _CHROMA_DIVISORS[self.scheme]
+        return ((1, 1),) + (chroma,) * (len(self.fields) - 1)
+
+
+@dataclass(frozen=True)
+class MosaicLocation:
+    """The tile of a colour-filter or polarisation mosaic, repeated over the image.
+
+    ``family`` is "Bayer", "SCF1", "CFA", "BiColor" or "POL"; ``pattern`` is
+    the rest of the components field as the name writes it ("RG" of BayerRG,
+    "3by3_RGBGRBGBR" of a CFA, "22M1" of POL22M1). ``cells`` lists the tile in
+    raster order, ``rows`` by ``columns``, each cell naming what its pixel
+    carries ("R", "Ye", or "RG" for a two-colour pixel); it is None where the
+    name does not say (SCF1 names only its first row, POL only its kernel).
+    """
+
+    family: str
+    pattern: str
+    rows: int
+    columns: int
+    cells: tuple[str, ...] | None
+
+
+@dataclass(frozen=True)
+class PolarizationLocation(MosaicLocation):
+    """A polarisation mosaic: kernel ``rows`` x ``columns``, mono or colour, variant, mirror."""
+
+    colour: bool
+    variant: int
+    mirror: str  # "", "X", "Y" or "XY"
 
 
 class GenicamComponents(Components):

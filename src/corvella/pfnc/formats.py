@@ -1,0 +1,504 @@
+"""Whole pixel-format names: read a name into its structure, compose it back, map it to its value.
+
+A name is read along the road of the piece readers: the components field
+(:mod:`._components_field`), then ``Size.from_designation``, then
+``DataTypes.create``, then the packing field (:class:`Packing`), then for
+``_Semiplanar`` the list of planes, then ``InterfaceSpecific.create``. The
+piece classes are looked up in their modules on every call, so a registered
+data-type letter, a user's own ``InterfaceSpecific`` subclass and a patched
+module global take part as they do for the pieces themselves.
+
+    >>> PixelFormat.from_name("Mono10c3p32").bits_per_pixel
+    Fraction(32, 3)
+"""
+
+import copy
+import operator
+from fractions import Fraction
+
+from ._components_field import read_fields
+from ._packing import Packing, PackingKind
+from ._standard_table import LEGACY, STANDARD
+from .exceptions import NameReadError, PixelFormatValueReject, UnknownCodeError
+from .genicam import layouts, scalars, widths
+from .genicam.components import GenicamComponents, MosaicLocation, SamplingLocation
+
+__all__ = ["MAX_NAME_LENGTH", "Packing", "PackingKind", "PixelFormat"]
+
+# Longer than any name the convention builds; bounds the work spent on a text.
+MAX_NAME_LENGTH = 512
+_MAX_WIDTH = 64
+_NAME_CHARACTERS = frozenset("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_")
+_DEPRECATED = "_Deprecated"
+_CODES = dict(STANDARD)
+_NAMES = {code: name for name, code in STANDARD}
+_FLOAT_WIDTHS = (16, 32, 64)
+
+
+def _shown(text: str, limit: int = 60) -> str:
+    """The repr of a text, cut where it would flood a message."""
+    if len(text) <= limit:
+        return repr(text)
+    return f"{text[:limit - 20]!r}... ({len(text)} characters)"
+
+
+def _container(width: int) -> int:
+    """Bits of the whole bytes an unpacked component of ``width`` bits takes."""
+    return next(bits for bits in (8, 16, 32, 64) if width <= bits)
+
+
+class PixelFormat:
+    """One reading of a pixel-format name: its pieces, its bits per pixel and its value.
+
+    Read one with :meth:`from_name`, :meth:`readings` or :meth:`from_code`.
+    Immutable: the pieces handed out (``components``, ``size``,
+    ``data_types``, ``interface_specific``) are copies.
+    """
+
+    __slots__ = ("_name", "_code", "_field", "_components", "_size", "_data_types", "_data_type_text",
+                 "_channel_types", "_packing", "_planes", "_interface_specific", "_deprecated",
+                 "_sampling", "_bits_per_pixel")
+
+    def __init__(self, *args: object, **kwargs: object) -> None:
+        raise TypeError("PixelFormat is read from a name or a value: use PixelFormat.from_name or from_code")
+
+    @classmethod
+    def _build(cls, field, components, size, data_types, data_type_text, channel_types, packing, planes,
+               interface_specific, deprecated):
+        self = object.__new__(cls)
+        put = object.__setattr__
+        put(self, "_field", field)
+        put(self, "_components", components)
+        put(self, "_size", size)
+        put(self, "_data_types", data_types)
+        put(self, "_data_type_text", data_type_text)
+        put(self, "_channel_types", channel_types)
+        put(self, "_packing", packing)
+        put(self, "_planes", planes)
+        put(self, "_interface_specific", interface_specific)
+        put(self, "_deprecated", deprecated)
+        location = components.location
+        sampling = location.divisors if isinstance(location, SamplingLocation) else ((1, 1),) * len(components)
+        put(self, "_sampling", sampling)
+        put(self, "_bits_per_pixel", _bits_per_pixel(list(size), sampling, packing))
+        name = self._compose()
+        put(self, "_name", name)
+        put(self, "_code", _CODES.get(name))
+        return self
+
+    def _compose(self) -> str:
+        """The name again, from the designations of the pieces in name order."""
+        parts = [self._field, "_" if self._field[-1].isdigit() else "", self._size.designation(),
+                 self._data_type_text]
+        if self._packing is not None:
+            parts.append(self._packing.designation())
+        for plane in self._planes or ():
+            parts.append("_" + "".join(plane))
+        if self._interface_specific is not None:
+            parts.append("_" + self._interface_specific.designation())
+        if self._deprecated:
+            parts.append(_DEPRECATED)
+        return "".join(parts)
+
+    # -- attributes ---------------------------------------------------------------------------
+
+    @property
+    def name(self) -> str:
+        """The standard spelling of the name (legacy spellings read as the standard name)."""
+        return self._name
+
+    @property
+    def code(self) -> int | None:
+        """The 32-bit value of the standard format, or None for a name outside the value list."""
+        return self._code
+
+    @property
+    def components(self) -> GenicamComponents:
+        """The channels in the components field's order, with their location."""
+        return copy.deepcopy(self._components)
+
+    @property
+    def size(self) -> "widths.Size":
+        """The bits per channel."""
+        return copy.deepcopy(self._size)
+
+    @property
+    def data_types(self) -> "scalars.DataTypes":
+        """The data-type reading, one data type per channel."""
+        return copy.deepcopy(self._data_types)
+
+    @property
+    def channel_types(self) -> tuple[str, ...]:
+        """Per channel, "u", "s", "f" or a registered custom letter."""
+        return self._channel_types
+
+    @property
+    def packing(self) -> Packing | None:
+        """The packing field, or None when the name has none (lsb unpacked)."""
+        return self._packing
+
+    @property
+    def interface_specific(self) -> "layouts.InterfaceSpecific | None":
+        """The interface-specific reading (``_Planar``, ``_Semiplanar``, a sequencing), or None."""
+        return copy.deepcopy(self._interface_specific)
+
+    @property
+    def planes(self) -> tuple[tuple[str, ...], ...] | None:
+        """For ``_Semiplanar``, the channel names of each plane in memory order; None otherwise."""
+        return self._planes
+
+    @property
+    def sampling(self) -> tuple[tuple[int, int], ...]:
+        """Per channel, how many pixels share one sample (horizontally, vertically)."""
+        return self._sampling
+
+    @property
+    def bits_per_pixel(self) -> int | Fraction:
+        """Bits one pixel occupies in memory, padding included.
+
+        A Fraction for a cluster, whose pixels share their padding (32/3 for
+        Mono10c3p32), and for sub-sampled packed formats that take a fraction
+        of a bit per pixel; an int otherwise.
+        """
+        return self._bits_per_pixel
+
+    @property
+    def deprecated(self) -> bool:
+        """Whether the name ends in ``_Deprecated`` (six standard names)."""
+        return self._deprecated
+
+    def designation(self) -> str:
+        """The name, composed from the pieces."""
+        return self._name
+
+    # -- readers ------------------------------------------------------------------------------
+
+    @staticmethod
+    def from_name(name: str) -> "PixelFormat":
+        """The one full reading of ``name``.
+
+        Raises NameReadError (a ValueError) when ``name`` cannot be read or
+        has more than one full reading, and TypeError when it is not a str.
+        """
+        return _read_name(name)
+
+    @staticmethod
+    def readings(name: str) -> "list[PixelFormat]":
+        """Every full reading of ``name``, possibly none."""
+        return _readings(name)[0]
+
+    @staticmethod
+    def from_code(value: int) -> "PixelFormat":
+        """The standard format with the 32-bit ``value``.
+
+        Raises UnknownCodeError (a LookupError) for a value no standard
+        format has, TypeError for anything but an int (a bool included) and
+        ValueError outside 0..0xFFFFFFFF.
+        """
+        return _read_code(value)
+
+    @staticmethod
+    def standard() -> "list[PixelFormat]":
+        """Every standard format, in value order."""
+        return [PixelFormat.from_code(code) for _, code in STANDARD]
+
+    # -- value behaviour ----------------------------------------------------------------------
+
+    def _key(self) -> tuple[object, ...]:
+        return (self._name, self._code, self._field, self._components, self._size, self._data_types,
+                self._channel_types, self._packing, self._planes, self._interface_specific, self._deprecated)
+
+    def __eq__(self, other: object) -> bool:
+        if type(other) is not type(self):
+            return NotImplemented
+        return self is other or self._key() == other._key()  # type: ignore[attr-defined]
+
+    def __hash__(self) -> int:
+        return hash((self._name, self._code))
+
+    def __str__(self) -> str:
+        return self._name
+
+    def __repr__(self) -> str:
+        code = "None" if self._code is None else f"0x{self._code:08X}"
+        return (f"<PixelFormat {self._name}: {self._field} {list(self._size)} {''.join(self._channel_types)},"
+                f" {_describe_layout(self)}, {self._bits_per_pixel} bits per pixel, code {code}>")
+
+    def __setattr__(self, name: str, value: object) -> None:
+        raise AttributeError(f"PixelFormat is immutable: cannot set {name!r}")
+
+    def __delattr__(self, name: str) -> None:
+        raise AttributeError(f"PixelFormat is immutable: cannot delete {name!r}")
+
+    def __reduce__(self) -> tuple[object, ...]:
+        state = (self._field, self._components, self._size, self._data_types, self._data_type_text,
+                 self._channel_types, self._packing, self._planes, self._interface_specific, self._deprecated)
+        return (_rebuild, state)
+
+    def __copy__(self) -> "PixelFormat":
+        return self
+
+    def __deepcopy__(self, memo: dict[int, object]) -> "PixelFormat":
+        return _rebuild(*copy.deepcopy(self.__reduce__()[1], memo))
+
+
+def _rebuild(*state: object) -> PixelFormat:
+    return PixelFormat._build(*state)
+
+
+def _describe_layout(pf: PixelFormat) -> str:
+    packing = "unpacked" if pf._packing is None else f"packing {pf._packing.designation()}"
+    if pf._interface_specific is None:
+        return packing
+    return f"{packing}, {type(pf._interface_specific).__name__} {pf._interface_specific.designation()}"
+
+
+def _bits_per_pixel(sizes: list[int], sampling, packing: Packing | None) -> int | Fraction:
+    shares = [Fraction(1, h * v) for h, v in sampling]
+    kind = None if packing is None else packing.kind
+    cluster = 1 if packing is None else packing.cluster
+    if kind in (PackingKind.LEGACY_PACKED, PackingKind.LEGACY_V1_PACKED):
+        # GigE Vision layouts: 2 pixels in 3 bytes; and 32 or 36 bits for RGB.
+        bits = Fraction(12) if kind is PackingKind.LEGACY_PACKED else Fraction({10: 32, 12: 36}[sizes[0]])
+    elif packing is not None and packing.bits is not None:
+        bits = Fraction(packing.bits, cluster)
+    elif kind in (PackingKind.PACKED, PackingKind.PACKED_MSB, PackingKind.GROUPED, PackingKind.GROUPED_MSB):
+        bits = sum(share * width for share, width in zip(shares, sizes))
+    else:
+        bits = sum(share * _container(width) for share, width in zip(shares, sizes))
+    if cluster == 1 and bits.denominator == 1:
+        return int(bits)
+    return Fraction(bits)
+
+
+def _unpacked_bits(sizes: list[int], sampling) -> Fraction:
+    return sum(Fraction(_container(width), h * v) for width, (h, v) in zip(sizes, sampling))
+
+
+# -- reading --------------------------------------------------------------------------------------
+
+
+class _Progress:
+    """How far the readings of one name got, for the message when none is full."""
+
+    __slots__ = ("position",)
+
+    def __init__(self) -> None:
+        self.position = 0
+
+    def reached(self, name: str, rest: str) -> None:
+        self.position = max(self.position, len(name) - len(rest))
+
+
+def _check_name(name: object) -> None:
+    if type(name) is not str:
+        raise TypeError(f"Argument 'name' has incorrect type (expected str, got {type(name).__name__})")
+
+
+def _refuse(name: str) -> str | None:
+    """Why ``name`` cannot be a pixel-format name before any reading, or None."""
+    if not name:
+        return "the empty string is not a pixel-format name"
+    if len(name) > MAX_NAME_LENGTH:
+        return (f"{_shown(name)} is not a pixel-format name: it is longer than {MAX_NAME_LENGTH} characters")
+    for index, character in enumerate(name):
+        if character not in _NAME_CHARACTERS:
+            return (f"{_shown(name)} is not a pixel-format name: character {character!r} at index {index}"
+                    " is not an ASCII letter, digit or '_'")
+    return None
+
+
+def _readings(name: object) -> tuple[list[PixelFormat], _Progress | str]:
+    """The full readings of ``name``, and how far reading got (or why it could not start)."""
+    _check_name(name)
+    assert isinstance(name, str)
+    standard = LEGACY.get(name)
+    if standard is not None:
+        return _readings(standard)
+    refusal = _refuse(name)
+    if refusal is not None:
+        return [], refusal
+    core, deprecated = name, False
+    if name.endswith(_DEPRECATED) and name in _CODES:
+        core, deprecated = name[:-len(_DEPRECATED)], True
+    progress = _Progress()
+    found: list[PixelFormat] = []
+    for field, components in read_fields(core):
+        progress.reached(core, core[len(field):])
+        for reading in _read_after_field(core, field, components, deprecated, progress):
+            if reading._name == name and reading not in found:
+                found.append(reading)
+    return found, progress
+
+
+def _read_after_field(core, field, components, deprecated, progress):
+    rest = core[len(field):]
+    # The "_" before the number of bits is written exactly when two numbers would touch.
+    if field[-1].isdigit() != rest.startswith("_"):
+        return
+    found = _read_size(rest, len(components))
+    if found is None:
+        return
+    size, after_size = found
+    if not all(1 <= width <= _MAX_WIDTH for width in size):
+        return
+    progress.reached(core, after_size)
+    for data_types, after_types in scalars.DataTypes.create(after_size, len(components)):
+        if not after_size.endswith(after_types):
+            continue
+        channel_types = tuple(scalars.datatype_name(data_types[i], True) for i in range(len(components)))
+        if any(kind == "f" and width not in _FLOAT_WIDTHS for kind, width in zip(channel_types, size)):
+            continue
+        progress.reached(core, after_types)
+        data_type_text = after_size[:len(after_size) - len(after_types)]
+        for packing, after_packing in [(None, after_types), *Packing.from_designation(after_types)]:
+            if not _packing_fits(packing, field, components, size):
+                continue
+            progress.reached(core, after_packing)
+            for planes, interface_specific in _read_layout(after_packing, components, size, core, progress):
+                yield PixelFormat._build(field, components, size, data_types, data_type_text, channel_types,
+                                         packing, planes, interface_specific, deprecated)
+
+
+def _read_size(rest: str, channels: int):
+    """``Size.from_designation``, reading a run that is one width as one width for every channel.
+
+    A run such as "12" of a two-channel field would split into 1 and 2 bits;
+    the convention writes one number when all channels share a width, so a
+    run that is a width (at most 64) is that width for every channel:
+    ``Coord3D_AC12p`` is 12 + 12 bits, as its value says.
+    """
+    try:
+        found = widths.Size.from_designation(rest, channels)
+    except PixelFormatValueReject:
+        found = None
+    start = 1 if rest.startswith("_") else 0
+    end = start
+    while end < len(rest) and "0" <= rest[end] <= "9":
+        end += 1
+    if channels > 1 and end > start and 1 <= int(rest[start:end]) <= _MAX_WIDTH:
+        shared = widths.Size([int(rest[start:end])] * channels)
+        if found is None or found[0] != shared:
+            return shared, rest[end:]
+    return found
+
+
+def _packing_fits(packing: Packing | None, field: str, components, size) -> bool:
+    """Whether the convention allows this packing for these channels and widths."""
+    if packing is None:
+        return True
+    kind, sizes = packing.kind, list(size)
+    if packing.cluster > 1 and len(sizes) != 1:
+        return False  # clusters are of single-component pixels
+    if kind is PackingKind.LEGACY_PACKED:
+        return len(sizes) == 1 and sizes[0] in (10, 12)
+    if kind is PackingKind.LEGACY_V1_PACKED:
+        return field == "RGB" and sizes[0] in (10, 12) and len(set(sizes)) == 1
+    if kind is PackingKind.MSB_UNPACKED:
+        return all(width % 8 for width in sizes)
+    if kind in (PackingKind.GROUPED, PackingKind.GROUPED_MSB) and not all(9 <= width <= 12 for width in sizes):
+        return False
+    location = components.location
+    sampling = location.divisors if isinstance(location, SamplingLocation) else ((1, 1),) * len(sizes)
+    if kind is PackingKind.ALIGNED:
+        return packing.bits % 8 == 0 and packing.bits > _unpacked_bits(sizes, sampling) * packing.cluster
+    if packing.bits is not None:  # p<x>, g<x>: written only when there is padding
+        data = sum(Fraction(width, h * v) for width, (h, v) in zip(sizes, sampling))
+        return packing.bits > data * packing.cluster
+    return True
+
+
+def _read_layout(text: str, components, size, core: str, progress: _Progress):
+    """(planes, interface-specific reading) pairs that read all of ``text``."""
+    planes, rest = _read_planes(text, components)
+    if planes is not None:
+        progress.reached(core, rest)
+    location = components.location
+    needs_planes = isinstance(location, SamplingLocation) and location.scheme == "420"
+    if not rest:
+        if planes is None and not needs_planes:
+            yield None, None
+        return
+    for interface_specific, remaining in layouts.InterfaceSpecific.create(rest, components, size):
+        if remaining:
+            continue
+        semiplanar = isinstance(interface_specific, layouts.SemiPlanar)
+        # _Semiplanar lists its planes; 4:2:0 exists only semi-planar.
+        if semiplanar == (planes is not None) and (semiplanar or not needs_planes):
+            yield planes, interface_specific
+
+
+def _read_planes(text: str, components):
+    """The plane list before ``_Semiplanar`` ("_YY_CbCr"), if the text has one: (planes, rest)."""
+    end = text.find("_Semiplanar")
+    if end <= 0 or not text.startswith("_"):
+        return None, text
+    names = sorted(set(components.names), key=len, reverse=True)
+    planes = []
+    for written in text[1:end].split("_"):
+        plane = []
+        while written:
+            name = next((n for n in names if written.startswith(n)), None)
+            if name is None:
+                return None, text
+            plane.append(name)
+            written = written[len(name):]
+        planes.append(tuple(plane))
+    if not _planes_fit(planes, components):
+        return None, text
+    return tuple(planes), text[end:]
+
+
+def _planes_fit(planes, components) -> bool:
+    """Every channel in one plane, and as often as its sampling asks."""
+    if len(planes) < 2 or not all(planes):
+        return False
+    names = components.names
+    owner = {}
+    for number, plane in enumerate(planes):
+        for name in plane:
+            if owner.setdefault(name, number) != number:
+                return False
+    if set(owner) != set(names):
+        return False
+    location = components.location
+    divisors = location.divisors if isinstance(location, SamplingLocation) else ((1, 1),) * len(names)
+    counts = {name: sum(plane.count(name) for plane in planes) * h for name, (h, _) in zip(names, divisors)}
+    return len(set(counts.values())) == 1
+
+
+def _failure(name: str, readings: list[PixelFormat], progress: "_Progress | str") -> NameReadError:
+    if isinstance(progress, str):
+        return NameReadError(progress, name, 0)
+    if readings:
+        listed = "; ".join(repr(r) for r in readings)
+        return NameReadError(f"{_shown(name)} has {len(readings)} readings: {listed}", name,
+                             len(name), tuple(readings))
+    at = progress.position
+    if at == 0:
+        return NameReadError(f"{_shown(name)} is not a pixel-format name: it starts with no components field",
+                             name, 0)
+    return NameReadError(f"{_shown(name)} is not a pixel-format name: reading gets through "
+                         f"{_shown(name[:at])} and no piece reads {_shown(name[at:])}", name, at)
+
+
+def _read_name(name: str) -> PixelFormat:
+    """The one full reading of ``name``; every check and every error of ``from_name``."""
+    readings, progress = _readings(name)
+    if len(readings) == 1:
+        return readings[0]
+    raise _failure(name, readings, progress)
+
+
+def _read_code(value: int) -> PixelFormat:
+    """The standard format of ``value``; every check and every error of ``from_code``."""
+    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
+        raise TypeError(f"Argument 'value' has incorrect type (expected int, got {type(value).__name__})")
+    number = operator.index(value)
+    if not 0 <= number <= 0xFFFFFFFF:
+        shown = f"{number:#x}" if number.bit_length() <= 64 else f"an int of {number.bit_length()} bits"
+        raise ValueError(f"pixel-format value {shown} is outside 0..0xFFFFFFFF")
+    name = _NAMES.get(number)
+    if name is None:
+        raise UnknownCodeError(f"no standard pixel format has the value 0x{number:08X}")
+    return _read_name(name)
