@@ -17,13 +17,12 @@ is given.
 
 from __future__ import annotations
 
-import struct
 from dataclasses import dataclass
 from math import gcd
 
 import numpy as np
 
-__all__ = ["Layout", "decode", "encode", "layout_of", "needed_bytes", "placements"]
+__all__ = ["Layout", "decode", "dtype_of", "encode", "layout_of", "line_bytes", "needed_bytes", "placements"]
 
 
 @dataclass(frozen=True)
@@ -97,8 +96,8 @@ def _check_defined(layout: Layout) -> None:
     if len(letters) != 1 or not letters <= {"u", "s", "f"}:
         raise NotImplementedError(f"{name}: data types {layout.types} have no common array type")
     if "f" in letters:
-        if kind or any(w not in (32, 64) for w in layout.widths):
-            raise NotImplementedError(f"{name}: floats are 32 or 64 bits, unpacked")
+        if kind or len(set(layout.widths)) != 1 or layout.widths[0] not in (32, 64):
+            raise NotImplementedError(f"{name}: floats are 32 or 64 bits, all alike, unpacked")
     if any(w < 1 or w > 64 for w in layout.widths):
         raise NotImplementedError(f"{name}: widths {layout.widths}")
     if kind == "msb" and any(w % 8 == 0 for w in layout.widths):
@@ -276,6 +275,13 @@ def _streams(layout: Layout, width: int, height: int, stride: int | None):
     return streams, end
 
 
+def line_bytes(fmt, width: int) -> int:
+    """The bytes of the longest line of any plane, when lines are apart (the least stride)."""
+    layout = layout_of(fmt)
+    height = max(v for _, v in layout.sampling)
+    return max(placements(layout, p.unit, p.units_per_row)[0] for p in _planes(layout, width, height, True))
+
+
 def needed_bytes(fmt, width: int, height: int, *, stride: int | None = None) -> int:
     """The bytes an image of this size takes: the last line ends the buffer."""
     return _streams(layout_of(fmt), width, height, stride)[1]
@@ -292,9 +298,10 @@ def dtype_of(layout: Layout) -> np.dtype:
 
 
 def _to_bits(value, width: int, letter: str) -> int:
-    if letter == "f":
-        return int.from_bytes(struct.pack("<f" if width == 32 else "<d", float(value)), "little")
+    """The bits of a sample; floats come as their bits already (see ``_bit_view``)."""
     value = int(value)
+    if letter == "f":
+        return value
     if letter == "u":
         low, high = 0, 1 << width
     else:
@@ -305,11 +312,14 @@ def _to_bits(value, width: int, letter: str) -> int:
 
 
 def _from_bits(bits: int, width: int, letter: str):
-    if letter == "f":
-        return struct.unpack("<f" if width == 32 else "<d", bits.to_bytes(width // 8, "little"))[0]
     if letter == "s" and bits >> (width - 1):
         return bits - (1 << width)
     return bits
+
+
+def _bit_view(array: np.ndarray) -> np.ndarray:
+    """Floats as the unsigned ints of their bits, so that every NaN keeps its payload."""
+    return array.view(f"u{array.itemsize}") if array.dtype.kind == "f" else array
 
 
 def _grids(layout: Layout, width: int, height: int) -> list[tuple[int, int]]:
@@ -347,7 +357,7 @@ def decode(data, fmt, width: int, height: int, *, stride: int | None = None):
         raise ValueError(f"{layout.name} at {width} x {height} needs {needed} bytes, got {len(raw)}")
     dtype = dtype_of(layout)
     grids = [np.zeros(shape, dtype=dtype) for shape in _grids(layout, width, height)]
-    flat = [g.reshape(-1) for g in grids]
+    flat = [_bit_view(g.reshape(-1)) for g in grids]
     for plane, first, units, offset in streams:
         _, bits = placements(layout, plane.unit, units)
         for (c, index), sample_bits in zip(_samples(plane, first, units), bits):
@@ -403,7 +413,7 @@ def encode(image, fmt, *, stride: int | None = None) -> bytes:
     if width == 0 or height == 0:
         raise ValueError(f"{layout.name}: an empty image")
     streams, needed = _streams(layout, width, height, stride)
-    flat = [np.ascontiguousarray(g).reshape(-1) for g in grids]
+    flat = [_bit_view(np.ascontiguousarray(g).reshape(-1)) for g in grids]
     out = bytearray(needed)
     for plane, first, units, offset in streams:
         _, bits = placements(layout, plane.unit, units)
