@@ -1,6 +1,11 @@
-"""Read pixel-format names piece by piece, and compose them back.
+"""Read pixel-format names piece by piece, and compose them back: the road by hand.
 
     tools/py314 python examples/read_names.py YUV422_8_UYVY RGB8_Planar Mono12p
+
+This shows how the piece readers chain, for a handful of components fields.
+To read any name, use ``python -m corvella.pfnc NAME...`` or
+``corvella.pfnc.PixelFormat``, which follow the same road for every field of
+the convention.
 
 With no argument it reads a few well-known names. For every name it prints
 each full reading (bits per channel, data types, interface-specific suffix)

@@ -1,7 +1,18 @@
 """Typed use of the package: mypy checks it against the installed stubs."""
 
+from fractions import Fraction
+
+from corvella.pfnc import PixelFormat
 from corvella.pfnc._internal.registry import MappingSnapshot, Registry
-from corvella.pfnc.genicam.components import GenicamComponents, LMNLocation
+from corvella.pfnc.exceptions import NameReadError
+from corvella.pfnc.formats import Packing, PackingKind
+from corvella.pfnc.genicam.components import (
+    GenicamComponents,
+    LMNLocation,
+    MosaicLocation,
+    PolarizationLocation,
+    SamplingLocation,
+)
 from corvella.pfnc.genicam.layouts import ComponentsSequencing, InterfaceSpecific, Planar
 from corvella.pfnc.genicam.scalars import (
     DATA_TYPE_REGISTRY,
@@ -53,3 +64,27 @@ if is_data_type(candidate):
 planar: list[tuple[Planar, str]] = Planar.from_designation("Planar", components=GenicamComponents([]), sizes=Size([]))
 sequence = ComponentsSequencing(("U", "Y", "V", "Y"))
 joined: str = sequence.designation() + read("8")[0]
+
+pf = PixelFormat.from_name("YCbCr709_422_8_CbYCrY")
+code: int | None = pf.code
+bits: int | Fraction = pf.bits_per_pixel
+widths_read: list[int] = pf.size.sizes
+channel_names: tuple[str, ...] = pf.components.names
+sampling: tuple[tuple[int, int], ...] = pf.sampling
+planes: tuple[tuple[str, ...], ...] | None = PixelFormat.from_code(0x020C0112).planes
+everything: list[PixelFormat] = PixelFormat.standard() + PixelFormat.readings("Mono8")
+packing: Packing | None = pf.packing
+if packing is not None and packing.kind is PackingKind.PACKED:
+    per_cluster: int | None = packing.bits
+location = pf.components.location
+if isinstance(location, SamplingLocation):
+    standard: str | None = location.standard
+elif isinstance(location, PolarizationLocation):
+    variant: int = location.variant
+elif isinstance(location, MosaicLocation):
+    cells: tuple[str, ...] | None = location.cells
+try:
+    PixelFormat.from_name(pf.designation() + "x")
+except NameReadError as error:
+    where: int = error.position
+pieces: str = "".join(pf.pieces()) + str(pf)

@@ -7,6 +7,17 @@ channel), :mod:`corvella.pfnc.genicam.scalars` (channel data types) and
 :mod:`corvella.pfnc.genicam.layouts` (interface-specific suffixes).
 """
 
-from .formats import PixelFormat
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from .formats import PixelFormat
 
 __all__ = ["PixelFormat"]
+
+
+def __getattr__(name: str) -> object:
+    # Imported on first use, so that importing one piece module imports only what it needs.
+    if name == "PixelFormat":
+        from .formats import PixelFormat
+
+        return PixelFormat
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

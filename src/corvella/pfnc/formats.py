@@ -25,6 +25,9 @@ from .genicam.components import GenicamComponents, MosaicLocation, SamplingLocat
 
 __all__ = ["MAX_NAME_LENGTH", "Packing", "PackingKind", "PixelFormat"]
 
+# Documented and pickled as members of this module.
+Packing.__module__ = PackingKind.__module__ = __name__
+
 # Longer than any name the convention builds; bounds the work spent on a text.
 MAX_NAME_LENGTH = 512
 _MAX_WIDTH = 64
@@ -87,18 +90,26 @@ class PixelFormat:
         return self
 
     def _compose(self) -> str:
-        """The name again, from the designations of the pieces in name order."""
-        parts = [self._field, "_" if self._field[-1].isdigit() else "", self._size.designation(),
-                 self._data_type_text]
+        return "".join(self.pieces())
+
+    def pieces(self) -> tuple[str, ...]:
+        """The texts of the pieces in name order, each from the piece's designation; joined, the name.
+
+        The components field, the number of bits (after "_" where two numbers
+        would touch), the data types as the name wrote them (an explicit "u"
+        kept), the packing, each plane of a semi-planar list, the
+        interface-specific suffix and the "_Deprecated" mark; empty pieces left out.
+        """
+        pieces = [self._field, ("_" if self._field[-1].isdigit() else "") + self._size.designation(),
+                  self._data_type_text]
         if self._packing is not None:
-            parts.append(self._packing.designation())
-        for plane in self._planes or ():
-            parts.append("_" + "".join(plane))
+            pieces.append(self._packing.designation())
+        pieces.extend("_" + "".join(plane) for plane in self._planes or ())
         if self._interface_specific is not None:
-            parts.append("_" + self._interface_specific.designation())
+            pieces.append("_" + self._interface_specific.designation())
         if self._deprecated:
-            parts.append(_DEPRECATED)
-        return "".join(parts)
+            pieces.append(_DEPRECATED)
+        return tuple(piece for piece in pieces if piece)
 
     # -- attributes ---------------------------------------------------------------------------
 

@@ -1,0 +1,129 @@
+"""Print the structure of pixel-format names and values.
+
+    python -m corvella.pfnc NAME_OR_VALUE...
+
+A value is written in decimal or as 0x... hex. Exits 1 when an argument
+cannot be read, after saying why; the other arguments are still printed.
+``python -m corvella.pfnc layout ...`` draws memory layouts where that
+command is installed.
+"""
+
+import importlib.util
+import sys
+
+from .exceptions import PfncError
+from .formats import PixelFormat
+from .genicam.components import MosaicLocation, PolarizationLocation, SamplingLocation
+
+USAGE = "usage: python -m corvella.pfnc NAME_OR_VALUE...\n       python -m corvella.pfnc layout ..."
+
+_KINDS = {
+    "msb": "msb unpacked", "p": "lsb packed", "pmsb": "msb packed", "g": "lsb grouped", "gmsb": "msb grouped",
+    "a": "aligned", "c": "cluster, unpacked", "Packed": "GigE Vision legacy Packed",
+    "V1Packed": "GigE Vision legacy V1Packed",
+}
+
+
+def _read(argument: str) -> PixelFormat:
+    text = argument.strip()
+    if text[:2].lower() == "0x" or text.isdecimal():
+        try:
+            value = int(text, 0) if text[:2].lower() == "0x" else int(text)
+        except ValueError:
+            pass
+        else:
+            return PixelFormat.from_code(value)
+    return PixelFormat.from_name(argument)
+
+
+def _location(location: object, channels: int) -> str:
+    if location is None:
+        return "every pixel carries every channel" if channels > 1 else "one sample per pixel"
+    if isinstance(location, PolarizationLocation):
+        colour = "colour" if location.colour else "mono"
+        mirror = f", mirrored {location.mirror}" if location.mirror else ""
+        return f"polarisation mosaic, {location.rows}x{location.columns} kernel, {colour}, variant {location.variant}{mirror}"
+    if isinstance(location, MosaicLocation):
+        tile = " ".join(location.cells) if location.cells is not None else f"first row {location.pattern}"
+        return f"{location.family} mosaic, {location.rows}x{location.columns} tile: {tile}"
+    if isinstance(location, SamplingLocation):
+        standard = f", colour standard BT.{location.standard}" if location.standard else ""
+        scheme = ":".join(location.scheme)
+        return f"{scheme} sampling, samples per group {location.fields}{standard}"
+    return repr(location)
+
+
+def _packing(pf: PixelFormat) -> str:
+    packing = pf.packing
+    if packing is None:
+        return "none (lsb unpacked)"
+    details = [_KINDS[packing.kind.value]]
+    if packing.cluster > 1:
+        details.append(f"cluster of {packing.cluster}")
+    if packing.bits is not None:
+        details.append(f"{packing.bits} bits per {'cluster' if packing.cluster > 1 else 'pixel'}")
+    return f"{packing.designation()} ({', '.join(details)})"
+
+
+def _layout(pf: PixelFormat) -> str:
+    suffix = pf.interface_specific
+    if pf.planes is not None:
+        return "semi-planar: " + " | ".join(" ".join(plane) for plane in pf.planes)
+    if suffix is None:
+        return "interleaved, in the components field's order"
+    if type(suffix).__name__ == "Planar":
+        return "planar: one plane per channel"
+    sequence = getattr(suffix, "components", None)
+    if isinstance(sequence, tuple):
+        return "interleaved, in memory: " + " ".join(sequence)
+    return f"{type(suffix).__name__} {suffix.designation()}"
+
+
+def describe(argument: str, pf: PixelFormat) -> str:
+    """The lines printed for one argument."""
+    heading = pf.name if argument == pf.name else f"{argument}: reads as {pf.name}"
+    components = pf.components
+    code = "none (not in the standard value list)" if pf.code is None else f"0x{pf.code:08X}"
+    rows = [
+        ("components", f"{' '.join(components.names)} ({len(components)} channel{'s' if len(components) > 1 else ''})"),
+        ("location", _location(components.location, len(components))),
+        ("bits per channel", " ".join(str(width) for width in pf.size)),
+        ("data types", " ".join(pf.channel_types)),
+        ("packing", _packing(pf)),
+        ("layout", _layout(pf)),
+        ("bits per pixel", str(pf.bits_per_pixel)),
+        ("value", code),
+    ]
+    if pf.deprecated:
+        rows.append(("note", "deprecated name; its value's bits per pixel differ from its structure"))
+    return "\n".join([heading] + [f"  {label:<17} {text}" for label, text in rows])
+
+
+def main(argv: list[str]) -> int:
+    """Print every argument's structure; 1 if one of them could not be read."""
+    if argv[:1] == ["layout"]:
+        if importlib.util.find_spec("corvella.pfnc._layout_figure") is None:
+            print("the layout command is not installed", file=sys.stderr)
+            return 2
+        from . import _layout_figure  # type: ignore[attr-defined]
+
+        return int(_layout_figure.main(argv[1:]) or 0)
+    if not argv or argv[0] in ("-h", "--help"):
+        print(USAGE, file=sys.stdout if argv else sys.stderr)
+        return 0 if argv else 2
+    status = 0
+    for number, argument in enumerate(argv):
+        if number:
+            print()
+        try:
+            pf = _read(argument)
+        except (PfncError, ValueError, LookupError) as error:
+            print(f"{argument}: {error}")
+            status = 1
+            continue
+        print(describe(argument, pf))
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
