@@ -253,7 +253,8 @@ def _planes(layout: Layout, width: int, height: int, lines_apart: bool) -> list[
 
 
 def _streams(layout: Layout, width: int, height: int, stride: int | None):
-    """(plane, first unit, units, byte offset) of every stream, and the bytes the image needs."""
+    """(plane, first unit, units, byte offset) of every stream; the bytes the image needs (its last line
+    ends the buffer) and the bytes of whole lines (every line ``stride`` long), as ``encode`` writes."""
     if stride is not None:
         _check_int("stride", stride)
     planes = _planes(layout, width, height, stride is not None)
@@ -272,7 +273,7 @@ def _streams(layout: Layout, width: int, height: int, stride: int | None):
             streams.append((plane, r * plane.units_per_row, plane.units_per_row, offset + r * stride))
         end = offset + (plane.rows - 1) * stride + line_bytes
         offset += plane.rows * stride
-    return streams, end
+    return streams, end, offset
 
 
 def line_bytes(fmt, width: int) -> int:
@@ -352,7 +353,7 @@ def decode(data, fmt, width: int, height: int, *, stride: int | None = None):
     """The sample values of the image in ``data``: an array, or a dict of arrays for sub-sampled formats."""
     layout = layout_of(fmt)
     raw = _buffer(data)
-    streams, needed = _streams(layout, width, height, stride)
+    streams, needed, _ = _streams(layout, width, height, stride)
     if len(raw) < needed:
         raise ValueError(f"{layout.name} at {width} x {height} needs {needed} bytes, got {len(raw)}")
     dtype = dtype_of(layout)
@@ -407,14 +408,17 @@ def _channel_grids(layout: Layout, image) -> tuple[list[np.ndarray], int, int]:
 
 
 def encode(image, fmt, *, stride: int | None = None) -> bytes:
-    """The buffer holding ``image`` (what ``decode`` returns) in the format; padding is zero."""
+    """The buffer holding ``image`` (what ``decode`` returns) in the format; padding is zero.
+
+    With a stride every line is ``stride`` bytes, the last one too, as a device sends a frame.
+    """
     layout = layout_of(fmt)
     grids, width, height = _channel_grids(layout, image)
     if width == 0 or height == 0:
         raise ValueError(f"{layout.name}: an empty image")
-    streams, needed = _streams(layout, width, height, stride)
+    streams, _, whole_lines = _streams(layout, width, height, stride)
     flat = [_bit_view(np.ascontiguousarray(g).reshape(-1)) for g in grids]
-    out = bytearray(needed)
+    out = bytearray(whole_lines)
     for plane, first, units, offset in streams:
         _, bits = placements(layout, plane.unit, units)
         for (c, index), sample_bits in zip(_samples(plane, first, units), bits):
