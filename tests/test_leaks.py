@@ -114,10 +114,52 @@ def _registry_calls():
     return step, watched
 
 
+def _codec_calls():
+    """decode and encode over every kind of layout, and each of their refusals."""
+    np = pytest.importorskip("numpy")
+    from corvella.pfnc import codec
+    from corvella.pfnc._internal import convert
+
+    cases = [("Mono12p", 5, 3), ("YUV422_8_UYVY", 4, 2), ("RGB8_Planar", 3, 2), ("Mono10pmsb", 7, 1),
+             ("YCbCr420_8_YY_CbCr_Semiplanar", 4, 4), ("Coord3D_ABC32f", 2, 2), ("Mono8", 600, 200)]
+    data = bytes(range(256)) * 2000
+    expected = (TypeError, ValueError, NotImplementedError, LookupError)
+    failing = [
+        lambda i: codec.decode(data[:3], "Mono12p", 4, 4),
+        lambda i: codec.decode("text", "Mono8", 1, 1),
+        lambda i: codec.decode(data, "RGB10V1Packed", 1, 1),
+        lambda i: codec.decode(data, 0x7FFFFFFF, 1, 1),
+        lambda i: codec.decode(data, "Mono8", 3, 3, stride=2),
+        lambda i: codec.decode(data, "Mono8", 1 << 40, 1 << 40),
+        lambda i: codec.encode(np.array([[4096 + i % 7]], np.uint16), "Mono12p"),
+        lambda i: codec.encode({"Y": np.zeros((1, 2), np.uint8)}, "YUV422_8"),
+        lambda i: codec.encode(np.zeros((2, 2), np.int8), "Mono8"),
+        lambda i: convert.decode([1, 1, 1, 2, 0, 0, 0, 1, 1, 0, 0, 1, 1, i, 0, 1, 0, 8, 0, 1, 0, 8, 0], data, ()),
+        lambda i: convert.decode([1, 1, 1, 1, i], data, (np.empty(1, np.uint8),)),
+    ]
+
+    def step(i):
+        name, width, height = cases[i % len(cases)]
+        image = codec.decode(data, name, width, height, stride=None if i % 3 else 16 * width)
+        packed = codec.encode(image, name, stride=None if i % 3 else 16 * width)
+        again = codec.decode(packed, name, width, height, stride=None if i % 3 else 16 * width)
+        if type(again) is not type(image):
+            raise AssertionError(f"iteration {i}: {name}")
+        try:
+            failing[i % len(failing)](i)
+        except expected:
+            pass
+        else:
+            raise AssertionError(f"iteration {i}: case {i % len(failing)} did not fail")
+
+    return step, [codec.decode, codec.encode, np.ndarray, np.uint16]
+
+
 # Each module adds its loops here; a loop is a callable returning
 # (step(i), objects whose reference counts must come back unchanged).
 LOOPS = {
     "registry": [_registry_calls],
+    "codec": [_codec_calls],
 }
 
 

@@ -12,6 +12,7 @@ MODULES = [
     "corvella.pfnc.genicam.widths",
     "corvella.pfnc.genicam.scalars",
     "corvella.pfnc.genicam.layouts",
+    "corvella.pfnc._internal.convert",
 ]
 
 

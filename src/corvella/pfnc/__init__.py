@@ -9,9 +9,10 @@ channel), :mod:`corvella.pfnc.genicam.scalars` (channel data types) and
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from .codec import decode, encode
     from .formats import PixelFormat
 
-__all__ = ["PixelFormat"]
+__all__ = ["PixelFormat", "decode", "encode"]
 
 
 def __getattr__(name: str) -> object:
@@ -20,4 +21,8 @@ def __getattr__(name: str) -> object:
         from .formats import PixelFormat
 
         return PixelFormat
+    if name in ("decode", "encode"):
+        from . import codec
+
+        return getattr(codec, name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -25,15 +25,14 @@ import numpy
 
 from . import _layout
 from ._internal import convert
+from .formats import PixelFormat
 
 __all__ = ["decode", "encode"]
 
 _layouts: dict = {}
 
 
-def _format(format):
-    from .formats import PixelFormat
-
+def _format(format) -> PixelFormat:
     if isinstance(format, PixelFormat):
         return format
     if isinstance(format, str):

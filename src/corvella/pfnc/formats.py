@@ -182,6 +182,20 @@ class PixelFormat:
         """The name, composed from the pieces."""
         return self._name
 
+    # -- pixels -------------------------------------------------------------------------------
+
+    def decode(self, data, width: int, height: int, *, stride: int | None = None):
+        """Decode a buffer of this format into numpy arrays: :func:`corvella.pfnc.codec.decode`."""
+        from . import codec
+
+        return codec.decode(data, self, width, height, stride=stride)
+
+    def encode(self, image, *, stride: int | None = None) -> bytes:
+        """Encode arrays of sample values into a buffer of this format: :func:`corvella.pfnc.codec.encode`."""
+        from . import codec
+
+        return codec.encode(image, self, stride=stride)
+
     # -- readers ------------------------------------------------------------------------------
 
     @staticmethod

@@ -1,8 +1,11 @@
 """Whole pixel-format names: their structure, their 32-bit values, and the packing piece."""
 
+from collections.abc import Buffer
 from enum import Enum
 from fractions import Fraction
-from typing import Final
+from typing import Any, Final
+
+from numpy.typing import NDArray
 
 from corvella.pfnc.genicam.components import GenicamComponents
 from corvella.pfnc.genicam.layouts import InterfaceSpecific

@@ -1,0 +1,14 @@
+"""Conversion of packed pixel buffers to and from arrays of sample values.
+
+The layout comes as a job: a flat list of integers that corvella.pfnc.codec
+builds. Every index in it is checked against the buffers before any is used.
+"""
+
+import collections.abc
+
+import numpy
+
+JOB_VERSION: int
+
+def decode(job: list[int], data: collections.abc.Buffer, outputs: tuple[numpy.ndarray, ...]) -> None: ...
+def encode(job: list[int], images: tuple[numpy.ndarray, ...], size: int) -> bytes | int: ...
