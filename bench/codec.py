@@ -19,7 +19,6 @@ import argparse
 import os
 import platform
 import statistics
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -77,11 +76,10 @@ def median_seconds(call, repeat: int, budget: float) -> float:
 
 
 def machine() -> str:
-    model = "unknown CPU"
+    model = platform.processor() or "unknown CPU"
     try:
-        for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
-            if line.startswith("Model name:"):
-                model = line.split(":", 1)[1].strip()
+        with open("/proc/cpuinfo") as f:
+            model = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), model)
     except OSError:
         pass
     u = platform.uname()
