@@ -44,3 +44,10 @@ def test_the_command_draws_and_reports_what_it_cannot():
     assert run.returncode == 1
     assert "= P1[3:0]<<4 | P0[11:8]" in run.stdout
     assert "RGB10V1Packed" in run.stderr and "Traceback" not in run.stderr
+
+
+def test_the_readme_shows_what_the_command_draws():
+    from pathlib import Path
+
+    readme = (Path(__file__).resolve().parent.parent / "README.md").read_text()
+    assert _layout_figure.render(_layout_figure.bit_owners("RGB10p32")) in readme
