@@ -121,8 +121,8 @@ def _codec_calls():
     from corvella.pfnc._internal import convert
 
     cases = [("Mono12p", 5, 3), ("YUV422_8_UYVY", 4, 2), ("RGB8_Planar", 3, 2), ("Mono10pmsb", 7, 1),
-             ("YCbCr420_8_YY_CbCr_Semiplanar", 4, 4), ("Coord3D_ABC32f", 2, 2), ("Mono8", 600, 200)]
-    data = bytes(range(256)) * 2000
+             ("YCbCr420_8_YY_CbCr_Semiplanar", 4, 4), ("Coord3D_ABC32f", 2, 2), ("Mono8", 300, 250)]
+    data = bytes(range(256)) * 8000
     expected = (TypeError, ValueError, NotImplementedError, LookupError)
     failing = [
         lambda i: codec.decode(data[:3], "Mono12p", 4, 4),
@@ -134,16 +134,14 @@ def _codec_calls():
         lambda i: codec.encode(np.array([[4096 + i % 7]], np.uint16), "Mono12p"),
         lambda i: codec.encode({"Y": np.zeros((1, 2), np.uint8)}, "YUV422_8"),
         lambda i: codec.encode(np.zeros((2, 2), np.int8), "Mono8"),
-        lambda i: convert.decode([1, 1, 1, 2, 0, 0, 0, 1, 1, 0, 0, 1, 1, i, 0, 1, 0, 8, 0, 1, 0, 8, 0], data, ()),
-        lambda i: convert.decode([1, 1, 1, 1, i], data, (np.empty(1, np.uint8),)),
+        lambda i: convert.decode([1, 0, 1, 1, 2, 0, 0, 0, 1, 1, 0, 0, 1, 1, i, 0, 1, 0, 8, 0, 1, 0, 8, 0], data, ()),
+        lambda i: convert.decode([1, 0, 1, 1, 1, i], data, (np.empty(1, np.uint8),)),
     ]
 
     def step(i):
         name, width, height = cases[i % len(cases)]
         image = codec.decode(data, name, width, height, stride=None if i % 3 else 16 * width)
-        packed = codec.encode(image, name, stride=None if i % 3 else 16 * width)
-        again = codec.decode(packed, name, width, height, stride=None if i % 3 else 16 * width)
-        if type(again) is not type(image):
+        if not codec.encode(image, name, stride=None if i % 3 else 16 * width):
             raise AssertionError(f"iteration {i}: {name}")
         try:
             failing[i % len(failing)](i)

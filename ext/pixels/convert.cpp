@@ -15,7 +15,9 @@ bool convert_body(pfnc::Module& m) noexcept;
 pfnc::Module convert("convert",
                      "Conversion of packed pixel buffers to and from arrays of sample values.\n\n"
                      "The layout comes as a job: a flat list of integers that corvella.pfnc.codec\n"
-                     "builds. Every index in it is checked against the buffers before any is used.",
+                     "builds. Every index in it is checked against the buffers before any is used.\n"
+                     "Its second entry, when 1, keeps to the general loop that interprets the layout,\n"
+                     "against which the faster loops are tested.",
                      convert_body);
 
 constexpr long job_version = 1;
@@ -100,7 +102,9 @@ bool read_job(PyObject* list, px::Job& job) noexcept {
     PyErr_SetString(PyExc_ValueError, "invalid conversion job: an unknown version");
     return false;
   }
-  if (!r.count(targets, max_targets, 1) || !r.count(planes, max_planes, 1)) return false;
+  std::size_t general;
+  if (!r.count(general, 1) || !r.count(targets, max_targets, 1) || !r.count(planes, max_planes, 1)) return false;
+  job.general_only = general != 0;
   for (std::size_t t = 0; t < targets; ++t) {
     px::Target target{};
     if (!r.next(target.itemsize) || !r.next(target.row_bytes)) return false;
@@ -165,7 +169,7 @@ bool get_all(PyObject* tuple, const px::Job& job, int flags, Buffer* buffers, st
 bool check_job(px::Job& job, int64_t packed, const std::vector<int64_t>& sizes, bool reading) noexcept {
   const char* wrong = px::check(job, packed, sizes);
   if (wrong == nullptr) {
-    px::choose_loops(job);
+    if (!job.general_only) px::choose_loops(job);
     return true;
   }
   if (*wrong == '\0') {
@@ -199,10 +203,10 @@ PyObject* convert_decode(PyObject* const* args) noexcept {
     return nullptr;
   }
   if (total(job.read_end, sizes) < unlocked_from) {
-    px::decode(job, data.data(), spans);
+    px::decode(job, data.data(), data.size(), spans);
   } else {
     Py_BEGIN_ALLOW_THREADS
-    px::decode(job, data.data(), spans);
+    px::decode(job, data.data(), data.size(), spans);
     Py_END_ALLOW_THREADS
   }
   Py_RETURN_NONE;

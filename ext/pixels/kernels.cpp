@@ -91,15 +91,23 @@ const char* check(Job& job, int64_t packed, const std::vector<int64_t>& outputs)
 
 namespace {
 
+// A field of a group, reading only its own bytes.
 uint64_t extract(const uint8_t* group, const Field& f) noexcept {
   const uint8_t* b = group + f.bit / 8;
   int64_t low = f.bit % 8;
   int64_t bytes = (low + f.bits + 7) / 8;
   uint64_t word = 0;
-  std::memcpy(&word, b, bytes < 8 ? bytes : 8);
+  for (int64_t i = 0; i < bytes && i < 8; ++i) word |= static_cast<uint64_t>(b[i]) << (8 * i);
   uint64_t value = word >> low;
   if (bytes > 8) value |= static_cast<uint64_t>(b[8]) << (64 - low);
   return value & mask(f.bits);
+}
+
+// The same with one 8-byte load, where the caller knows 8 bytes are there.
+uint64_t extract_wide(const uint8_t* group, const Field& f) noexcept {
+  uint64_t word;
+  std::memcpy(&word, group + f.bit / 8, 8);
+  return (word >> (f.bit % 8)) & mask(f.bits);
 }
 
 void deposit(uint8_t* group, const Field& f, uint64_t part) noexcept {
@@ -112,10 +120,12 @@ void deposit(uint8_t* group, const Field& f, uint64_t part) noexcept {
   }
 }
 
+template <bool wide>
 uint64_t gather(const Job& job, const Sample& s, const uint8_t* group) noexcept {
   uint64_t value = 0;
   for (std::size_t i = s.first_field; i < s.first_field + s.fields; ++i) {
-    value |= extract(group, job.fields[i]) << job.fields[i].shift;
+    const Field& f = job.fields[i];
+    value |= (wide && f.bit % 8 + f.bits <= 64 ? extract_wide(group, f) : extract(group, f)) << f.shift;
   }
   if (s.kind == ValueKind::signed_ && s.width < 64) {
     uint64_t sign = uint64_t{1} << (s.width - 1);
@@ -133,6 +143,15 @@ uint64_t load(const uint8_t* p, int64_t itemsize, bool is_signed) noexcept {
   }
 }
 
+void store(uint8_t* p, uint64_t value, int64_t itemsize) noexcept {
+  switch (itemsize) {
+    case 1: { auto v = static_cast<uint8_t>(value); std::memcpy(p, &v, 1); break; }
+    case 2: { auto v = static_cast<uint16_t>(value); std::memcpy(p, &v, 2); break; }
+    case 4: { auto v = static_cast<uint32_t>(value); std::memcpy(p, &v, 4); break; }
+    default: std::memcpy(p, &value, 8); break;
+  }
+}
+
 // Whether a value read from its element fits the sample's width and kind.
 bool fits(const Sample& s, uint64_t value) noexcept {
   if (s.width == 64 || s.kind == ValueKind::float_) return true;
@@ -142,7 +161,7 @@ bool fits(const Sample& s, uint64_t value) noexcept {
   return v >= -limit && v < limit;
 }
 
-// Elements of output t for segment `segment`.
+// Where each output's elements of one segment start.
 struct Bases {
   uint8_t* at[8];
 };
@@ -154,19 +173,22 @@ Bases bases_of(const Job& job, const std::vector<Span>& spans, int64_t segment) 
 }
 
 uint8_t* element_at(const Job& job, const Bases& b, const Sample& s, int64_t group) noexcept {
-  const Target& t = job.targets[s.target];
-  return b.at[s.target] + (group * s.step + s.element) * t.itemsize;
+  return b.at[s.target] + (group * s.step + s.element) * job.targets[s.target].itemsize;
 }
 
-void decode_groups(const Job& job, const Plane& p, const uint8_t* in, const Bases& b, int64_t from, int64_t to,
-                   int64_t pixels) noexcept {
+// Groups [from, to) of a segment starting at `in`, of which the buffer holds
+// `room` bytes; only the samples of the first `pixels` pixels.
+void decode_groups(const Job& job, const Plane& p, const uint8_t* in, int64_t room, const Bases& b, int64_t from,
+                   int64_t to, int64_t pixels) noexcept {
+  int64_t wide_to = (room - 8) / p.group_bytes;  // groups with 8 readable bytes after their last
   for (int64_t g = from; g < to; ++g) {
     const uint8_t* group = in + g * p.group_bytes;
+    bool wide = g < wide_to;
     for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
       const Sample& s = job.samples[i];
       if (s.pixel >= pixels) continue;
-      uint64_t value = gather(job, s, group);
-      std::memcpy(element_at(job, b, s, g), &value, job.targets[s.target].itemsize);
+      uint64_t value = wide ? gather<true>(job, s, group) : gather<false>(job, s, group);
+      store(element_at(job, b, s, g), value, job.targets[s.target].itemsize);
     }
   }
 }
@@ -192,26 +214,59 @@ bool encode_groups(const Job& job, const Plane& p, uint8_t* out, const Bases& b,
   return true;
 }
 
+// Groups of at most 8 bytes whose samples are each one field: a group is one
+// little-endian word.
+template <typename T>
+bool encode_words(const Job& job, const Plane& p, uint8_t* out, const Bases& b, int64_t groups,
+                  int64_t& failed) noexcept {
+  uint64_t excess = 0;  // any bit above a sample's width
+  for (int64_t g = 0; g < groups; ++g) {
+    uint64_t word = 0;
+    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+      const Sample& s = job.samples[i];
+      T v;
+      std::memcpy(&v, element_at(job, b, s, g), sizeof(T));
+      uint64_t value = v;
+      excess |= value >> s.width;
+      word |= value << job.fields[s.first_field].bit;
+    }
+    std::memcpy(out + g * p.group_bytes, &word, p.group_bytes);
+  }
+  if (excess == 0) return true;
+  failed = p.target;
+  return false;
+}
+
 // ---------------------------------------------------------------- fast loops
+
+// All samples of the plane go to one output: its index, or -1.
+int64_t only_target(const Job& job, const Plane& p) noexcept {
+  int64_t t = job.samples[p.first_sample].target;
+  for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+    if (job.samples[i].target != t) return -1;
+  }
+  return t;
+}
 
 // One output whose elements come in the group's sample order, each sample one
 // field of the whole value: the shape of every unpacked and packed stream.
-bool is_stream(const Job& job, const Plane& p) noexcept {
-  if (job.targets.size() != 1 || p.samples == 0) return false;
-  int64_t item_bits = job.targets[0].itemsize * 8;
+bool is_stream(const Job& job, const Plane& p, bool any_fields) noexcept {
+  if (p.target < 0) return false;
+  int64_t item_bits = job.targets[p.target].itemsize * 8;
   for (std::size_t k = 0; k < p.samples; ++k) {
     const Sample& s = job.samples[p.first_sample + k];
-    if (s.element != static_cast<int64_t>(k) || s.step != static_cast<int64_t>(p.samples) || s.fields != 1) return false;
+    if (s.element != static_cast<int64_t>(k) || s.step != static_cast<int64_t>(p.samples)) return false;
     if (s.kind == ValueKind::signed_ && s.width != item_bits) return false;
+    if (any_fields) continue;
     const Field& f = job.fields[s.first_field];
-    if (f.shift != 0 || f.bits != s.width) return false;
+    if (s.fields != 1 || f.shift != 0 || f.bits != s.width) return false;
   }
   return true;
 }
 
 // Every sample in a container of the element's size, at the same place in it.
 bool is_containers(const Job& job, const Plane& p, int64_t& shift) noexcept {
-  int64_t item = job.targets[0].itemsize;
+  int64_t item = job.targets[p.target].itemsize;
   if (p.group_bytes != static_cast<int64_t>(p.samples) * item) return false;
   const Field& first = job.fields[job.samples[p.first_sample].first_field];
   shift = first.bit;
@@ -222,54 +277,71 @@ bool is_containers(const Job& job, const Plane& p, int64_t& shift) noexcept {
   return true;
 }
 
-// 16-bit samples that each sit in two neighbouring bytes: rounds of at most
-// four 16-byte loads that give eight samples each.
+// 16-bit values of at most two fields that each sit in two neighbouring bytes.
 bool plan_windows(const Job& job, const Plane& p, Windows& w) noexcept {
-  if (job.targets[0].itemsize != 2) return false;
+  if (job.targets[p.target].itemsize != 2) return false;
   int64_t samples = static_cast<int64_t>(p.samples);
   int64_t round = std::lcm(samples, int64_t{8});
   if (round > 32) return false;
+  w = Windows{};
   w.chunks = static_cast<int>(round / 8);
   w.groups = static_cast<int>(round / samples);
-  w.reach = 0;
   for (int c = 0; c < w.chunks; ++c) {
-    int64_t first = 0;
-    for (int e = 0; e < 8; ++e) {
-      int64_t n = c * 8 + e;
-      const Field& f = job.fields[job.samples[p.first_sample + n % samples].first_field];
-      int64_t byte = (n / samples) * p.group_bytes + f.bit / 8;
-      if (e == 0) first = byte;
-      int64_t at = byte - first, low = f.bit % 8;
-      if (at < 0 || at > 14 || low + f.bits > 16 || f.bits >= 16 || first > 255) return false;
-      w.base[c] = static_cast<uint8_t>(first);
-      w.pick[c][2 * e] = static_cast<uint8_t>(at);
-      w.pick[c][2 * e + 1] = static_cast<uint8_t>(at + 1);
-      w.up[c][e] = static_cast<uint16_t>(1u << (16 - low - f.bits));
-      w.down[c][e] = static_cast<uint16_t>(1u << f.bits);
+    int64_t first = INT64_MAX;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int e = 0; e < 8; ++e) {
+        int64_t n = c * 8 + e;
+        const Sample& s = job.samples[p.first_sample + n % samples];
+        if (s.fields > 2 || s.width > 16) return false;
+        for (std::size_t k = 0; k < s.fields; ++k) {
+          const Field& f = job.fields[s.first_field + k];
+          int64_t byte = (n / samples) * p.group_bytes + f.bit / 8, low = f.bit % 8;
+          if (pass == 0) {
+            first = byte < first ? byte : first;
+            continue;
+          }
+          int64_t at = byte - first;
+          if (at > 14 || low + f.bits > 16 || f.bits >= 16 || first > 255) return false;
+          w.pick[c][k][2 * e] = static_cast<uint8_t>(at);
+          w.pick[c][k][2 * e + 1] = static_cast<uint8_t>(at + 1);
+          w.up[c][k][e] = static_cast<uint16_t>(1u << (16 - low - f.bits));
+          w.down[c][k][e] = static_cast<uint16_t>(1u << f.bits);
+          w.place[c][k][e] = static_cast<uint16_t>(1u << f.shift);
+        }
+        if (pass == 1) {
+          for (std::size_t k = s.fields; k < 2; ++k) w.pick[c][k][2 * e] = w.pick[c][k][2 * e + 1] = 0x80;
+        }
+      }
     }
+    w.base[c] = static_cast<uint8_t>(first);
     if (first + 16 > w.reach) w.reach = first + 16;
   }
   return true;
 }
 
-__attribute__((target("ssse3"))) int64_t decode_windows(const Windows& w, const uint8_t* in, uint16_t* out,
+__attribute__((target("ssse3"))) int64_t decode_windows(const Windows& w, const uint8_t* in, uint8_t* out,
                                                         int64_t groups, int64_t group_bytes) noexcept {
   int64_t round_bytes = w.groups * group_bytes;
   int64_t available = groups * group_bytes;
-  __m128i pick[4], up[4], down[4];
+  bool two = false;  // a second field, or a first one not at the bottom of its value
   for (int c = 0; c < w.chunks; ++c) {
-    pick[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.pick[c]));
-    up[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.up[c]));
-    down[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.down[c]));
+    for (int e = 0; e < 16; ++e) two = two || w.pick[c][1][e] != 0x80 || w.place[c][0][e / 2] != 1;
   }
+  auto vector = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
   int64_t done = 0;
   for (int64_t at = 0; at + w.reach <= available; at += round_bytes, done += w.groups) {
     for (int c = 0; c < w.chunks; ++c) {
-      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at + w.base[c]));
-      __m128i words = _mm_shuffle_epi8(bytes, pick[c]);
-      words = _mm_mulhi_epu16(_mm_mullo_epi16(words, up[c]), down[c]);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), words);
-      out += 8;
+      __m128i bytes = vector(in + at + w.base[c]);
+      __m128i value = _mm_mulhi_epu16(_mm_mullo_epi16(_mm_shuffle_epi8(bytes, vector(w.pick[c][0])), vector(w.up[c][0])),
+                                      vector(w.down[c][0]));
+      if (two) {
+        value = _mm_mullo_epi16(value, vector(w.place[c][0]));
+        __m128i high = _mm_mulhi_epu16(
+            _mm_mullo_epi16(_mm_shuffle_epi8(bytes, vector(w.pick[c][1])), vector(w.up[c][1])), vector(w.down[c][1]));
+        value = _mm_or_si128(value, _mm_mullo_epi16(high, vector(w.place[c][1])));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), value);
+      out += 16;
     }
   }
   return done;
@@ -293,7 +365,7 @@ int64_t decode_fast(const Job& job, const Plane& p, const uint8_t* in, uint8_t* 
       std::memcpy(out, in, p.groups * p.group_bytes);
       return p.groups;
     case Fast::containers:
-      switch (job.targets[0].itemsize) {
+      switch (job.targets[p.target].itemsize) {
         case 1: decode_containers<uint8_t>(in, out, count, p.container_shift, p.container_mask); break;
         case 2: decode_containers<uint16_t>(in, out, count, p.container_shift, p.container_mask); break;
         case 4: decode_containers<uint32_t>(in, out, count, p.container_shift, p.container_mask); break;
@@ -301,56 +373,233 @@ int64_t decode_fast(const Job& job, const Plane& p, const uint8_t* in, uint8_t* 
       }
       return p.groups;
     case Fast::windows:
-      return decode_windows(p.windows, in, reinterpret_cast<uint16_t*>(out), p.groups, p.group_bytes);
+      return decode_windows(p.windows, in, out, p.groups, p.group_bytes);
     case Fast::none:
       break;
   }
   return 0;
 }
 
-}  // namespace
+// ---------------------------------------------------------------- shuffles
 
-void choose_loops(Job& job) noexcept {
-  bool ssse3 = __builtin_cpu_supports("ssse3");
-  for (Plane& p : job.planes) {
-    p.fast = Fast::none;
-    if (!is_stream(job, p)) continue;
-    int64_t shift;
-    const Sample& first = job.samples[p.first_sample];
-    if (is_containers(job, p, shift)) {
-      p.container_shift = shift;
-      p.container_mask = mask(first.width);
-      p.fast = (shift == 0 && first.width == job.targets[0].itemsize * 8) ? Fast::copy : Fast::containers;
-    } else if (ssse3 && plan_windows(job, p, p.windows)) {
-      p.fast = Fast::windows;
+bool is_moved_byte(const Job& job, const Sample& s) noexcept {
+  const Field& f = job.fields[s.first_field];
+  return s.fields == 1 && s.width == 8 && f.bits == 8 && f.bit % 8 == 0 && f.shift == 0 &&
+         job.targets[s.target].itemsize == 1;
+}
+
+// Adds byte `at` of output vector `to`, taken from byte `byte` of input vector `from`.
+bool add_part(Shuffle& sh, int64_t to, int64_t from, int64_t at, int64_t byte) noexcept {
+  for (int i = 0; i < sh.parts; ++i) {
+    if (sh.part[i].to == to && sh.part[i].from == from) {
+      sh.part[i].pick[at] = static_cast<uint8_t>(byte);
+      return true;
+    }
+  }
+  if (sh.parts == 64) return false;
+  Shuffle::Part& part = sh.part[sh.parts++];
+  part.to = static_cast<uint8_t>(to);
+  part.from = static_cast<uint8_t>(from);
+  std::memset(part.pick, 0x80, 16);
+  part.pick[at] = static_cast<uint8_t>(byte);
+  return true;
+}
+
+int streams(Shuffle::Stream* streams, int& count, int64_t bytes) noexcept {
+  int first = count == 0 ? 0 : streams[count - 1].first + static_cast<int>(streams[count - 1].bytes);
+  streams[count++] = {bytes, first};
+  return first + static_cast<int>(bytes);
+}
+
+// The two shuffles of a set of planes, or false when they cannot be built.
+bool plan_shuffles(const Job& job, ShuffleSet& set) noexcept {
+  Shuffle& un = set.unpack;
+  Shuffle& pk = set.pack;
+  int vectors = 0, elements = 0;
+  for (std::size_t n : set.planes) {
+    vectors = streams(un.in, un.inputs, job.planes[n].group_bytes);
+    streams(pk.out, pk.outputs, job.planes[n].group_bytes);
+  }
+  int64_t steps[8] = {};
+  for (std::size_t n : set.planes) {
+    const Plane& p = job.planes[n];
+    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) steps[job.samples[i].target] = job.samples[i].step;
+  }
+  for (int64_t t : set.targets) {
+    if (steps[t] < 1) return false;
+    elements = streams(un.out, un.outputs, steps[t]);
+    streams(pk.in, pk.inputs, steps[t]);
+  }
+  if (vectors > 16 || elements > 16) return false;
+  // Each element of a round of the outputs, and where it comes from.
+  for (std::size_t k = 0; k < set.targets.size(); ++k) {
+    int64_t t = set.targets[k], step = steps[t];
+    for (int64_t e = 0; e < 16 * step; ++e) {
+      bool found = false;
+      for (std::size_t j = 0; j < set.planes.size() && !found; ++j) {
+        const Plane& p = job.planes[set.planes[j]];
+        for (std::size_t i = p.first_sample; i < p.first_sample + p.samples && !found; ++i) {
+          const Sample& s = job.samples[i];
+          if (s.target != t || s.step != step || s.element != e % step) continue;
+          int64_t byte = (e / step) * p.group_bytes + job.fields[s.first_field].bit / 8;
+          int64_t packed = un.in[j].first * 16 + byte, unpacked = un.out[k].first * 16 + e;
+          found = add_part(un, unpacked / 16, packed / 16, unpacked % 16, packed % 16) &&
+                  add_part(pk, packed / 16, unpacked / 16, packed % 16, unpacked % 16);
+          if (!found) return false;
+        }
+      }
+      if (!found) return false;  // an element no plane of the set writes
+    }
+  }
+  return true;
+}
+
+// Rounds of 16 groups: `in` and `out` point at each stream's first byte.
+__attribute__((target("ssse3"))) void run_shuffle(const Shuffle& sh, const uint8_t* const* in, uint8_t* const* out,
+                                                  int64_t rounds) noexcept {
+  __m128i vectors[16];
+  for (int64_t r = 0; r < rounds; ++r) {
+    for (int i = 0; i < sh.inputs; ++i) {
+      const uint8_t* from = in[i] + r * 16 * sh.in[i].bytes;
+      for (int64_t v = 0; v < sh.in[i].bytes; ++v) {
+        vectors[sh.in[i].first + v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * v));
+      }
+    }
+    __m128i result[16];
+    for (int v = 0; v < 16; ++v) result[v] = _mm_setzero_si128();
+    for (int i = 0; i < sh.parts; ++i) {
+      const Shuffle::Part& part = sh.part[i];
+      __m128i picked = _mm_shuffle_epi8(vectors[part.from], _mm_loadu_si128(reinterpret_cast<const __m128i*>(part.pick)));
+      result[part.to] = _mm_or_si128(result[part.to], picked);
+    }
+    for (int o = 0; o < sh.outputs; ++o) {
+      uint8_t* to = out[o] + r * 16 * sh.out[o].bytes;
+      for (int64_t v = 0; v < sh.out[o].bytes; ++v) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16 * v), result[sh.out[o].first + v]);
+      }
     }
   }
 }
 
-void decode(const Job& job, const uint8_t* packed, const std::vector<Span>& outputs) noexcept {
+void plan_shuffle_sets(Job& job) noexcept {
+  std::vector<bool> taken(job.planes.size());
+  for (std::size_t a = 0; a < job.planes.size(); ++a) {
+    if (taken[a]) continue;
+    ShuffleSet set;
+    const Plane& first = job.planes[a];
+    for (std::size_t n = a; n < job.planes.size(); ++n) {
+      const Plane& p = job.planes[n];
+      // A plain copy is faster than any shuffle.
+      if (taken[n] || p.fast == Fast::copy || p.segments != first.segments || p.groups != first.groups) continue;
+      bool moved = true;
+      for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) moved = moved && is_moved_byte(job, job.samples[i]);
+      if (!moved) continue;
+      set.planes.push_back(n);
+      for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+        int64_t t = job.samples[i].target;
+        bool known = false;
+        for (int64_t u : set.targets) known = known || u == t;
+        if (!known) set.targets.push_back(t);
+      }
+    }
+    if (set.planes.empty() || set.planes.size() > 8 || set.targets.size() > 8 || !plan_shuffles(job, set)) continue;
+    for (std::size_t n : set.planes) taken[n] = job.planes[n].shuffled = true;
+    job.shuffles.push_back(set);
+  }
+}
+
+}  // namespace
+
+void choose_loops(Job& job) noexcept {
+  bool ssse3 = __builtin_cpu_supports("ssse3");
+  job.shuffles.clear();
+  for (Plane& p : job.planes) {
+    p.fast = Fast::none;
+    p.shuffled = false;
+    p.target = only_target(job, p);
+    p.words = p.group_bytes <= 8 && is_stream(job, p, false);
+    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples && p.words; ++i) {
+      p.words = job.samples[i].kind == ValueKind::unsigned_ && job.samples[i].width < 64;
+    }
+    int64_t shift;
+    if (is_stream(job, p, false) && is_containers(job, p, shift)) {
+      const Sample& first = job.samples[p.first_sample];
+      p.container_shift = shift;
+      p.container_mask = mask(first.width);
+      p.fast = (shift == 0 && first.width == job.targets[p.target].itemsize * 8) ? Fast::copy : Fast::containers;
+    } else if (ssse3 && is_stream(job, p, true) && plan_windows(job, p, p.windows)) {
+      p.fast = Fast::windows;
+    }
+  }
+  if (ssse3) plan_shuffle_sets(job);
+}
+
+void decode(const Job& job, const uint8_t* packed, int64_t size, const std::vector<Span>& outputs) noexcept {
+  for (const ShuffleSet& set : job.shuffles) {
+    const Plane& first = job.planes[set.planes[0]];
+    for (int64_t segment = 0; segment < first.segments; ++segment) {
+      const uint8_t* in[8];
+      uint8_t* out[8];
+      for (std::size_t j = 0; j < set.planes.size(); ++j) {
+        const Plane& p = job.planes[set.planes[j]];
+        in[j] = packed + p.offset + segment * p.stride;
+      }
+      Bases b = bases_of(job, outputs, segment);
+      for (std::size_t k = 0; k < set.targets.size(); ++k) out[k] = b.at[set.targets[k]];
+      run_shuffle(set.unpack, in, out, first.groups / 16);
+    }
+  }
   for (const Plane& p : job.planes) {
     for (int64_t segment = 0; segment < p.segments; ++segment) {
       const uint8_t* in = packed + p.offset + segment * p.stride;
       Bases b = bases_of(job, outputs, segment);
-      int64_t done = p.fast == Fast::none ? 0 : decode_fast(job, p, in, b.at[0]);
-      decode_groups(job, p, in, b, done, p.groups, INT64_MAX);
-      if (p.partial_pixels > 0) decode_groups(job, p, in, b, p.groups, p.groups + 1, p.partial_pixels);
+      int64_t done = p.shuffled ? p.groups / 16 * 16 : p.fast == Fast::none ? 0 : decode_fast(job, p, in, b.at[p.target]);
+      int64_t room = size - (p.offset + segment * p.stride);
+      decode_groups(job, p, in, room, b, done, p.groups, INT64_MAX);
+      if (p.partial_pixels > 0) decode_groups(job, p, in, room, b, p.groups, p.groups + 1, p.partial_pixels);
     }
   }
 }
 
 int64_t encode(const Job& job, uint8_t* packed, const std::vector<Span>& images) noexcept {
   int64_t failed = -1;
+  for (const ShuffleSet& set : job.shuffles) {
+    const Plane& first = job.planes[set.planes[0]];
+    for (int64_t segment = 0; segment < first.segments; ++segment) {
+      const uint8_t* in[8];
+      uint8_t* out[8];
+      Bases b = bases_of(job, images, segment);
+      for (std::size_t k = 0; k < set.targets.size(); ++k) in[k] = b.at[set.targets[k]];
+      for (std::size_t j = 0; j < set.planes.size(); ++j) {
+        const Plane& p = job.planes[set.planes[j]];
+        out[j] = packed + p.offset + segment * p.stride;
+      }
+      run_shuffle(set.pack, in, out, first.groups / 16);
+    }
+  }
   for (const Plane& p : job.planes) {
     for (int64_t segment = 0; segment < p.segments; ++segment) {
       uint8_t* out = packed + p.offset + segment * p.stride;
       Bases b = bases_of(job, images, segment);
-      if (p.fast == Fast::copy) {
-        std::memcpy(out, b.at[0], p.groups * p.group_bytes);
-      } else if (!encode_groups(job, p, out, b, 0, p.groups, INT64_MAX, failed)) {
-        return failed;
+      int64_t done = 0;
+      if (p.shuffled) {
+        done = p.groups / 16 * 16;
+      } else if (p.fast == Fast::copy) {
+        std::memcpy(out, b.at[p.target], p.groups * p.group_bytes);
+        done = p.groups;
+      } else if (p.words) {
+        bool ok = true;
+        switch (job.targets[p.target].itemsize) {
+          case 1: ok = encode_words<uint8_t>(job, p, out, b, p.groups, failed); break;
+          case 2: ok = encode_words<uint16_t>(job, p, out, b, p.groups, failed); break;
+          case 4: ok = encode_words<uint32_t>(job, p, out, b, p.groups, failed); break;
+          default: ok = encode_words<uint64_t>(job, p, out, b, p.groups, failed); break;
+        }
+        if (!ok) return failed;
+        done = p.groups;
       }
-      if (p.partial_pixels > 0 && !encode_groups(job, p, out, b, p.groups, p.groups + 1, p.partial_pixels, failed)) {
+      if (!encode_groups(job, p, out, b, done, p.groups, INT64_MAX, failed) ||
+          (p.partial_pixels > 0 && !encode_groups(job, p, out, b, p.groups, p.groups + 1, p.partial_pixels, failed))) {
         return failed;
       }
     }

@@ -27,15 +27,40 @@ struct Sample {
 // How a plane converts when its layout has a loop of its own.
 enum class Fast { none, copy, containers, windows };
 
-// Up to four 16-byte loads, each giving eight 16-bit values: byte pairs picked
-// out, shifted up to the top of the word, then down to the bottom.
+// Up to four 16-byte loads, each giving eight 16-bit values. A value is made
+// of at most two fields; each sits in a byte pair that is picked out, shifted
+// up to the top of the word, down to the bottom, then up to its place.
 struct Windows {
   int chunks = 0;
-  int groups = 0;  // groups one round of the chunks covers
+  int groups = 0;     // groups one round of the chunks covers
   int64_t reach = 0;  // bytes a round may load, from its start
   uint8_t base[4];
-  uint8_t pick[4][16];
-  uint16_t up[4][8], down[4][8];
+  uint8_t pick[4][2][16];
+  uint16_t up[4][2][8], down[4][2][8], place[4][2][8];
+};
+
+// 8-bit samples that only move: each 16-byte vector of output is put
+// together from the input vectors of a round of 16 groups.
+struct Shuffle {
+  struct Stream {
+    int64_t bytes;  // per group
+    int first;      // its first vector in the round
+  };
+  int inputs = 0, outputs = 0;
+  Stream in[8], out[8];
+  struct Part {
+    uint8_t from, to;  // vectors
+    uint8_t pick[16];
+  };
+  int parts = 0;
+  Part part[64];
+};
+
+// Planes of the same geometry whose samples are all bytes that only move.
+struct ShuffleSet {
+  std::vector<std::size_t> planes;
+  std::vector<int64_t> targets;
+  Shuffle unpack, pack;
 };
 
 struct Plane {
@@ -47,6 +72,9 @@ struct Plane {
   int64_t group_bytes;
   std::size_t first_sample, samples;
   Fast fast = Fast::none;
+  int64_t target = -1;    // the one output its samples go to, if one
+  bool shuffled = false;  // converted by a ShuffleSet
+  bool words = false;     // a group of at most 8 bytes, each sample one field
   int64_t container_shift = 0;  // Fast::containers: value = (word >> shift) & mask
   uint64_t container_mask = 0;
   Windows windows;
@@ -63,6 +91,8 @@ struct Job {
   std::vector<Sample> samples;
   std::vector<Field> fields;
   int64_t read_end = 0;  // bytes of the packed buffer the job touches
+  std::vector<ShuffleSet> shuffles;
+  bool general_only = false;  // no faster loops: what they are tested against
 };
 
 // A byte span per output, in target order.
@@ -79,7 +109,7 @@ const char* check(Job& job, int64_t packed, const std::vector<int64_t>& outputs)
 // Picks the fastest loop each plane can use; after check().
 void choose_loops(Job& job) noexcept;
 
-void decode(const Job& job, const uint8_t* packed, const std::vector<Span>& outputs) noexcept;
+void decode(const Job& job, const uint8_t* packed, int64_t size, const std::vector<Span>& outputs) noexcept;
 
 // Writes into `packed`, which the caller zeroes. Returns -1, or the output
 // holding a value that its component cannot hold (nothing more is written).

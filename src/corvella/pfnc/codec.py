@@ -78,7 +78,7 @@ def _shapes(layout, width: int, height: int) -> list[tuple[int, ...]]:
 
 def _job(layout, width: int, height: int, stride: int | None, itemsize: int, shapes) -> tuple[list[int], int, int]:
     """The conversion module's description of one image, the bytes it reads and the bytes encode writes."""
-    job = [convert.JOB_VERSION, len(layout.targets), len(layout.planes)]
+    job = [convert.JOB_VERSION, 0, len(layout.targets), len(layout.planes)]
     for shape in shapes:
         row = 0 if stride is None else itemsize * (shape[1] * (shape[2] if len(shape) > 2 else 1))
         job += [itemsize, row]

@@ -2,6 +2,8 @@
 
 The layout comes as a job: a flat list of integers that corvella.pfnc.codec
 builds. Every index in it is checked against the buffers before any is used.
+Its second entry, when 1, keeps to the general loop that interprets the layout,
+against which the faster loops are tested.
 """
 
 import collections.abc
