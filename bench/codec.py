@@ -3,6 +3,7 @@
     tools/py314 python bench/codec.py            # a 4096 x 3000 frame, about 2 minutes
     tools/py314 python bench/codec.py --quick    # fewer repetitions, for smoke runs
     tools/py314 python bench/codec.py --loop Mono12p --count 200   # no timing: for a profiler
+    tools/py314 valgrind --tool=callgrind python bench/codec.py --loop Mono12p --encode --count 3
 
 Every figure is GB/s of input read (the buffer for decode, the image's arrays
 for encode), one thread, the median of repeated calls. memcpy copies the same
@@ -120,6 +121,7 @@ def main(argv=None) -> int:
     parser.add_argument("--size", default="4096x3000", help="frame WIDTHxHEIGHT (default 4096x3000)")
     parser.add_argument("--only", action="append", default=[], metavar="TEXT", help="only rows containing TEXT")
     parser.add_argument("--loop", metavar="FORMAT", help="no timing: decode FORMAT --count times (for a profiler)")
+    parser.add_argument("--encode", action="store_true", help="with --loop: encode instead")
     parser.add_argument("--count", type=int, default=100)
     parser.add_argument("--smoke", action="store_true", help=argparse.SUPPRESS)  # every path once
     args = parser.parse_args(argv)
@@ -129,8 +131,9 @@ def main(argv=None) -> int:
     if args.loop:
         fmt = PixelFormat.from_name(args.loop)
         data = bytes(int(fmt.bits_per_pixel * width * height) // 8)
+        image = codec.decode(data, fmt, width, height)
         for _ in range(args.count):
-            codec.decode(data, fmt, width, height)
+            codec.encode(image, fmt) if args.encode else codec.decode(data, fmt, width, height)
         return 0
     repeat, budget = (1, 0.0) if args.smoke else (3, 0.2) if args.quick else (9, 1.5)
     print(f"corvella.pfnc codec benchmark: GB/s of input read, {width} x {height} frame, one thread, median")

@@ -37,3 +37,9 @@ def test_every_row_runs(capsys):
     table = capsys.readouterr().out
     for name in codec_bench.DECODE_ROWS:
         assert f"decode {name} " in table
+
+
+@pytest.mark.parametrize("direction", [[], ["--encode"]])
+def test_loop_mode_runs_without_timing(direction):
+    pytest.importorskip("corvella.pfnc.codec")
+    assert codec_bench.main(["--loop", "Mono12p", "--count", "2", "--size", "64x8", *direction]) == 0
