@@ -1,4 +1,4 @@
-"""The byte layouts the naming rules give in full, as fixed vectors.
+"""The byte layouts the naming rules give, as fixed vectors.
 
 Each expected buffer is computed here straight from the rule's own formula
 (B0 = P0[7:0]; B1 = P1[5:0]<<2 | P0[9:8]; ...), so a reading shared by the
@@ -107,6 +107,30 @@ VECTORS = [
     Vector("YCbCr411_8_CbYYCrYY", 4, 1,
            {"Y": mono(_Y, np.uint8), "Cb": mono(_U[:1], np.uint8), "Cr": mono(_V[:1], np.uint8)},
            bytes([_U[0], _Y[0], _Y[1], _V[0], _Y[2], _Y[3]])),
+]
+
+# Layouts the rules give in words (sections 5 and 6) rather than byte by byte.
+_Y4 = {"Y": mono(_Y, np.uint8), "Cb": mono(_U[:1], np.uint8), "Cr": mono(_V[:1], np.uint8)}
+_NV12 = {"Y": np.array([_Y[:2], _Y[2:]], np.uint8), "Cb": mono(_U[:1], np.uint8), "Cr": mono(_V[:1], np.uint8)}
+_RGB8 = [[0x11, 0x22, 0x33], [0x44, 0x55, 0x66]]
+_Y10, _CB10, _CR10 = [0x2A5, 0x15B], [0x3C6], [0x0F9]
+VECTORS += [
+    Vector("Mono10", 2, 1, mono(P10[:2]), np.array(P10[:2], "<u2").tobytes()),       # bits 15..10 zero
+    Vector("Mono12msb", 2, 1, mono(P12), np.array([p << 4 for p in P12], "<u2").tobytes()),
+    Vector("RGB8a32", 2, 1, pixels(_RGB8, np.uint8), bytes([0x11, 0x22, 0x33, 0, 0x44, 0x55, 0x66, 0])),
+    Vector("BGR8", 2, 1, pixels(_RGB8, np.uint8), bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66])),
+    Vector("RGB8_Planar", 2, 1, pixels(_RGB8, np.uint8), bytes([0x11, 0x44, 0x22, 0x55, 0x33, 0x66])),
+    Vector("YCbCr411_8", 4, 1, _Y4, bytes([_Y[0], _Y[1], _U[0], _Y[2], _Y[3], _V[0]])),
+    Vector("YUV411_8_UYYVYY", 4, 1, {"Y": _Y4["Y"], "U": _Y4["Cb"], "V": _Y4["Cr"]},
+           bytes([_U[0], _Y[0], _Y[1], _V[0], _Y[2], _Y[3]])),
+    Vector("YCbCr420_8_YY_CbCr_Semiplanar", 2, 2, _NV12, bytes(_Y + [_U[0], _V[0]])),
+    Vector("YCbCr420_8_YY_CrCb_Semiplanar", 2, 2, _NV12, bytes(_Y + [_V[0], _U[0]])),
+    Vector("YCbCr422_10", 2, 1, {"Y": mono(_Y10), "Cb": mono(_CB10), "Cr": mono(_CR10)},
+           np.array([_Y10[0], _CB10[0], _Y10[1], _CR10[0]], "<u2").tobytes()),
+    Vector("YCbCr422_10p", 2, 1, {"Y": mono(_Y10), "Cb": mono(_CB10), "Cr": mono(_CR10)},
+           stream([_Y10[0], _CB10[0], _Y10[1], _CR10[0]], 10, 5)),
+    Vector("YCbCr422_10p_CbYCrY", 2, 1, {"Y": mono(_Y10), "Cb": mono(_CB10), "Cr": mono(_CR10)},
+           stream([_CB10[0], _Y10[0], _CR10[0], _Y10[1]], 10, 5)),
 ]
 
 # Formats whose layout no public document gives.
