@@ -1,5 +1,8 @@
 // Binding of the pixel conversion loops: buffers in, buffers out, the lock released while they run.
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "kernels.hpp"
 #include "pfnc/pfnc.hpp"
@@ -188,6 +191,92 @@ int64_t total(int64_t packed, const std::vector<int64_t>& sizes) noexcept {
   return packed;
 }
 
+// ---------------------------------------------------------------- blocks
+//
+// Memory for large outputs. Fresh pages from the kernel cost more than the
+// conversion that fills them (every one is faulted in and zeroed), so a block
+// goes back to a small pool when the last array using it goes, and the next
+// block of the same size comes from there. A type of its own, built from a
+// spec: only a C type can hand out its memory through the buffer protocol,
+// and its deallocation is exactly "nothing uses this memory any more".
+
+struct BlockObject {
+  PyObject_HEAD
+  void* data;
+  Py_ssize_t size;
+};
+
+constexpr std::size_t kept_blocks = 4;
+constexpr Py_ssize_t kept_bytes = Py_ssize_t{512} << 20;
+
+struct Kept {
+  void* data;
+  Py_ssize_t size;
+};
+std::vector<Kept> kept;  // most recently freed last; touched only with the interpreter lock held
+PyTypeObject* block_type = nullptr;
+
+int block_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+  auto* block = reinterpret_cast<BlockObject*>(self);
+  return PyBuffer_FillInfo(view, self, block->data, block->size, 0, flags);
+}
+
+void block_dealloc(PyObject* self) noexcept {
+  auto* block = reinterpret_cast<BlockObject*>(self);
+  Py_ssize_t total = block->size;
+  for (const Kept& k : kept) total += k.size;
+  if (block->size <= kept_bytes) {
+    kept.push_back({block->data, block->size});
+    // The oldest go first.
+    while (kept.size() > kept_blocks || total > kept_bytes) {
+      total -= kept.front().size;
+      std::free(kept.front().data);
+      kept.erase(kept.begin());
+    }
+  } else {
+    std::free(block->data);
+  }
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyType_Slot block_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Memory of an array made by convert.block().")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(block_dealloc)},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(block_getbuffer)},
+    {0, nullptr},
+};
+
+PyType_Spec block_spec = {"corvella.pfnc._internal.convert.Block", sizeof(BlockObject), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, block_slots};
+
+PyObject* convert_block(PyObject* const* args) noexcept {
+  Py_ssize_t size = PyLong_AsSsize_t(args[0]);
+  if (size == -1 && PyErr_Occurred()) return nullptr;
+  if (size < 1) {
+    PyErr_SetString(PyExc_ValueError, "size must be positive");
+    return nullptr;
+  }
+  void* data = nullptr;
+  for (auto k = kept.rbegin(); k != kept.rend(); ++k) {
+    if (k->size == size) {
+      data = k->data;
+      kept.erase(std::next(k).base());
+      break;
+    }
+  }
+  if (data == nullptr && (data = std::malloc(size)) == nullptr) return PyErr_NoMemory();
+  auto* block = PyObject_New(BlockObject, block_type);
+  if (block == nullptr) {
+    std::free(data);
+    return nullptr;
+  }
+  block->data = data;
+  block->size = size;
+  return reinterpret_cast<PyObject*>(block);
+}
+
 // ---------------------------------------------------------------- functions
 
 PyObject* convert_decode(PyObject* const* args) noexcept {
@@ -267,8 +356,25 @@ const pfnc::FunctionSpec encode_spec{
     .impl = convert_encode,
 };
 
+const pfnc::FunctionSpec block_function_spec{
+    .name = "block",
+    .qualname = "block",
+    .doc = "block(size: int) -> Block\n\n"
+           "Uninitialised memory of `size` bytes, exposed through the buffer protocol.\n\n"
+           "When nothing uses it any more, it is kept for the next block of the same size:\n"
+           "at most 4 blocks and 512 MiB, the oldest given back first.",
+    .params = {{"size", "int"}},
+    .returns = "Block",
+    .impl = convert_block,
+};
+
 bool convert_body(pfnc::Module& m) noexcept {
-  return m.set("JOB_VERSION", steal(PyLong_FromLong(job_version))) && m.def(decode_spec) && m.def(encode_spec);
+  // Kept across a failed initialisation, which the next import runs again.
+  if (block_type == nullptr) block_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&block_spec));
+  if (block_type == nullptr) return false;
+  return m.set("Block", pfnc::borrow(reinterpret_cast<PyObject*>(block_type))) &&
+         m.set("JOB_VERSION", steal(PyLong_FromLong(job_version))) && m.def(decode_spec) && m.def(encode_spec) &&
+         m.def(block_function_spec);
 }
 
 }  // namespace

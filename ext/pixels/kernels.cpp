@@ -3,7 +3,9 @@
 
 #include <bit>
 #include <cstring>
+#include <algorithm>
 #include <numeric>
+#include <type_traits>
 
 #include <immintrin.h>
 
@@ -176,6 +178,156 @@ uint8_t* element_at(const Job& job, const Bases& b, const Sample& s, int64_t gro
   return b.at[s.target] + (group * s.step + s.element) * job.targets[s.target].itemsize;
 }
 
+// The general loop, one sample at a time over a run of groups: each pass is
+// a tight loop of 8-byte loads (or read-modify-writes) at a fixed stride. The
+// caller makes sure 8 bytes can be read from each field's first byte.
+constexpr int64_t run_groups = 256;
+
+template <typename T>
+void decode_sample(const Job& job, const Sample& s, const uint8_t* in, int64_t group_bytes, uint8_t* base,
+                   int64_t from, int64_t to) noexcept {
+  uint8_t* out = base + s.element * int64_t{sizeof(T)};
+  int64_t step = s.step * int64_t{sizeof(T)};
+  for (std::size_t i = s.first_field; i < s.first_field + s.fields; ++i) {
+    const Field& f = job.fields[i];
+    const uint8_t* at = in + f.bit / 8;
+    int64_t low = f.bit % 8, shift = f.shift;
+    uint64_t keep = mask(f.bits);
+    bool first = i == s.first_field;
+    for (int64_t g = from; g < to; ++g) {
+      uint64_t word;
+      std::memcpy(&word, at + g * group_bytes, 8);
+      T value = static_cast<T>(((word >> low) & keep) << shift);
+      if (!first) {
+        T before;
+        std::memcpy(&before, out + g * step, sizeof(T));
+        value = static_cast<T>(value | before);
+      }
+      std::memcpy(out + g * step, &value, sizeof(T));
+    }
+  }
+  if (s.kind == ValueKind::signed_ && s.width < int64_t{8 * sizeof(T)}) {
+    int64_t up = 64 - s.width;
+    for (int64_t g = from; g < to; ++g) {
+      T value;
+      std::memcpy(&value, out + g * step, sizeof(T));
+      value = static_cast<T>(static_cast<int64_t>(static_cast<uint64_t>(value) << up) >> up);
+      std::memcpy(out + g * step, &value, sizeof(T));
+    }
+  }
+}
+
+// Returns bits set where a value does not fit its sample. With `words`, the
+// fields go into one word per group (groups of up to 8 bytes, whose 8-byte
+// windows overlap: writing them back in place would stall every load on the
+// store before it); otherwise straight into the buffer.
+template <typename T>
+uint64_t encode_sample(const Job& job, const Sample& s, uint8_t* out, int64_t group_bytes, const uint8_t* base,
+                       int64_t from, int64_t to, uint64_t* words) noexcept {
+  const uint8_t* in = base + s.element * int64_t{sizeof(T)};
+  int64_t step = s.step * int64_t{sizeof(T)};
+  uint64_t excess = 0;
+  if (s.kind != ValueKind::float_ && s.width < 64) {
+    // Signed values are moved up by half their range: in range means no bit above the width.
+    uint64_t offset = s.kind == ValueKind::signed_ ? uint64_t{1} << (s.width - 1) : 0;
+    bool is_signed = s.kind == ValueKind::signed_;
+    for (int64_t g = from; g < to; ++g) {
+      T value;
+      std::memcpy(&value, in + g * step, sizeof(T));
+      uint64_t wide = is_signed ? static_cast<uint64_t>(static_cast<int64_t>(static_cast<std::make_signed_t<T>>(value)))
+                                : static_cast<uint64_t>(value);
+      excess |= (wide + offset) >> s.width;
+    }
+    if (excess != 0) return excess;
+  }
+  for (std::size_t i = s.first_field; i < s.first_field + s.fields; ++i) {
+    const Field& f = job.fields[i];
+    int64_t shift = f.shift;
+    uint64_t keep = mask(f.bits);
+    if (words != nullptr) {
+      for (int64_t g = from; g < to; ++g) {
+        T value;
+        std::memcpy(&value, in + g * step, sizeof(T));
+        words[g - from] |= ((static_cast<uint64_t>(value) >> shift) & keep) << f.bit;
+      }
+      continue;
+    }
+    uint8_t* at = out + f.bit / 8;
+    int64_t low = f.bit % 8;
+    for (int64_t g = from; g < to; ++g) {
+      T value;
+      std::memcpy(&value, in + g * step, sizeof(T));
+      uint64_t word;
+      std::memcpy(&word, at + g * group_bytes, 8);
+      word |= ((static_cast<uint64_t>(value) >> shift) & keep) << low;
+      std::memcpy(at + g * group_bytes, &word, 8);
+    }
+  }
+  return 0;
+}
+
+// Groups [from, to) sample by sample, in runs that stay in the first-level cache.
+void decode_runs(const Job& job, const Plane& p, const uint8_t* in, const Bases& b, int64_t from, int64_t to) noexcept {
+  for (int64_t start = from; start < to; start += run_groups) {
+    int64_t end = to - start < run_groups ? to : start + run_groups;
+    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+      const Sample& s = job.samples[i];
+      uint8_t* base = b.at[s.target];
+      switch (job.targets[s.target].itemsize) {
+        case 1: decode_sample<uint8_t>(job, s, in, p.group_bytes, base, start, end); break;
+        case 2: decode_sample<uint16_t>(job, s, in, p.group_bytes, base, start, end); break;
+        case 4: decode_sample<uint32_t>(job, s, in, p.group_bytes, base, start, end); break;
+        default: decode_sample<uint64_t>(job, s, in, p.group_bytes, base, start, end); break;
+      }
+    }
+  }
+}
+
+// The buffer must hold 8 bytes from the start of every group of the run.
+bool encode_runs(const Job& job, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to,
+                 int64_t& failed) noexcept {
+  uint64_t words[run_groups];
+  uint64_t* into = p.group_bytes <= 8 ? words : nullptr;
+  for (int64_t start = from; start < to; start += run_groups) {
+    int64_t end = to - start < run_groups ? to : start + run_groups;
+    if (into != nullptr) std::memset(words, 0, sizeof words);
+    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+      const Sample& s = job.samples[i];
+      const uint8_t* base = b.at[s.target];
+      uint64_t excess;
+      switch (job.targets[s.target].itemsize) {
+        case 1: excess = encode_sample<uint8_t>(job, s, out, p.group_bytes, base, start, end, into); break;
+        case 2: excess = encode_sample<uint16_t>(job, s, out, p.group_bytes, base, start, end, into); break;
+        case 4: excess = encode_sample<uint32_t>(job, s, out, p.group_bytes, base, start, end, into); break;
+        default: excess = encode_sample<uint64_t>(job, s, out, p.group_bytes, base, start, end, into); break;
+      }
+      if (excess != 0) {
+        failed = s.target;
+        return false;
+      }
+    }
+    // In order: each word's spare high bytes are written over by the next group.
+    for (int64_t g = start; into != nullptr && g < end; ++g) std::memcpy(out + g * p.group_bytes, &words[g - start], 8);
+  }
+  return true;
+}
+
+// Groups from the first whose every field can be read or written 8 bytes at a
+// time within the `room` bytes from the segment's start.
+int64_t wide_groups(const Job& job, const Plane& p, int64_t room) noexcept {
+  int64_t last_byte = 0;
+  for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+    const Sample& s = job.samples[i];
+    for (std::size_t k = s.first_field; k < s.first_field + s.fields; ++k) {
+      const Field& f = job.fields[k];
+      if (f.bit % 8 + f.bits > 64) return 0;
+      if (f.bit / 8 > last_byte) last_byte = f.bit / 8;
+    }
+  }
+  int64_t fit = room - last_byte - 8;
+  return fit < 0 ? 0 : fit / p.group_bytes + 1;
+}
+
 // Groups [from, to) of a segment starting at `in`, of which the buffer holds
 // `room` bytes; only the samples of the first `pixels` pixels.
 void decode_groups(const Job& job, const Plane& p, const uint8_t* in, int64_t room, const Bases& b, int64_t from,
@@ -212,29 +364,6 @@ bool encode_groups(const Job& job, const Plane& p, uint8_t* out, const Bases& b,
     }
   }
   return true;
-}
-
-// Groups of at most 8 bytes whose samples are each one field: a group is one
-// little-endian word.
-template <typename T>
-bool encode_words(const Job& job, const Plane& p, uint8_t* out, const Bases& b, int64_t groups,
-                  int64_t& failed) noexcept {
-  uint64_t excess = 0;  // any bit above a sample's width
-  for (int64_t g = 0; g < groups; ++g) {
-    uint64_t word = 0;
-    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
-      const Sample& s = job.samples[i];
-      T v;
-      std::memcpy(&v, element_at(job, b, s, g), sizeof(T));
-      uint64_t value = v;
-      excess |= value >> s.width;
-      word |= value << job.fields[s.first_field].bit;
-    }
-    std::memcpy(out + g * p.group_bytes, &word, p.group_bytes);
-  }
-  if (excess == 0) return true;
-  failed = p.target;
-  return false;
 }
 
 // ---------------------------------------------------------------- fast loops
@@ -451,33 +580,45 @@ bool plan_shuffles(const Job& job, ShuffleSet& set) noexcept {
       if (!found) return false;  // an element no plane of the set writes
     }
   }
-  return true;
+  auto by_vector = [](const Shuffle::Part& a, const Shuffle::Part& b) { return a.to < b.to; };
+  std::sort(un.part, un.part + un.parts, by_vector);
+  std::sort(pk.part, pk.part + pk.parts, by_vector);
+  return un.parts > 0 && pk.parts > 0;
 }
 
 // Rounds of 16 groups: `in` and `out` point at each stream's first byte.
 __attribute__((target("ssse3"))) void run_shuffle(const Shuffle& sh, const uint8_t* const* in, uint8_t* const* out,
                                                   int64_t rounds) noexcept {
-  __m128i vectors[16];
-  for (int64_t r = 0; r < rounds; ++r) {
-    for (int i = 0; i < sh.inputs; ++i) {
-      const uint8_t* from = in[i] + r * 16 * sh.in[i].bytes;
-      for (int64_t v = 0; v < sh.in[i].bytes; ++v) {
-        vectors[sh.in[i].first + v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * v));
-      }
+  const uint8_t* from[16];
+  uint8_t* to[16];
+  int64_t from_step[16], to_step[16];
+  for (int i = 0; i < sh.inputs; ++i) {
+    for (int64_t v = 0; v < sh.in[i].bytes; ++v) {
+      from[sh.in[i].first + v] = in[i] + 16 * v;
+      from_step[sh.in[i].first + v] = 16 * sh.in[i].bytes;
     }
-    __m128i result[16];
-    for (int v = 0; v < 16; ++v) result[v] = _mm_setzero_si128();
+  }
+  for (int o = 0; o < sh.outputs; ++o) {
+    for (int64_t v = 0; v < sh.out[o].bytes; ++v) {
+      to[sh.out[o].first + v] = out[o] + 16 * v;
+      to_step[sh.out[o].first + v] = 16 * sh.out[o].bytes;
+    }
+  }
+  for (int64_t r = 0; r < rounds; ++r) {
+    // The parts come sorted by the vector they make.
+    int current = sh.part[0].to;
+    __m128i made = _mm_setzero_si128();
     for (int i = 0; i < sh.parts; ++i) {
       const Shuffle::Part& part = sh.part[i];
-      __m128i picked = _mm_shuffle_epi8(vectors[part.from], _mm_loadu_si128(reinterpret_cast<const __m128i*>(part.pick)));
-      result[part.to] = _mm_or_si128(result[part.to], picked);
-    }
-    for (int o = 0; o < sh.outputs; ++o) {
-      uint8_t* to = out[o] + r * 16 * sh.out[o].bytes;
-      for (int64_t v = 0; v < sh.out[o].bytes; ++v) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16 * v), result[sh.out[o].first + v]);
+      if (part.to != current) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current] + r * to_step[current]), made);
+        made = _mm_setzero_si128();
+        current = part.to;
       }
+      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[part.from] + r * from_step[part.from]));
+      made = _mm_or_si128(made, _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(part.pick))));
     }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current] + r * to_step[current]), made);
   }
 }
 
@@ -517,10 +658,6 @@ void choose_loops(Job& job) noexcept {
     p.fast = Fast::none;
     p.shuffled = false;
     p.target = only_target(job, p);
-    p.words = p.group_bytes <= 8 && is_stream(job, p, false);
-    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples && p.words; ++i) {
-      p.words = job.samples[i].kind == ValueKind::unsigned_ && job.samples[i].width < 64;
-    }
     int64_t shift;
     if (is_stream(job, p, false) && is_containers(job, p, shift)) {
       const Sample& first = job.samples[p.first_sample];
@@ -555,6 +692,11 @@ void decode(const Job& job, const uint8_t* packed, int64_t size, const std::vect
       Bases b = bases_of(job, outputs, segment);
       int64_t done = p.shuffled ? p.groups / 16 * 16 : p.fast == Fast::none ? 0 : decode_fast(job, p, in, b.at[p.target]);
       int64_t room = size - (p.offset + segment * p.stride);
+      if (!job.general_only) {
+        int64_t wide = std::min(wide_groups(job, p, room), p.groups);
+        if (wide > done) decode_runs(job, p, in, b, done, wide);
+        done = std::max(done, wide);
+      }
       decode_groups(job, p, in, room, b, done, p.groups, INT64_MAX);
       if (p.partial_pixels > 0) decode_groups(job, p, in, room, b, p.groups, p.groups + 1, p.partial_pixels);
     }
@@ -587,16 +729,12 @@ int64_t encode(const Job& job, uint8_t* packed, const std::vector<Span>& images)
       } else if (p.fast == Fast::copy) {
         std::memcpy(out, b.at[p.target], p.groups * p.group_bytes);
         done = p.groups;
-      } else if (p.words) {
-        bool ok = true;
-        switch (job.targets[p.target].itemsize) {
-          case 1: ok = encode_words<uint8_t>(job, p, out, b, p.groups, failed); break;
-          case 2: ok = encode_words<uint16_t>(job, p, out, b, p.groups, failed); break;
-          case 4: ok = encode_words<uint32_t>(job, p, out, b, p.groups, failed); break;
-          default: ok = encode_words<uint64_t>(job, p, out, b, p.groups, failed); break;
-        }
-        if (!ok) return failed;
-        done = p.groups;
+      }
+      if (!job.general_only && done < p.groups) {
+        // Only the segment's own bytes: the 8-byte writes must not reach another's.
+        int64_t wide = std::min(wide_groups(job, p, p.groups * p.group_bytes + p.partial_bytes), p.groups);
+        if (wide > done && !encode_runs(job, p, out, b, done, wide, failed)) return failed;
+        done = std::max(done, wide);
       }
       if (!encode_groups(job, p, out, b, done, p.groups, INT64_MAX, failed) ||
           (p.partial_pixels > 0 && !encode_groups(job, p, out, b, p.groups, p.groups + 1, p.partial_pixels, failed))) {

@@ -74,7 +74,6 @@ struct Plane {
   Fast fast = Fast::none;
   int64_t target = -1;    // the one output its samples go to, if one
   bool shuffled = false;  // converted by a ShuffleSet
-  bool words = false;     // a group of at most 8 bytes, each sample one field
   int64_t container_shift = 0;  // Fast::containers: value = (word >> shift) & mask
   uint64_t container_mask = 0;
   Windows windows;

@@ -18,6 +18,7 @@ With ``stride=N`` every line (of every plane) starts N bytes after the one
 before; ``encode`` then pads each line with zeros to N bytes.
 """
 
+import math
 import operator
 import sys
 
@@ -152,11 +153,24 @@ def decode(data, format, width, height, *, stride=None):
         if view.nbytes < needed:
             raise ValueError(f"data is too short: {width}x{height} pixels of {fmt.name} need {needed} bytes, "
                              f"{view.nbytes} given")
-    outputs = tuple(numpy.empty(shape, dtype) for shape in shapes)
+    outputs = tuple(_empty(shape, dtype) for shape in shapes)
     convert.decode(job, data, outputs)
     if layout.targets[0][0] is None:
         return outputs[0]
     return {t[0]: out for t, out in zip(layout.targets, outputs)}
+
+
+# From this size on, an output's memory comes from convert.block(), which
+# recycles the memory of arrays that are gone: fresh pages cost more than
+# the conversion that fills them.
+_RECYCLED_FROM = 16 << 20
+
+
+def _empty(shape, dtype):
+    nbytes = dtype.itemsize * math.prod(shape)
+    if nbytes < _RECYCLED_FROM:
+        return numpy.empty(shape, dtype)
+    return numpy.frombuffer(convert.block(nbytes), dtype).reshape(shape)
 
 
 def _arrays(image, layout, dtype) -> tuple[list, int, int]:
