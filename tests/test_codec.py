@@ -252,3 +252,19 @@ def test_threads_decode_side_by_side():
     for t in threads:
         t.join()
     assert results == [True] * 4
+
+
+def test_large_outputs_are_independent_arrays():
+    """Outputs large enough to come from recycled memory never share it while alive."""
+    side = 4096
+    data = bytes(range(256)) * (side * side // 256)
+    first = decode(data, "Mono8", side, side)
+    view = first[::2]
+    del first
+    second = decode(data, "Mono8", side, side)
+    assert second.flags.writeable and not np.shares_memory(view, second)
+    second[:] = 7
+    assert view[0, :4].tolist() == [0, 1, 2, 3]
+    del view
+    third = decode(data, "Mono8", side, side)
+    assert not np.shares_memory(second, third) and third[0, :4].tolist() == [0, 1, 2, 3]
