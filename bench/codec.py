@@ -1,0 +1,186 @@
+"""Times buffer decoding and encoding: the C++ codec, numpy as users write it, memcpy and OpenCV.
+
+    tools/py314 python bench/codec.py            # a 4096 x 3000 frame, about 2 minutes
+    tools/py314 python bench/codec.py --quick    # fewer repetitions, for smoke runs
+    tools/py314 python bench/codec.py --loop Mono12p --count 200   # no timing: for a profiler
+    tools/py314 valgrind --tool=callgrind python bench/codec.py --loop Mono12p --encode --count 3
+
+Every figure is GB/s of input read (the buffer for decode, the image's arrays
+for encode), one thread, the median of repeated calls. memcpy copies the same
+bytes into an array allocated beforehand: the most any conversion could do.
+new+copy copies them into a
+new array, which is the least a call returning a fresh array pays: above
+glibc's mmap threshold every new array is fresh pages, faulted in on first
+write. A benchmark, not a test: nothing here asserts a number.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import platform
+import statistics
+import sys
+import time
+from pathlib import Path
+
+import numpy as np
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import numpy_layouts  # noqa: E402
+
+DECODE_ROWS = ["Mono8", "Mono10p", "Mono12p", "Mono12Packed", "Mono16", "BayerRG8", "BayerRG12p", "RGB8",
+               "RGB10p32", "RGB8_Planar", "YUV422_8_UYVY", "YCbCr420_8_YY_CbCr_Semiplanar", "Coord3D_ABC32f",
+               "Coord3D_ABC10p"]
+ENCODE_ROWS = ["Mono12p", "RGB10p32"]
+GOALS = "goals: decode >= 0.5 x memcpy and >= 5 x numpy; Mono8 and Mono16 within 1.2 x memcpy (>= 0.83)"
+
+
+def opencv_rows() -> dict:
+    """OpenCV's own conversions of the formats it knows, when it is installed."""
+    try:
+        import cv2
+    except ImportError:
+        return {}
+    cv2.setNumThreads(1)
+
+    def bayer(data, width, height):
+        return cv2.cvtColor(np.frombuffer(data, np.uint8, width * height).reshape(height, width),
+                            cv2.COLOR_BayerRG2BGR)
+
+    def uyvy(data, width, height):
+        pairs = np.frombuffer(data, np.uint8, 2 * width * height).reshape(height, width // 2, 4)
+        luma = cv2.cvtColor(pairs.reshape(height, width, 2), cv2.COLOR_YUV2GRAY_UYVY)
+        return {"Y": luma, "U": cv2.extractChannel(pairs, 0), "V": cv2.extractChannel(pairs, 2)}
+
+    return {"BayerRG8": (bayer, "demosaics to BGR"), "YUV422_8_UYVY": (uyvy, "Y by cvtColor, U and V by extractChannel")}
+
+
+def load_codec():
+    try:
+        from corvella.pfnc import codec
+    except ImportError as e:
+        return None, str(e)
+    return codec, None
+
+
+def median_seconds(call, repeat: int, budget: float) -> float:
+    call()                                              # warm: first-touch pages, caches
+    times = []
+    start = time.perf_counter()
+    while len(times) < repeat or (time.perf_counter() - start < budget and len(times) < 200):
+        t0 = time.perf_counter_ns()
+        call()
+        times.append((time.perf_counter_ns() - t0) / 1e9)
+    return statistics.median(times)
+
+
+def machine() -> str:
+    model = platform.processor() or "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            model = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), model)
+    except OSError:
+        pass
+    u = platform.uname()
+    return f"{model}, {os.cpu_count()} CPUs; {u.system} {u.release} {u.machine}"
+
+
+def rows(codec, PixelFormat, width, height, only):
+    """(label, format, input bytes, {series: call}, note) of every row to time."""
+    rng = np.random.default_rng(0)
+    cv = opencv_rows()
+    for name in DECODE_ROWS:
+        if only and not any(o in name for o in only):
+            continue
+        fmt = PixelFormat.from_name(name)
+        size = int(fmt.bits_per_pixel * width * height) // 8
+        data = rng.integers(0, 256, size, dtype=np.uint8).tobytes()
+        series = {}
+        if codec is not None:
+            # zero padding, as a device sends it
+            data = codec.encode(codec.decode(data, fmt, width, height), fmt)
+            series["C++"] = lambda d=data, f=fmt: codec.decode(d, f, width, height)
+        series["numpy"] = lambda d=data, n=name: numpy_layouts.DECODERS[n](d, width, height)
+        yield f"decode {name}", data, len(data), series, cv.get(name)
+    for name in ENCODE_ROWS:
+        if codec is None or (only and not any(o in f"encode {name}" for o in only)):
+            continue
+        fmt = PixelFormat.from_name(name)
+        size = int(fmt.bits_per_pixel * width * height) // 8
+        image = codec.decode(rng.integers(0, 256, size, dtype=np.uint8).tobytes(), fmt, width, height)
+        series = {"C++": lambda i=image, f=fmt: codec.encode(i, f),
+                  "numpy": lambda i=image, n=name: numpy_layouts.ENCODERS[n](i)}
+        yield f"encode {name}", image.tobytes(), image.nbytes, series, None
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="fewer repetitions")
+    parser.add_argument("--size", default="4096x3000", help="frame WIDTHxHEIGHT (default 4096x3000)")
+    parser.add_argument("--only", action="append", default=[], metavar="TEXT", help="only rows containing TEXT")
+    parser.add_argument("--loop", metavar="FORMAT", help="no timing: decode FORMAT --count times (for a profiler)")
+    parser.add_argument("--encode", action="store_true", help="with --loop: encode instead")
+    parser.add_argument("--count", type=int, default=100)
+    parser.add_argument("--smoke", action="store_true", help=argparse.SUPPRESS)  # every path once
+    args = parser.parse_args(argv)
+    width, height = (int(v) for v in args.size.lower().split("x"))
+    from corvella.pfnc import PixelFormat
+    codec, missing = load_codec()
+    if args.loop:
+        fmt = PixelFormat.from_name(args.loop)
+        data = bytes(int(fmt.bits_per_pixel * width * height) // 8)
+        image = codec.decode(data, fmt, width, height)
+        for _ in range(args.count):
+            codec.encode(image, fmt) if args.encode else codec.decode(data, fmt, width, height)
+        return 0
+    repeat, budget = (1, 0.0) if args.smoke else (3, 0.2) if args.quick else (9, 1.5)
+    print(f"corvella.pfnc codec benchmark: GB/s of input read, {width} x {height} frame, one thread, median")
+    print(f"machine: {machine()}")
+    print(f"CPython {platform.python_version()}, numpy {np.__version__}"
+          + (f", OpenCV {__import__('cv2').__version__}" if opencv_rows() else ", OpenCV absent"))
+    if missing:
+        print(f"C++ codec absent: {missing}")
+    header = f"{'row':<44}{'MB in':>8}{'C++':>9}{'numpy':>9}{'memcpy':>9}{'new+copy':>10}{'OpenCV':>9}" \
+             f"{'C++/memcpy':>12}{'C++/numpy':>11}  goals missed"
+    print(header)
+    notes = []
+    for label, data, nbytes, series, cv in rows(codec, PixelFormat, width, height, args.only):
+        source = np.frombuffer(data, dtype=np.uint8, count=nbytes)
+        target = np.empty_like(source)
+        series["memcpy"] = lambda s=source, t=target: np.copyto(t, s)
+        # what any call that returns a fresh array pays at least: the pages of a new array, then the copy
+        series["new+copy"] = lambda s=source: np.copyto(np.empty_like(s), s)
+        if cv is not None:
+            series["OpenCV"] = lambda d=data, c=cv[0]: c(d, width, height)
+            notes.append(f"OpenCV, {label}: {cv[1]}")
+        rate = {k: nbytes / median_seconds(call, repeat, budget) / 1e9 for k, call in series.items()}
+        print(_line(label, nbytes, rate), flush=True)
+    print(GOALS)
+    for note in notes:
+        print(note)
+    return 0
+
+
+def _line(label: str, nbytes: int, rate: dict) -> str:
+    def cell(key, width=9):
+        return f"{rate[key]:>{width}.2f}" if key in rate else f"{'n/a':>{width}}"
+    missed = []
+    if "C++" in rate:
+        vs_copy, vs_numpy = rate["C++"] / rate["memcpy"], rate["C++"] / rate["numpy"]
+        if vs_copy < 0.5:
+            missed.append("<0.5 memcpy")
+        if vs_numpy < 5:
+            missed.append("<5 numpy")
+        if label in ("decode Mono8", "decode Mono16") and vs_copy < 1 / 1.2:
+            missed.append("not within 1.2 memcpy")
+        ratios = f"{vs_copy:>12.2f}{vs_numpy:>11.2f}"
+    else:
+        ratios = f"{'':>12}{'':>11}"
+    return (f"{label:<44}{nbytes / 1e6:>8.1f}{cell('C++')}{cell('numpy')}{cell('memcpy')}{cell('new+copy', 10)}{cell('OpenCV')}"
+            f"{ratios}  {', '.join(missed) or '-'}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
