@@ -265,7 +265,7 @@ def _plane(sequence, index, widths, kinds, sampling, packing, cluster, per_chann
         samples.append(Sample(target, element, pixel, widths[c], _KINDS[kinds[c]], fs))
     partial = None
     kind = packing.kind.value if packing is not None else None
-    if kind in ("p", "pmsb") and packing.bits is None and cluster == 1 and not per_channel and group_pixels > 1:
+    if kind in ("p", "pmsb") and packing.bits is None and cluster == 1 and group_pixels > 1:
         partial = tuple(max((f.bit + f.bits + 7) // 8 for s in samples if s.pixel < k for f in s.fields)
                         for k in range(1, group_pixels))
     return Plane(-(-group_bits // 8), group_pixels, verticals.pop(), tuple(samples),
