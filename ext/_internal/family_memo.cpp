@@ -24,19 +24,19 @@ const char* const pieces[] = {"corvella.pfnc.genicam.widths", "corvella.pfnc.gen
                               "corvella.pfnc.genicam.layouts"};
 
 // One type watcher for every class a memo depends on; the dict watcher is the module's.
-int type_watcher = -1;
-unsigned long long type_epoch = 1;
+State& state = family.state;
+World& world = family.state.world;
 
 int on_type_change(PyTypeObject*) noexcept {
-  ++type_epoch;
+  ++state.type_epoch;
   return 0;
 }
 
 bool watch_type(PyTypeObject* type) noexcept {
   // A static type never changes; a heap type tells the watcher only while it has a tag.
   if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return true;
-  if (type_watcher < 0) return false;
-  if (PyType_Watch(type_watcher, reinterpret_cast<PyObject*>(type)) < 0) {
+  if (state.type_watcher < 0) return false;
+  if (PyType_Watch(state.type_watcher, reinterpret_cast<PyObject*>(type)) < 0) {
     PyErr_Clear();
     return false;
   }
@@ -50,19 +50,9 @@ bool watch_type(PyTypeObject* type) noexcept {
 // classes the modules define. Checked on every call by two counters, the
 // builtins in use and the subclass registries that did not exist yet; rebuilt
 // when any of them moved.
-struct World {
-  bool ok = false;
-  unsigned long long dict_epoch = 0;
-  unsigned long long type_epoch = 0;
-  PyObject* builtins = nullptr;        // compared only
-  std::vector<Node> nodes;             // every class of the trees
-  std::vector<PyTypeObject*> leaves;   // those without a subclass registry; alive while the epochs hold
-};
-World world;
-
 // Nothing changed since the world was last looked at (whether it could be memoised or not).
 bool world_current() noexcept {
-  if (world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != type_epoch ||
+  if (world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != state.type_epoch ||
       world.builtins != PyEval_GetBuiltins()) {
     return false;
   }
@@ -146,7 +136,7 @@ void rebuild_world() noexcept {
   release(world.nodes);
   world.leaves.clear();
   world.dict_epoch = pfnc::Module::epoch();
-  world.type_epoch = type_epoch;
+  world.type_epoch = state.type_epoch;
   world.builtins = PyEval_GetBuiltins();
   std::vector<PyObject*> own;
   PyObject* globals[3] = {};
@@ -179,13 +169,11 @@ struct Reader {
   unsigned long long type_epoch;
 };
 
-PyTypeObject* reader_type = nullptr;
-
 Reader* as_reader(PyObject* self) noexcept { return reinterpret_cast<Reader*>(self); }
 
 // The memo holds for the world as it is now; empties it first when it does not.
 bool memo_valid(Reader* r) noexcept {
-  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == type_epoch && world_holds()) return true;
+  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == state.type_epoch && world_holds()) return true;
   PyDict_Clear(r->memo);
   r->dict_epoch = r->type_epoch = 0;
   // A world that cannot be memoised (a caller's subclass, say) is not looked at again until it changes.
@@ -197,7 +185,7 @@ bool memo_valid(Reader* r) noexcept {
     if (PyType_Check(item) && !PyUnstable_Type_AssignVersionTag(reinterpret_cast<PyTypeObject*>(item))) return false;
   }
   r->dict_epoch = pfnc::Module::epoch();
-  r->type_epoch = type_epoch;
+  r->type_epoch = state.type_epoch;
   return true;
 }
 
@@ -213,7 +201,7 @@ PyObject* reader_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
     return PyObject_Vectorcall(r->read, args, nargsf, kwnames);
   }
   PyObject* key = args[0];
-  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == type_epoch && world_holds()) {
+  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == state.type_epoch && world_holds()) {
     PyObject* hit = nullptr;
     if (PyDict_GetItemRef(r->memo, key, &hit) != 0) return hit;
   } else if (!memo_valid(r)) {
@@ -224,7 +212,7 @@ PyObject* reader_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
   Ref memo = borrow(r->memo);
   Ref reading = steal(PyObject_Vectorcall(read.get(), args, 1, nullptr));
   // Kept only if nothing changed while it was read (reading may run any code).
-  if (!reading || dict_epoch != pfnc::Module::epoch() || types != type_epoch || r->dict_epoch != dict_epoch ||
+  if (!reading || dict_epoch != pfnc::Module::epoch() || types != state.type_epoch || r->dict_epoch != dict_epoch ||
       r->type_epoch != types || memo.get() != r->memo || !world_holds()) {
     return reading.release();
   }
@@ -263,7 +251,7 @@ PyObject* reader_new(PyObject* read, PyObject* watch) noexcept {
     PyErr_Format(PyExc_TypeError, "cached_reader() needs a callable, not '%.200s'", Py_TYPE(read)->tp_name);
     return nullptr;
   }
-  Ref self = steal(PyType_GenericAlloc(reader_type, 0));
+  Ref self = steal(PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(state.reader_type.get()), 0));
   if (!self) return nullptr;
   Reader* r = as_reader(self.get());
   r->vectorcall = reader_vectorcall;
@@ -409,12 +397,10 @@ const pfnc::FunctionSpec cached_reader_spec{
 }  // namespace
 
 bool define_memo(pfnc::Module& m) noexcept {
-  if (type_watcher < 0 && (type_watcher = PyType_AddWatcher(on_type_change)) < 0) PyErr_Clear();
-  if (reader_type == nullptr) {
-    reader_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&reader_spec));
-    if (reader_type == nullptr) return false;
-  }
-  return m.set("CachedReader", borrow(reinterpret_cast<PyObject*>(reader_type))) && m.def(cached_reader_spec);
+  // Watcher ids belong to an interpreter: each new one adds its own, or the memos stay off.
+  if (state.type_watcher < 0 && (state.type_watcher = PyType_AddWatcher(on_type_change)) < 0) PyErr_Clear();
+  state.reader_type.set(steal(PyType_FromSpec(&reader_spec)));
+  return m.set("CachedReader", borrow(state.reader_type.get())) && m.def(cached_reader_spec);
 }
 
 }  // namespace family_module
