@@ -304,6 +304,7 @@ PyObject* reader_set_name(PyObject* self, PyObject* const* args, Py_ssize_t narg
     PyErr_Format(PyExc_TypeError, "__set_name__() takes 2 arguments (%zd given)", nargs);
     return nullptr;
   }
+  if (as_reader(self)->read == nullptr) return cleared();
   // The class that holds the memo builds the readings: its attributes count too.
   if (PyType_Check(args[0]) && !watch_or_off(as_reader(self), args[0])) return nullptr;
   Py_RETURN_NONE;
