@@ -312,3 +312,26 @@ def test_a_cached_whole_name_follows_every_change(change):
         undo()
         gc.collect()
     assert outcome(cached, name) == before
+
+
+def test_a_full_memo_whose_readings_change_the_world_as_they_go_keeps_nothing_stale():
+    class Holder:
+        value = 0
+
+    class Reading:
+        def __init__(self, key):
+            self.key, self.value = key, Holder.value
+
+        def __del__(self):
+            # Released when the full memo makes room: changes what readings depend on, and reads again.
+            if self.key == 0 and Holder.value == 0:
+                Holder.value = 1
+                memo(-1)
+
+    memo = family.cached_reader(Reading, watch=[Holder])
+    gc.collect()
+    for key in range(4096):
+        memo(key)
+    assert memo(0).value == 0
+    memo(5000)
+    assert [memo(5000).value, memo(0).value, memo(-1).value] == [1, 1, 1]

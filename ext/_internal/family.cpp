@@ -9,7 +9,7 @@ namespace {
 bool family_body(pfnc::Module& m) noexcept;
 }  // namespace
 
-pfnc::Module family("_family",
+pfnc::ModuleWith<State> family("_family",
                     "The implementations of a family of designation classes, and memos that last while\n"
                     "nothing a reading depends on changes.\n",
                     family_body);
@@ -24,9 +24,6 @@ using pfnc::Str;
 Str s_isabstract{"isabstract"};
 Str s_abstractmethods{"__abstractmethods__"};
 
-PyObject* subclasses_method = nullptr;  // type.__subclasses__
-PyObject* abc_meta = nullptr;           // abc.ABCMeta
-
 template <class T>
 bool push(std::vector<T>& items, T&& item) noexcept {
   try {
@@ -40,7 +37,25 @@ bool push(std::vector<T>& items, T&& item) noexcept {
 
 }  // namespace
 
-Ref subclasses_of(PyObject* cls) noexcept { return steal(PyObject_Vectorcall(subclasses_method, &cls, 1, nullptr)); }
+void State::forget() noexcept {
+  for (Entry& entry : entries) {
+    entry.base = nullptr;
+    entry.epoch = 0;
+    entry.found.nodes.clear();
+    entry.found.classes.clear();
+  }
+  next_entry = 0;
+  world.ok = world.rebuilding = false;
+  world.dict_epoch = world.type_epoch = 0;
+  world.builtins = nullptr;
+  world.nodes.clear();
+  world.leaves.clear();
+  type_watcher = -1;
+}
+
+Ref subclasses_of(PyObject* cls) noexcept {
+  return steal(PyObject_Vectorcall(family.state.subclasses_method.get(), &cls, 1, nullptr));
+}
 
 bool record(std::vector<Node>& nodes, PyObject* cls) noexcept {
   if (!PyType_Check(cls) || !PyType_HasFeature(reinterpret_cast<PyTypeObject*>(cls), Py_TPFLAGS_HEAPTYPE)) {
@@ -84,7 +99,7 @@ namespace {
 // ---------------------------------------------------------------- the walk
 
 bool usual_metaclass(PyObject* cls) noexcept {
-  return Py_IS_TYPE(cls, &PyType_Type) || Py_TYPE(cls) == reinterpret_cast<PyTypeObject*>(abc_meta);
+  return Py_IS_TYPE(cls, &PyType_Type) || Py_TYPE(cls) == reinterpret_cast<PyTypeObject*>(family.state.abc_meta.get());
 }
 
 // inspect.isabstract(cls); *native stays true where the answer came from the
@@ -109,13 +124,6 @@ bool push_reversed(std::vector<Ref>& pending, PyObject* list) noexcept {
   }
   return true;
 }
-
-// A family's implementations as they stand now.
-struct Found {
-  std::vector<Node> nodes;         // every class walked, cls first
-  std::vector<PyObject*> classes;  // the result, each among nodes
-  bool cacheable = false;
-};
 
 // all_implementations, step by step as the documented algorithm takes them;
 // when found is given, records the walk too.
@@ -150,16 +158,6 @@ Ref walk(PyObject* cls, Found* found) noexcept {
 
 // ---------------------------------------------------------------- the cache
 
-// A few families at a time: the two of the package, and room for a caller's.
-struct Entry {
-  PyObject* base = nullptr;  // compared only; nodes[0] is its node
-  unsigned long long epoch = 0;
-  Found found;
-};
-constexpr int entry_count = 4;
-Entry entries[entry_count];
-int next_entry = 0;
-
 bool fresh(const Entry& entry) noexcept {
   if (entry.epoch != pfnc::Module::epoch()) return false;
   for (const Node& node : entry.found.nodes) {
@@ -177,8 +175,9 @@ PyObject* list_of(const std::vector<PyObject*>& classes) noexcept {
 
 PyObject* family_all_implementations(PyObject* const* args) noexcept {
   PyObject* cls = args[0];
+  State& state = family.state;
   Entry* slot = nullptr;
-  for (Entry& entry : entries) {
+  for (Entry& entry : state.entries) {
     if (entry.base != cls) continue;
     if (fresh(entry)) return list_of(entry.found.classes);
     slot = &entry;
@@ -192,8 +191,8 @@ PyObject* family_all_implementations(PyObject* const* args) noexcept {
   }
   // The walk may have run code that filled slots meanwhile: look again.
   if (slot == nullptr || slot->base != cls) {
-    slot = &entries[next_entry];
-    next_entry = (next_entry + 1) % entry_count;
+    slot = &state.entries[state.next_entry];
+    state.next_entry = (state.next_entry + 1) % State::entry_count;
   }
   release(slot->found.nodes);
   slot->base = cls;
@@ -232,17 +231,13 @@ const pfnc::FunctionSpec walk_spec{
 bool family_body(pfnc::Module& m) noexcept {
   Ref utils_name = steal(PyUnicode_FromString("corvella.pfnc._internal.utils"));
   if (!utils_name) return false;
-  // Kept across a failed initialisation, which the next import runs again.
-  if (subclasses_method == nullptr) {
-    subclasses_method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyType_Type), "__subclasses__");
-    if (subclasses_method == nullptr) return false;
-  }
-  if (!m.import_from("inspect", {"isabstract"})) return false;
-  if (abc_meta == nullptr) {
-    Ref abc = steal(PyImport_ImportModule("abc"));
-    abc_meta = abc ? PyObject_GetAttrString(abc.get(), "ABCMeta") : nullptr;
-    if (abc_meta == nullptr) return false;
-  }
+  State& state = family.state;
+  PyObject* type = reinterpret_cast<PyObject*>(&PyType_Type);
+  state.subclasses_method.set(steal(PyObject_GetAttrString(type, "__subclasses__")));
+  if (!state.subclasses_method || !m.import_from("inspect", {"isabstract"})) return false;
+  Ref abc = steal(PyImport_ImportModule("abc"));
+  state.abc_meta.set(abc ? steal(PyObject_GetAttrString(abc.get(), "ABCMeta")) : Ref());
+  if (!state.abc_meta) return false;
   // Shown where the families have always imported it from.
   Ref function = m.function(all_implementations_spec);
   if (!function || PyObject_SetAttrString(function.get(), "__module__", utils_name.get()) < 0) return false;

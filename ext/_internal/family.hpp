@@ -7,8 +7,6 @@
 
 namespace family_module {
 
-extern pfnc::Module family;
-
 // One class as it was seen, enough to tell later that nothing about it changed.
 struct Node {
   PyTypeObject* type;    // read only while `ref` is alive
@@ -30,6 +28,51 @@ struct Node {
 bool record(std::vector<Node>& nodes, PyObject* cls) noexcept;
 bool unchanged(const Node& node) noexcept;
 void release(std::vector<Node>& nodes) noexcept;
+
+// A family's implementations as they stand now.
+struct Found {
+  std::vector<Node> nodes;         // every class walked, cls first
+  std::vector<PyObject*> classes;  // the result, each among nodes
+  bool cacheable = false;
+};
+
+// all_implementations' cache: a few families at a time, the two of the
+// package and room for a caller's.
+struct Entry {
+  PyObject* base = nullptr;  // compared only; nodes[0] is its node
+  unsigned long long epoch = 0;
+  Found found;
+};
+
+// What the memos' readings depend on (see family_memo.cpp).
+struct World {
+  bool ok = false;
+  bool rebuilding = false;
+  unsigned long long dict_epoch = 0;
+  unsigned long long type_epoch = 0;
+  PyObject* builtins = nullptr;       // compared only
+  std::vector<Node> nodes;            // every class of the trees
+  std::vector<PyTypeObject*> leaves;  // those without a subclass registry; alive while the epochs hold
+};
+
+// Everything the module keeps for its interpreter. When the module starts in
+// a new one, forget() drops what the old one held without releasing it.
+struct State {
+  pfnc::Kept subclasses_method;  // type.__subclasses__
+  pfnc::Kept abc_meta;           // abc.ABCMeta, compared only
+  pfnc::Kept reader_type;        // CachedReader
+  static constexpr int entry_count = 4;
+  Entry entries[entry_count];
+  int next_entry = 0;
+  World world;
+  int type_watcher = -1;  // the interpreter's id for on_type_change, or none
+  // Never reset, so that no memo of a finished interpreter could look valid.
+  unsigned long long type_epoch = 1;
+
+  void forget() noexcept;
+};
+
+extern pfnc::ModuleWith<State> family;
 
 // type.__subclasses__(cls): the live subclasses, in the order they were added.
 pfnc::Ref subclasses_of(PyObject* cls) noexcept;

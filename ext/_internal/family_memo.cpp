@@ -24,19 +24,19 @@ const char* const pieces[] = {"corvella.pfnc.genicam.widths", "corvella.pfnc.gen
                               "corvella.pfnc.genicam.layouts"};
 
 // One type watcher for every class a memo depends on; the dict watcher is the module's.
-int type_watcher = -1;
-unsigned long long type_epoch = 1;
+State& state = family.state;
+World& world = family.state.world;
 
 int on_type_change(PyTypeObject*) noexcept {
-  ++type_epoch;
+  ++state.type_epoch;
   return 0;
 }
 
 bool watch_type(PyTypeObject* type) noexcept {
   // A static type never changes; a heap type tells the watcher only while it has a tag.
   if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return true;
-  if (type_watcher < 0) return false;
-  if (PyType_Watch(type_watcher, reinterpret_cast<PyObject*>(type)) < 0) {
+  if (state.type_watcher < 0) return false;
+  if (PyType_Watch(state.type_watcher, reinterpret_cast<PyObject*>(type)) < 0) {
     PyErr_Clear();
     return false;
   }
@@ -50,19 +50,9 @@ bool watch_type(PyTypeObject* type) noexcept {
 // classes the modules define. Checked on every call by two counters, the
 // builtins in use and the subclass registries that did not exist yet; rebuilt
 // when any of them moved.
-struct World {
-  bool ok = false;
-  unsigned long long dict_epoch = 0;
-  unsigned long long type_epoch = 0;
-  PyObject* builtins = nullptr;        // compared only
-  std::vector<Node> nodes;             // every class of the trees
-  std::vector<PyTypeObject*> leaves;   // those without a subclass registry; alive while the epochs hold
-};
-World world;
-
 // Nothing changed since the world was last looked at (whether it could be memoised or not).
 bool world_current() noexcept {
-  if (world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != type_epoch ||
+  if (world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != state.type_epoch ||
       world.builtins != PyEval_GetBuiltins()) {
     return false;
   }
@@ -74,15 +64,18 @@ bool world_current() noexcept {
 
 bool world_holds() noexcept { return world.ok && world_current(); }
 
-bool is_own(const std::vector<PyObject*>& own, PyObject* cls) noexcept {
-  for (PyObject* c : own) {
-    if (c == cls) return true;
+// Strong: recording a class may collect garbage, and a finaliser may unbind the others.
+using Classes = std::vector<Ref>;
+
+bool is_own(const Classes& own, PyObject* cls) noexcept {
+  for (const Ref& c : own) {
+    if (c.get() == cls) return true;
   }
   return false;
 }
 
 // The classes a module defines: its globals whose __module__ is the module.
-bool own_classes(PyObject* globals, std::vector<PyObject*>& own) noexcept {
+bool own_classes(PyObject* globals, Classes& own) noexcept {
   PyObject* name = PyDict_GetItemWithError(globals, s_name.get());
   if (name == nullptr || !PyUnicode_CheckExact(name)) return false;
   Py_ssize_t pos = 0;
@@ -96,7 +89,7 @@ bool own_classes(PyObject* globals, std::vector<PyObject*>& own) noexcept {
     if (module == nullptr && PyErr_Occurred()) return false;
     if (module == nullptr || !PyUnicode_CheckExact(module) || PyUnicode_Compare(module, name) != 0) continue;
     try {
-      own.push_back(value);
+      own.push_back(borrow(value));
     } catch (...) {
       return false;
     }
@@ -106,7 +99,7 @@ bool own_classes(PyObject* globals, std::vector<PyObject*>& own) noexcept {
 
 // Every class of cls's tree; all must be the pieces' own (a memo holding an
 // instance of a caller's class would keep that class from being collected).
-bool record_tree(PyObject* cls, const std::vector<PyObject*>& own) noexcept {
+bool record_tree(PyObject* cls, const Classes& own) noexcept {
   if (!is_own(own, cls) || !record(world.nodes, cls)) return false;
   const Node& node = world.nodes.back();
   if (!watch_type(node.type) || !watch_type(Py_TYPE(cls))) return false;
@@ -126,9 +119,12 @@ bool record_tree(PyObject* cls, const std::vector<PyObject*>& own) noexcept {
 }
 
 // DATA_TYPE_REGISTRY: the binding (a global), its attributes and its dict.
-bool record_registry(PyObject* globals, const std::vector<PyObject*>& own) noexcept {
-  PyObject* registry = PyDict_GetItemWithError(globals, s_registry.get());
-  if (registry == nullptr) return false;
+bool record_registry(PyObject* globals, const Classes& own) noexcept {
+  PyObject* found = nullptr;
+  if (PyDict_GetItemRef(globals, s_registry.get(), &found) <= 0) return false;
+  // Strong: the class lookup below may run a descriptor's code.
+  Ref registry_ref = steal(found);
+  PyObject* registry = found;
   PyTypeObject* type = Py_TYPE(registry);
   // Attributes come from the instance dict alone: no metaclass, no class attribute of the name.
   if (!is_own(own, reinterpret_cast<PyObject*>(type)) || !Py_IS_TYPE(type, &PyType_Type) ||
@@ -143,27 +139,32 @@ bool record_registry(PyObject* globals, const std::vector<PyObject*>& own) noexc
 
 void rebuild_world() noexcept {
   world.ok = false;
+  // Code run meanwhile (a finaliser, a descriptor) may read through a memo: it reads without one.
+  if (world.rebuilding) return;
+  world.rebuilding = true;
   release(world.nodes);
   world.leaves.clear();
   world.dict_epoch = pfnc::Module::epoch();
-  world.type_epoch = type_epoch;
+  world.type_epoch = state.type_epoch;
   world.builtins = PyEval_GetBuiltins();
-  std::vector<PyObject*> own;
-  PyObject* globals[3] = {};
+  Classes own;
+  Ref modules[3];
+  PyObject* globals[3] = {};  // each borrowed from its module in modules
   bool ok = world.builtins != nullptr && pfnc::Module::watch(world.builtins);
   for (int i = 0; ok && i < 3; ++i) {
     Ref name = steal(PyUnicode_FromString(pieces[i]));
-    Ref module = name ? steal(PyImport_GetModule(name.get())) : Ref();
-    globals[i] = module && PyModule_CheckExact(module.get()) ? PyModule_GetDict(module.get()) : nullptr;
+    modules[i] = name ? steal(PyImport_GetModule(name.get())) : Ref();
+    globals[i] = modules[i] && PyModule_CheckExact(modules[i].get()) ? PyModule_GetDict(modules[i].get()) : nullptr;
     // Not imported yet: nothing watched would tell when it is, so look again next time.
     if (globals[i] == nullptr) world.dict_epoch = 0;
     ok = globals[i] != nullptr && pfnc::Module::watch(globals[i]) && own_classes(globals[i], own);
   }
-  for (size_t i = 0; ok && i < own.size(); ++i) ok = record_tree(own[i], own);
+  for (size_t i = 0; ok && i < own.size(); ++i) ok = record_tree(own[i].get(), own);
   ok = ok && record_registry(globals[1], own);
   // Whatever stopped it, the reader reads without the memo meanwhile.
   PyErr_Clear();
   world.ok = ok;
+  world.rebuilding = false;
 }
 
 // ---------------------------------------------------------------- the memo
@@ -179,44 +180,47 @@ struct Reader {
   unsigned long long type_epoch;
 };
 
-PyTypeObject* reader_type = nullptr;
-
 Reader* as_reader(PyObject* self) noexcept { return reinterpret_cast<Reader*>(self); }
 
 // The memo holds for the world as it is now; empties it first when it does not.
 bool memo_valid(Reader* r) noexcept {
-  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == type_epoch && world_holds()) return true;
-  PyDict_Clear(r->memo);
+  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == state.type_epoch && world_holds()) return true;
   r->dict_epoch = r->type_epoch = 0;
+  // Both may run code (a reading's finaliser, the collector), which may clear the reader too.
+  Ref memo = borrow(r->memo);
+  PyDict_Clear(memo.get());
   // A world that cannot be memoised (a caller's subclass, say) is not looked at again until it changes.
   if (!world_current()) rebuild_world();
-  if (!world_holds()) return false;
+  if (!world_holds() || r->watched == nullptr) return false;
   // The classes watched for this reader alone tell the watcher only while they have a tag.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(r->watched); ++i) {
     PyObject* item = PyList_GET_ITEM(r->watched, i);
     if (PyType_Check(item) && !PyUnstable_Type_AssignVersionTag(reinterpret_cast<PyTypeObject*>(item))) return false;
   }
   r->dict_epoch = pfnc::Module::epoch();
-  r->type_epoch = type_epoch;
+  r->type_epoch = state.type_epoch;
   return true;
+}
+
+// A cleared reader (a cycle being collected) has nothing left to read with.
+PyObject* cleared() noexcept {
+  PyErr_SetString(PyExc_RuntimeError, "cached reader has been cleared");
+  return nullptr;
 }
 
 PyObject* reader_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
   Reader* r = as_reader(self);
-  // A cleared reader (a cycle being collected) has nothing left to read with.
-  if (r->read == nullptr) {
-    PyErr_SetString(PyExc_RuntimeError, "cached reader has been cleared");
-    return nullptr;
-  }
+  if (r->read == nullptr) return cleared();
   Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (r->off || nargs != 1 || kwnames != nullptr || !(PyUnicode_CheckExact(args[0]) || PyLong_CheckExact(args[0]))) {
     return PyObject_Vectorcall(r->read, args, nargsf, kwnames);
   }
   PyObject* key = args[0];
-  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == type_epoch && world_holds()) {
+  if (r->dict_epoch == pfnc::Module::epoch() && r->type_epoch == state.type_epoch && world_holds()) {
     PyObject* hit = nullptr;
     if (PyDict_GetItemRef(r->memo, key, &hit) != 0) return hit;
   } else if (!memo_valid(r)) {
+    if (r->read == nullptr) return cleared();
     return PyObject_Vectorcall(r->read, args, 1, nullptr);
   }
   unsigned long long dict_epoch = r->dict_epoch, types = r->type_epoch;
@@ -224,12 +228,18 @@ PyObject* reader_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
   Ref memo = borrow(r->memo);
   Ref reading = steal(PyObject_Vectorcall(read.get(), args, 1, nullptr));
   // Kept only if nothing changed while it was read (reading may run any code).
-  if (!reading || dict_epoch != pfnc::Module::epoch() || types != type_epoch || r->dict_epoch != dict_epoch ||
+  if (!reading || dict_epoch != pfnc::Module::epoch() || types != state.type_epoch || r->dict_epoch != dict_epoch ||
       r->type_epoch != types || memo.get() != r->memo || !world_holds()) {
     return reading.release();
   }
-  if (PyDict_GET_SIZE(r->memo) >= memo_limit) PyDict_Clear(r->memo);
-  if (PyDict_SetItem(r->memo, key, reading.get()) < 0) return nullptr;
+  if (PyDict_GET_SIZE(memo.get()) < memo_limit) {
+    return PyDict_SetItem(memo.get(), key, reading.get()) < 0 ? nullptr : reading.release();
+  }
+  // Full: a fresh memo, so that the old one's readings are released (which may
+  // run code, and read through this reader) only once nothing is left to do.
+  Ref fresh = steal(PyDict_New());
+  if (!fresh || PyDict_SetItem(fresh.get(), key, reading.get()) < 0) return nullptr;
+  Ref old = steal(std::exchange(r->memo, fresh.release()));
   return reading.release();
 }
 
@@ -263,7 +273,7 @@ PyObject* reader_new(PyObject* read, PyObject* watch) noexcept {
     PyErr_Format(PyExc_TypeError, "cached_reader() needs a callable, not '%.200s'", Py_TYPE(read)->tp_name);
     return nullptr;
   }
-  Ref self = steal(PyType_GenericAlloc(reader_type, 0));
+  Ref self = steal(PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(state.reader_type.get()), 0));
   if (!self) return nullptr;
   Reader* r = as_reader(self.get());
   r->vectorcall = reader_vectorcall;
@@ -294,6 +304,7 @@ PyObject* reader_set_name(PyObject* self, PyObject* const* args, Py_ssize_t narg
     PyErr_Format(PyExc_TypeError, "__set_name__() takes 2 arguments (%zd given)", nargs);
     return nullptr;
   }
+  if (as_reader(self)->read == nullptr) return cleared();
   // The class that holds the memo builds the readings: its attributes count too.
   if (PyType_Check(args[0]) && !watch_or_off(as_reader(self), args[0])) return nullptr;
   Py_RETURN_NONE;
@@ -409,12 +420,10 @@ const pfnc::FunctionSpec cached_reader_spec{
 }  // namespace
 
 bool define_memo(pfnc::Module& m) noexcept {
-  if (type_watcher < 0 && (type_watcher = PyType_AddWatcher(on_type_change)) < 0) PyErr_Clear();
-  if (reader_type == nullptr) {
-    reader_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&reader_spec));
-    if (reader_type == nullptr) return false;
-  }
-  return m.set("CachedReader", borrow(reinterpret_cast<PyObject*>(reader_type))) && m.def(cached_reader_spec);
+  // Watcher ids belong to an interpreter: each new one adds its own, or the memos stay off.
+  if (state.type_watcher < 0 && (state.type_watcher = PyType_AddWatcher(on_type_change)) < 0) PyErr_Clear();
+  state.reader_type.set(steal(PyType_FromSpec(&reader_spec)));
+  return m.set("CachedReader", borrow(state.reader_type.get())) && m.def(cached_reader_spec);
 }
 
 }  // namespace family_module

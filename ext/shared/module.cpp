@@ -106,6 +106,7 @@ void Module::forget_interpreter() noexcept {
   forget_globals();
   Str::forget_all();
   Kept::forget_all();
+  forget_state();
 }
 
 int Module::exec(PyObject* module) noexcept {

@@ -44,6 +44,8 @@ class Module : public Logging {
   // False when interp is not the interpreter this module last started in.
   int started_in(PyInterpreterState* interp) const noexcept;
   void forget_interpreter() noexcept;
+  // What a module keeps besides its Kept values, dropped with them.
+  virtual void forget_state() noexcept {}
 
   PyModuleDef def_;
   PyModuleDef_Slot slots_[5];
@@ -60,12 +62,18 @@ class Module : public Logging {
 // A module with the state it keeps between calls: a struct of Kept members.
 // Kept values are released only when replaced (an initialisation retried);
 // when the module starts in a new interpreter, Module::forget_interpreter
-// drops them all, with the module and its Str values.
+// drops them all, with the module and its Str values, and calls the state's
+// forget() where it has one, for what it keeps otherwise (caches, watcher ids).
 template <typename State>
 class ModuleWith : public Module {
  public:
   using Module::Module;
   State state;
+
+ private:
+  void forget_state() noexcept override {
+    if constexpr (requires { state.forget(); }) state.forget();
+  }
 };
 
 // An unchecked exception must never escape to the interpreter: callers check.
