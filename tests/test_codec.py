@@ -285,3 +285,21 @@ def test_byte_moving_loops_match_the_general_one(name, groups):
         job[1] = 1
         convert.decode(job, data, tuple(outputs))
         assert same(image, outputs[0] if codec._layout_for(fmt).targets[0][0] is None else dict(zip(image, outputs)))
+
+
+@pytest.mark.parametrize(("name", "bits"), [("Mono10p", 10), ("Mono12p", 12)])
+@pytest.mark.parametrize("width", [211, 212])
+def test_packed_encode_loop_matches_the_general_one_and_checks_every_value(name, bits, width):
+    rng = np.random.default_rng(width)
+    image = rng.integers(0, 1 << bits, (3, width), dtype=np.uint16)
+    for stride in (None, width * 2 + 3):
+        job, _, total, _ = job_of(name, width, 3, stride)
+        packed = encode(image, name, stride=stride)
+        job[1] = 1
+        assert convert.encode(job, (image,), total) == packed
+        assert decode(packed, name, width, 3, stride=stride).tolist() == image.tolist()
+    for row, column in [(0, 0), (1, width // 2), (2, width - 1)]:
+        wrong = image.copy()
+        wrong[row, column] = 1 << bits
+        with pytest.raises(ValueError, match=f"is {1 << bits}"):
+            encode(wrong, name)

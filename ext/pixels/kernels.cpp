@@ -557,6 +557,43 @@ int64_t decode_fast(const Job& job, const Plane& p, const uint8_t* in, uint8_t* 
   return 0;
 }
 
+// Unsigned values of `width` bits packed end to end, `samples` to a group of
+// `group_bytes`: the 10p and 12p streams. False, with nothing written, when a
+// value does not fit. Groups are stored 8 bytes at a time while the `room`
+// bytes hold them; the zeros above each group are written over by the next.
+template <int64_t samples, int64_t width, int64_t group_bytes>
+bool encode_packed(const uint8_t* in, uint8_t* out, int64_t groups, int64_t room) noexcept {
+  unsigned excess = 0;
+  for (int64_t i = 0; i < groups * samples; ++i) {
+    uint16_t v;
+    std::memcpy(&v, in + 2 * i, 2);
+    excess |= v >> width;
+  }
+  if (excess != 0) return false;
+  for (int64_t g = 0; g < groups; ++g) {
+    uint64_t word = 0;
+    for (int64_t k = 0; k < samples; ++k) {
+      uint16_t v;
+      std::memcpy(&v, in + 2 * (g * samples + k), 2);
+      word |= uint64_t{v} << (k * width);
+    }
+    std::memcpy(out + g * group_bytes, &word, g * group_bytes + 8 <= room ? 8 : group_bytes);
+  }
+  return true;
+}
+
+bool plan_packed(const Job& job, const Plane& p) noexcept {
+  if (!is_stream(job, p, false) || job.targets[p.target].itemsize != 2) return false;
+  int64_t width = job.samples[p.first_sample].width;
+  for (std::size_t k = 0; k < p.samples; ++k) {
+    const Sample& s = job.samples[p.first_sample + k];
+    if (s.kind != ValueKind::unsigned_ || s.width != width || job.fields[s.first_field].bit != static_cast<int64_t>(k) * width) {
+      return false;
+    }
+  }
+  return (width == 10 && p.samples == 4 && p.group_bytes == 5) || (width == 12 && p.samples == 2 && p.group_bytes == 3);
+}
+
 // ---------------------------------------------------------------- shuffles
 
 bool is_moved_byte(const Job& job, const Sample& s) noexcept {
@@ -841,6 +878,7 @@ void choose_loops(Job& job) noexcept {
     } else if (ssse3 && is_stream(job, p, true) && plan_windows(job, p, p.windows)) {
       p.fast = Fast::windows;
     }
+    p.packed_width = p.target >= 0 && plan_packed(job, p) ? job.samples[p.first_sample].width : 0;
   }
   if (ssse3) plan_shuffle_sets(job);
 }
@@ -906,6 +944,12 @@ int64_t encode(const Job& job, uint8_t* packed, const std::vector<Span>& images)
         done = p.groups / 16 * 16;
       } else if (p.fast == Fast::copy) {
         std::memcpy(out, b.at[p.target], p.groups * p.group_bytes);
+        done = p.groups;
+      } else if (p.packed_width != 0) {
+        int64_t room = p.groups * p.group_bytes + p.partial_bytes;
+        bool fit = p.packed_width == 10 ? encode_packed<4, 10, 5>(b.at[p.target], out, p.groups, room)
+                                        : encode_packed<2, 12, 3>(b.at[p.target], out, p.groups, room);
+        if (!fit) return p.target;
         done = p.groups;
       }
       if (!job.general_only && done < p.groups) {

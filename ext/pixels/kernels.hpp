@@ -83,6 +83,7 @@ struct Plane {
   int64_t container_shift = 0;  // Fast::containers: value = (word >> shift) & mask
   uint64_t container_mask = 0;
   Windows windows;
+  int64_t packed_width = 0;  // a stream of unsigned 16-bit values packed end to end: their width
 };
 
 struct Target {
