@@ -268,3 +268,38 @@ def test_large_outputs_are_independent_arrays():
     del view
     third = decode(data, "Mono8", side, side)
     assert not np.shares_memory(second, third) and third[0, :4].tolist() == [0, 1, 2, 3]
+
+
+@pytest.mark.parametrize("name", ["RGB8_Planar", "RGBa8_Planar", "YUV422_8_UYVY", "YUV422_8", "YCbCr422_8_CbYCrY",
+                                  "YCbCr420_8_YY_CbCr_Semiplanar", "YCbCr422_8_YY_CbCr_Semiplanar"])
+@pytest.mark.parametrize("groups", [210, 211, 212])
+def test_byte_moving_loops_match_the_general_one(name, groups):
+    """Rounds of 16 groups with tails of 2, 3 and 4 groups after them."""
+    fmt = PixelFormat.from_name(name)
+    rng = np.random.default_rng(groups)
+    width = groups * max(h for h, _ in fmt.sampling)
+    for stride in (None, 2 * width * 4 + 5):
+        data = random_buffer(rng, fmt, width, 4, stride)
+        image = decode(data, fmt, width, 4, stride=stride)
+        job, _, total, outputs = job_of(fmt, width, 4, stride)
+        job[1] = 1
+        convert.decode(job, data, tuple(outputs))
+        assert same(image, outputs[0] if codec._layout_for(fmt).targets[0][0] is None else dict(zip(image, outputs)))
+
+
+@pytest.mark.parametrize(("name", "bits"), [("Mono10p", 10), ("Mono12p", 12)])
+@pytest.mark.parametrize("width", [211, 212])
+def test_packed_encode_loop_matches_the_general_one_and_checks_every_value(name, bits, width):
+    rng = np.random.default_rng(width)
+    image = rng.integers(0, 1 << bits, (3, width), dtype=np.uint16)
+    for stride in (None, width * 2 + 3):
+        job, _, total, _ = job_of(name, width, 3, stride)
+        packed = encode(image, name, stride=stride)
+        job[1] = 1
+        assert convert.encode(job, (image,), total) == packed
+        assert decode(packed, name, width, 3, stride=stride).tolist() == image.tolist()
+    for row, column in [(0, 0), (1, width // 2), (2, width - 1)]:
+        wrong = image.copy()
+        wrong[row, column] = 1 << bits
+        with pytest.raises(ValueError, match=f"is {1 << bits}"):
+            encode(wrong, name)

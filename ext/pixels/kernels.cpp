@@ -557,6 +557,43 @@ int64_t decode_fast(const Job& job, const Plane& p, const uint8_t* in, uint8_t* 
   return 0;
 }
 
+// Unsigned values of `width` bits packed end to end, `samples` to a group of
+// `group_bytes`: the 10p and 12p streams. False, with nothing written, when a
+// value does not fit. Groups are stored 8 bytes at a time while the `room`
+// bytes hold them; the zeros above each group are written over by the next.
+template <int64_t samples, int64_t width, int64_t group_bytes>
+bool encode_packed(const uint8_t* in, uint8_t* out, int64_t groups, int64_t room) noexcept {
+  unsigned excess = 0;
+  for (int64_t i = 0; i < groups * samples; ++i) {
+    uint16_t v;
+    std::memcpy(&v, in + 2 * i, 2);
+    excess |= v >> width;
+  }
+  if (excess != 0) return false;
+  for (int64_t g = 0; g < groups; ++g) {
+    uint64_t word = 0;
+    for (int64_t k = 0; k < samples; ++k) {
+      uint16_t v;
+      std::memcpy(&v, in + 2 * (g * samples + k), 2);
+      word |= uint64_t{v} << (k * width);
+    }
+    std::memcpy(out + g * group_bytes, &word, g * group_bytes + 8 <= room ? 8 : group_bytes);
+  }
+  return true;
+}
+
+bool plan_packed(const Job& job, const Plane& p) noexcept {
+  if (!is_stream(job, p, false) || job.targets[p.target].itemsize != 2) return false;
+  int64_t width = job.samples[p.first_sample].width;
+  for (std::size_t k = 0; k < p.samples; ++k) {
+    const Sample& s = job.samples[p.first_sample + k];
+    if (s.kind != ValueKind::unsigned_ || s.width != width || job.fields[s.first_field].bit != static_cast<int64_t>(k) * width) {
+      return false;
+    }
+  }
+  return (width == 10 && p.samples == 4 && p.group_bytes == 5) || (width == 12 && p.samples == 2 && p.group_bytes == 3);
+}
+
 // ---------------------------------------------------------------- shuffles
 
 bool is_moved_byte(const Job& job, const Sample& s) noexcept {
@@ -675,6 +712,126 @@ __attribute__((target("ssse3"))) void run_shuffle(const Shuffle& sh, const uint8
   }
 }
 
+// Sets whose shape has a loop of its own: one-byte planes interleaved into
+// one output (3 or 4 of them), or one plane of 2- or 4-byte groups split into
+// its outputs (a chroma pair; a 4:2:2 sequence into luma and two chroma).
+void plan_moves(const Job& job, ShuffleSet& set) noexcept {
+  set.moves = Moves::general;
+  std::size_t k = set.planes.size();
+  if (set.targets.size() == 1 && (k == 3 || k == 4)) {
+    bool seen[4] = {};
+    for (std::size_t j = 0; j < k; ++j) {
+      const Plane& p = job.planes[set.planes[j]];
+      const Sample& s = job.samples[p.first_sample];
+      if (p.group_bytes != 1 || p.samples != 1 || s.step != static_cast<int64_t>(k) || s.element >= s.step ||
+          seen[s.element]) {
+        return;
+      }
+      seen[s.element] = true;
+      set.lanes[s.element] = static_cast<int>(j);
+    }
+    set.moves = Moves::interleave;
+    return;
+  }
+  if (k != 1) return;
+  const Plane& p = job.planes[set.planes[0]];
+  int64_t g = p.group_bytes;
+  std::size_t parts = g == 2 ? 2 : 3;
+  if ((g != 2 && g != 4) || static_cast<int64_t>(p.samples) != g || set.targets.size() != parts) return;
+  int64_t step[3] = {}, count[3] = {}, byte[3][2] = {}, seen[3] = {};
+  for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+    const Sample& s = job.samples[i];
+    std::size_t t = std::find(set.targets.begin(), set.targets.end(), s.target) - set.targets.begin();
+    if (s.element >= s.step || s.element > 1 || (seen[t] >> s.element & 1) != 0 || (count[t] > 0 && step[t] != s.step)) {
+      return;
+    }
+    seen[t] |= int64_t{1} << s.element;
+    step[t] = s.step;
+    byte[t][s.element] = job.fields[s.first_field].bit / 8;
+    ++count[t];
+  }
+  // Split4: the output of two samples a group (elements 0 and 1) fills the first half of `sort`.
+  int n = 0;
+  for (std::size_t t = 0; t < parts; ++t) {
+    if (g == 4 && step[t] == 2 && count[t] == 2) set.lanes[n++] = static_cast<int>(t);
+  }
+  for (std::size_t t = 0; t < parts; ++t) {
+    if (step[t] == 1 && count[t] == 1) set.lanes[n++] = static_cast<int>(t);
+  }
+  if (n != static_cast<int>(parts) || (g == 4 && step[set.lanes[0]] != 2)) return;
+  int at = 0;
+  for (int part = 0; part < n; ++part) {
+    int t = set.lanes[part];
+    for (int64_t group = 0; group < 16 / g; ++group) {
+      for (int64_t e = 0; e < step[t]; ++e) set.sort[at++] = static_cast<uint8_t>(group * g + byte[t][e]);
+    }
+  }
+  set.moves = g == 2 ? Moves::split2 : Moves::split4;
+}
+
+// Rounds of 16 groups of a set that plan_moves() gave a shape.
+__attribute__((target("ssse3"))) void run_moves(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out,
+                                                int64_t rounds) noexcept {
+  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  auto put = [](uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+  if (set.moves == Moves::interleave && set.planes.size() == 3) {
+    // Output byte n of a round is element n % 3 of pixel n / 3.
+    uint8_t picks[3][3][16];
+    for (int n = 0; n < 48; ++n) {
+      for (int c = 0; c < 3; ++c) picks[n / 16][c][n % 16] = n % 3 == c ? static_cast<uint8_t>(n / 3) : 0x80;
+    }
+    __m128i m[3][3];
+    for (int o = 0; o < 3; ++o) {
+      for (int c = 0; c < 3; ++c) m[o][c] = load(picks[o][c]);
+    }
+    const uint8_t *a = in[set.lanes[0]], *b = in[set.lanes[1]], *c = in[set.lanes[2]];
+    uint8_t* to = out[0];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i x = load(a + 16 * r), y = load(b + 16 * r), z = load(c + 16 * r);
+      for (int o = 0; o < 3; ++o) {
+        __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(x, m[o][0]), _mm_shuffle_epi8(y, m[o][1])),
+                                 _mm_shuffle_epi8(z, m[o][2]));
+        put(to + 48 * r + 16 * o, v);
+      }
+    }
+  } else if (set.moves == Moves::interleave) {
+    const uint8_t *a = in[set.lanes[0]], *b = in[set.lanes[1]], *c = in[set.lanes[2]], *d = in[set.lanes[3]];
+    uint8_t* to = out[0];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i w = load(a + 16 * r), x = load(b + 16 * r), y = load(c + 16 * r), z = load(d + 16 * r);
+      __m128i low = _mm_unpacklo_epi8(w, x), high = _mm_unpackhi_epi8(w, x);
+      __m128i low2 = _mm_unpacklo_epi8(y, z), high2 = _mm_unpackhi_epi8(y, z);
+      put(to + 64 * r, _mm_unpacklo_epi16(low, low2));
+      put(to + 64 * r + 16, _mm_unpackhi_epi16(low, low2));
+      put(to + 64 * r + 32, _mm_unpacklo_epi16(high, high2));
+      put(to + 64 * r + 48, _mm_unpackhi_epi16(high, high2));
+    }
+  } else if (set.moves == Moves::split2) {
+    __m128i sort = load(set.sort);
+    const uint8_t* from = in[0];
+    uint8_t *u = out[set.lanes[0]], *v = out[set.lanes[1]];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i x = _mm_shuffle_epi8(load(from + 32 * r), sort), y = _mm_shuffle_epi8(load(from + 32 * r + 16), sort);
+      put(u + 16 * r, _mm_unpacklo_epi64(x, y));
+      put(v + 16 * r, _mm_unpackhi_epi64(x, y));
+    }
+  } else {
+    __m128i sort = load(set.sort);
+    const uint8_t* from = in[0];
+    uint8_t *y = out[set.lanes[0]], *u = out[set.lanes[1]], *v = out[set.lanes[2]];
+    for (int64_t r = 0; r < rounds; ++r) {
+      // Each vector: 8 bytes of the pair's output, then 4 of each other.
+      __m128i a = _mm_shuffle_epi8(load(from + 64 * r), sort), b = _mm_shuffle_epi8(load(from + 64 * r + 16), sort);
+      __m128i c = _mm_shuffle_epi8(load(from + 64 * r + 32), sort), d = _mm_shuffle_epi8(load(from + 64 * r + 48), sort);
+      put(y + 32 * r, _mm_unpacklo_epi64(a, b));
+      put(y + 32 * r + 16, _mm_unpacklo_epi64(c, d));
+      __m128i ab = _mm_shuffle_epi32(_mm_unpackhi_epi64(a, b), 0xd8), cd = _mm_shuffle_epi32(_mm_unpackhi_epi64(c, d), 0xd8);
+      put(u + 16 * r, _mm_unpacklo_epi64(ab, cd));
+      put(v + 16 * r, _mm_unpackhi_epi64(ab, cd));
+    }
+  }
+}
+
 void plan_shuffle_sets(Job& job) noexcept {
   std::vector<bool> taken(job.planes.size());
   for (std::size_t a = 0; a < job.planes.size(); ++a) {
@@ -698,6 +855,7 @@ void plan_shuffle_sets(Job& job) noexcept {
     }
     if (set.planes.empty() || set.planes.size() > 8 || set.targets.size() > 8 || !plan_shuffles(job, set)) continue;
     for (std::size_t n : set.planes) taken[n] = job.planes[n].shuffled = true;
+    plan_moves(job, set);
     job.shuffles.push_back(set);
   }
 }
@@ -720,6 +878,7 @@ void choose_loops(Job& job) noexcept {
     } else if (ssse3 && is_stream(job, p, true) && plan_windows(job, p, p.windows)) {
       p.fast = Fast::windows;
     }
+    p.packed_width = p.target >= 0 && plan_packed(job, p) ? job.samples[p.first_sample].width : 0;
   }
   if (ssse3) plan_shuffle_sets(job);
 }
@@ -736,7 +895,11 @@ void decode(const Job& job, const uint8_t* packed, int64_t size, const std::vect
       }
       Bases b = bases_of(job, outputs, segment);
       for (std::size_t k = 0; k < set.targets.size(); ++k) out[k] = b.at[set.targets[k]];
-      run_shuffle(set.unpack, in, out, first.groups / 16);
+      if (set.moves == Moves::general) {
+        run_shuffle(set.unpack, in, out, first.groups / 16);
+      } else {
+        run_moves(set, in, out, first.groups / 16);
+      }
     }
   }
   for (const Plane& p : job.planes) {
@@ -781,6 +944,12 @@ int64_t encode(const Job& job, uint8_t* packed, const std::vector<Span>& images)
         done = p.groups / 16 * 16;
       } else if (p.fast == Fast::copy) {
         std::memcpy(out, b.at[p.target], p.groups * p.group_bytes);
+        done = p.groups;
+      } else if (p.packed_width != 0) {
+        int64_t room = p.groups * p.group_bytes + p.partial_bytes;
+        bool fit = p.packed_width == 10 ? encode_packed<4, 10, 5>(b.at[p.target], out, p.groups, room)
+                                        : encode_packed<2, 12, 3>(b.at[p.target], out, p.groups, room);
+        if (!fit) return p.target;
         done = p.groups;
       }
       if (!job.general_only && done < p.groups) {

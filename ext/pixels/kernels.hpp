@@ -56,11 +56,17 @@ struct Shuffle {
   Part part[64];
 };
 
+// Shapes of a ShuffleSet that decode with a loop of their own.
+enum class Moves { general, interleave, split2, split4 };
+
 // Planes of the same geometry whose samples are all bytes that only move.
 struct ShuffleSet {
   std::vector<std::size_t> planes;
   std::vector<int64_t> targets;
   Shuffle unpack, pack;
+  Moves moves = Moves::general;
+  int lanes[4] = {};  // interleave: the plane of each element; split: the target of each part of `sort`
+  uint8_t sort[16] = {};  // split: a vector of groups, its bytes put in the order of the outputs
 };
 
 struct Plane {
@@ -77,6 +83,7 @@ struct Plane {
   int64_t container_shift = 0;  // Fast::containers: value = (word >> shift) & mask
   uint64_t container_mask = 0;
   Windows windows;
+  int64_t packed_width = 0;  // a stream of unsigned 16-bit values packed end to end: their width
 };
 
 struct Target {
