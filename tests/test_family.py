@@ -6,6 +6,8 @@ the cache and compares.
 """
 
 import gc
+import sys
+from contextlib import contextmanager
 from abc import ABC, ABCMeta, abstractmethod
 from inspect import isabstract
 
@@ -153,6 +155,63 @@ def test_a_changed_size_class_is_called_as_python_would_call_it(monkeypatch, pat
         assert sub.from_designation("565", 3) == ("made by __new__", "")
     monkeypatch.undo()
     assert widths.Size.from_designation("565", 3)[0].sizes == [5, 6, 5]
+
+
+def test_a_replaced_init_code_is_run(monkeypatch):
+    def reversed_init(self, sizes):
+        self.sizes = sizes[::-1]
+
+    monkeypatch.setattr(widths.Size.__init__, "__code__", reversed_init.__code__)
+    assert widths.Size.from_designation("121010", 3)[0].sizes == [10, 10, 12]
+
+
+@contextmanager
+def traced(seen):
+    sys.settrace(lambda frame, event, arg: seen.append(frame.f_code.co_name) if event == "call" else None)
+    try:
+        yield
+    finally:
+        sys.settrace(None)
+
+
+@contextmanager
+def profiled(seen):
+    sys.setprofile(lambda frame, event, arg: seen.append(frame.f_code.co_name) if event == "call" else None)
+    try:
+        yield
+    finally:
+        sys.setprofile(None)
+
+
+@contextmanager
+def monitored(seen, local=False):
+    mon = sys.monitoring
+    tool = next(i for i in range(6) if mon.get_tool(i) is None)
+    mon.use_tool_id(tool, "test")
+    mon.register_callback(tool, mon.events.PY_START, lambda code, offset: seen.append(code.co_name))
+    if local:
+        mon.set_local_events(tool, widths.Size.__init__.__code__, mon.events.PY_START)
+    else:
+        mon.set_events(tool, mon.events.PY_START)
+    try:
+        yield
+    finally:
+        mon.set_events(tool, 0)
+        if local:
+            mon.set_local_events(tool, widths.Size.__init__.__code__, 0)
+        mon.free_tool_id(tool)
+
+
+# Last: code instrumented once keeps the uninstrumented path off for good.
+@pytest.mark.parametrize("watch", [traced, profiled, monitored, lambda seen: monitored(seen, local=True)],
+                         ids=["settrace", "setprofile", "monitoring", "local-events"])
+def test_a_size_built_while_something_watches_shows_its_init_frame(watch):
+    seen = []
+    with watch(seen):
+        found = widths.Size.from_designation("121010", 3)
+    assert "__init__" in seen
+    assert found == (widths.Size([12, 10, 10]), "")
+    assert vars(found[0]) == vars(widths.Size.from_designation("121010", 3)[0]) == {"sizes": [12, 10, 10]}
 
 
 # ---------------------------------------------------------------- the memo

@@ -1,4 +1,6 @@
 // The number-of-bits piece of a pixel-format name: Size.
+#include <cstring>
+
 #include "pfnc/pfnc.hpp"
 
 namespace {
@@ -213,6 +215,13 @@ Ref int_of(PyObject* text, Py_ssize_t start, Py_ssize_t end) noexcept {
   return chunk ? steal(PyLong_FromUnicodeObject(chunk.get(), 10)) : Ref();
 }
 
+// text[a:a + n] == text[b:b + n]
+bool same_chars(PyObject* text, Py_ssize_t a, Py_ssize_t b, long long n) noexcept {
+  auto kind = static_cast<size_t>(PyUnicode_KIND(text));
+  const char* data = static_cast<const char*>(PyUnicode_DATA(text));
+  return std::memcmp(data + a * kind, data + b * kind, static_cast<size_t>(n) * kind) == 0;
+}
+
 Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
   Py_ssize_t length = PyUnicode_GET_LENGTH(text);
   int kind = PyUnicode_KIND(text);
@@ -229,7 +238,21 @@ Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
 
 pfnc::Construct construct_size;
 
-Ref new_size(PyObject* sizes_list) noexcept { return construct_size(widths, s_Size, {sizes_list}); }
+// __post_init__ accepts a list of ints all above zero without running Python code.
+bool all_positive_ints(PyObject* sizes_list) noexcept {
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sizes_list); ++i) {
+    PyObject* item = PyList_GET_ITEM(sizes_list, i);
+    int sign;
+    if (!PyLong_CheckExact(item) || PyLong_GetSign(item, &sign) < 0 || sign <= 0) return false;
+  }
+  return true;
+}
+
+// Size(sizes_list), for a list this module has just built.
+Ref new_size(PyObject* sizes_list) noexcept {
+  if (all_positive_ints(sizes_list)) return construct_size.stored(widths, s_Size, {sizes_list});
+  return construct_size(widths, s_Size, {sizes_list});
+}
 
 // (Size(sizes_list), rest)
 Ref sized(PyObject* sizes_list, PyObject* rest) noexcept {
@@ -271,10 +294,15 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   if (per_channel <= 0) Py_RETURN_NONE;
   Ref values = steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!values) return nullptr;
+  PyObject* previous = nullptr;  // borrowed from the list
   for (long long k = 0; k < n; ++k) {
     Py_ssize_t chunk = start + static_cast<Py_ssize_t>(per_channel * k);
-    Ref value = int_of(text, chunk, chunk + static_cast<Py_ssize_t>(per_channel));
+    // Channels of equal width share one int, as [8] * 3 does.
+    Ref value = previous != nullptr && same_chars(text, chunk - static_cast<Py_ssize_t>(per_channel), chunk, per_channel)
+                    ? borrow(previous)
+                    : int_of(text, chunk, chunk + static_cast<Py_ssize_t>(per_channel));
     if (!value) return nullptr;
+    previous = value.get();
     PyList_SET_ITEM(values.get(), static_cast<Py_ssize_t>(k), value.release());
   }
   Ref size = new_size(values.get());
@@ -377,7 +405,9 @@ bool widths_body(pfnc::Module& m) noexcept {
                  .def(size_designation_spec)
                  .def(size_from_designation_spec, pfnc::Kind::static_method)
                  .build();
-  return size && m.set("Size", m.call(s_dataclass, {size.get()}));
+  if (!size || !m.set("Size", m.call(s_dataclass, {size.get()}))) return false;
+  Ref built = m.global(s_Size);
+  return built && construct_size.trust_generated_init(built.get(), {&s_sizes});
 }
 
 }  // namespace

@@ -8,7 +8,10 @@ namespace pfnc {
 namespace {
 
 Str s_init{"__init__"};
+Str s_post_init{"__post_init__"};
+Str s_co_names{"co_names"};
 constexpr size_t max_args = 4;
+Construct* construct_head = nullptr;
 
 // What type.__call__ itself does with a class: object.__new__, then __init__.
 bool plain_call(PyTypeObject* type) noexcept {
@@ -23,7 +26,44 @@ bool binds_as_function(PyObject* init) noexcept {
          (PyType_HasFeature(kind, Py_TPFLAGS_METHOD_DESCRIPTOR) && PyType_HasFeature(kind, Py_TPFLAGS_HEAPTYPE));
 }
 
+// A code object that takes self and the fields, positionally and nothing
+// else, and names no attribute or global but the fields and __post_init__:
+// what dataclass writes as `self.field = field ...; self.__post_init__()`.
+int is_generated_init(PyObject* code, std::initializer_list<const Str*> fields) noexcept {
+  auto* c = reinterpret_cast<PyCodeObject*>(code);
+  constexpr int unusual = CO_VARARGS | CO_VARKEYWORDS | CO_GENERATOR | CO_COROUTINE | CO_ASYNC_GENERATOR;
+  if (c->co_argcount != static_cast<int>(fields.size()) + 1 || c->co_kwonlyargcount != 0 ||
+      c->co_posonlyargcount != 0 || (c->co_flags & unusual) != 0) {
+    return 0;
+  }
+  Ref names = steal(PyObject_GetAttr(code, s_co_names.get()));
+  if (!names) return -1;
+  if (!PyTuple_CheckExact(names.get()) || PyTuple_GET_SIZE(names.get()) != static_cast<Py_ssize_t>(fields.size()) + 1) {
+    return 0;
+  }
+  Py_ssize_t i = 0;
+  for (const Str* field : fields) {
+    if (PyTuple_GET_ITEM(names.get(), i++) != field->get()) return 0;  // both interned
+  }
+  return PyUnicode_Compare(PyTuple_GET_ITEM(names.get(), i), s_post_init.get()) == 0;
+}
+
 }  // namespace
+
+Construct::Construct() noexcept : next_construct_(construct_head) { construct_head = this; }
+
+void Construct::forget_all() noexcept {
+  for (Construct* c = construct_head; c != nullptr; c = c->next_construct_) c->forget();
+}
+
+void Construct::forget() noexcept {
+  for (Known& k : known_) k = Known{};
+  next_ = 0;
+  trusted_ = Trusted{};
+  for (PyMonitoringState& state : monitoring_) state = PyMonitoringState{};
+  monitoring_version_ = 0;
+  monitored_ = false;
+}
 
 Construct::Known* Construct::learn(PyTypeObject* type) noexcept {
   if (!plain_call(type) || !PyUnstable_Type_AssignVersionTag(type)) return nullptr;
@@ -85,6 +125,70 @@ Ref Construct::operator()(PyObject* cls, std::initializer_list<PyObject*> args) 
   if (result.get() != Py_None) {
     PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(result.get())->tp_name);
     return {};
+  }
+  return self;
+}
+
+bool Construct::trust_generated_init(PyObject* cls, std::initializer_list<const Str*> fields) noexcept {
+  Trusted old = std::exchange(trusted_, Trusted{});
+  Py_XDECREF(old.init);
+  Py_XDECREF(old.code);
+  if (!PyType_Check(cls) || fields.size() > Trusted::max_fields) return true;
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  if (Py_TYPE(cls) != &PyType_Type || !plain_call(type) || type->tp_setattro != PyObject_GenericSetAttr ||
+      !PyUnstable_Type_AssignVersionTag(type)) {
+    return true;
+  }
+  Ref dict = steal(PyType_GetDict(type));
+  PyObject* init = nullptr;
+  if (!dict || PyDict_GetItemRef(dict.get(), s_init.get(), &init) < 0) return false;
+  Ref owned = steal(init);
+  if (init == nullptr || !PyFunction_Check(init)) return true;
+  Ref code = borrow(PyFunction_GET_CODE(init));
+  int generated = is_generated_init(code.get(), fields);
+  if (generated <= 0) return generated == 0;
+  trusted_.type = type;
+  trusted_.tag = type->tp_version_tag;
+  trusted_.init = owned.release();
+  trusted_.code = code.release();
+  for (const Str* field : fields) trusted_.fields[trusted_.field_count++] = field;
+  return true;
+}
+
+// Whether running the __init__ frame could be seen: a sys.monitoring event
+// switched on anywhere (sys.settrace and sys.setprofile are tools of it too),
+// or the code instrumented for one of its own.
+bool Construct::unobserved() noexcept {
+#ifdef Py_GIL_DISABLED
+  return false;
+#else
+  static constexpr uint8_t watched[events] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  uint64_t version = monitoring_version_;
+  if (PyMonitoring_EnterScope(monitoring_, &monitoring_version_, watched, events) < 0) {
+    PyErr_Clear();
+    monitoring_version_ = 0;
+    return false;
+  }
+  (void)PyMonitoring_ExitScope();
+  if (version != monitoring_version_) {
+    monitored_ = false;
+    for (const PyMonitoringState& state : monitoring_) monitored_ = monitored_ || state.active != 0;
+  }
+  return !monitored_ && reinterpret_cast<PyCodeObject*>(trusted_.code)->_co_monitoring == nullptr;
+#endif
+}
+
+Ref Construct::stored(PyObject* cls, std::initializer_list<PyObject*> args) noexcept {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  bool as_built = trusted_.tag != 0 && type == trusted_.type && Py_TYPE(cls) == &PyType_Type &&
+                  type->tp_version_tag == trusted_.tag && args.size() == trusted_.field_count &&
+                  PyFunction_GET_CODE(trusted_.init) == trusted_.code;
+  if (!as_built || !unobserved()) return (*this)(cls, args);
+  Ref self = steal(type->tp_alloc(type, 0));
+  if (!self) return {};
+  const Str* const* field = trusted_.fields;
+  for (PyObject* arg : args) {
+    if (PyObject_SetAttr(self.get(), (*field++)->get(), arg) < 0) return {};
   }
   return self;
 }

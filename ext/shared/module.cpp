@@ -1,6 +1,8 @@
 // One extension module: its definition and its once-per-interpreter rules.
 #include "pfnc/module.hpp"
 
+#include "pfnc/construct.hpp"
+
 namespace pfnc {
 
 namespace {
@@ -106,6 +108,7 @@ void Module::forget_interpreter() noexcept {
   forget_globals();
   Str::forget_all();
   Kept::forget_all();
+  Construct::forget_all();
   forget_state();
 }
 

@@ -17,6 +17,12 @@ inline Ref call_method(const Str& name, std::initializer_list<PyObject*> args) n
 }
 
 // (first, second): one candidate of a reader's result.
-inline Ref pair(PyObject* first, PyObject* second) noexcept { return steal(PyTuple_Pack(2, first, second)); }
+inline Ref pair(PyObject* first, PyObject* second) noexcept {
+  PyObject* tuple = PyTuple_New(2);  // PyTuple_Pack walks a va_list for the same tuple
+  if (tuple == nullptr) return {};
+  PyTuple_SET_ITEM(tuple, 0, Py_NewRef(first));
+  PyTuple_SET_ITEM(tuple, 1, Py_NewRef(second));
+  return steal(tuple);
+}
 
 }  // namespace pfnc
