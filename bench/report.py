@@ -126,6 +126,8 @@ def table(report: dict) -> str:
     if floors:
         lines.append("floors (the work no implementation can avoid): " + "; ".join(floors))
         lines.append("  Size(...): the dataclass-generated __init__ with the C++ __post_init__ it calls, list built beforehand;")
+        if any("text[1:]" in floor for floor in floors):
+            lines.append("  text[1:]: the copy of a long rest, which every reader returns as a new str;")
         lines.append("  walk(...): one walk of the family's subclasses in C, nothing cached (all_implementations caches it);")
         lines.append("  dict[str] lookup: table[key] in a dict of str keys; a memo's goal is C++/floor <= 3")
     lines.append(f"goals: model/C++ >= {GOALS['model']:g}, Cython/C++ >= {GOALS['cython']:g}, "

@@ -154,11 +154,15 @@ class Row:
     chars: int = 0  # length of the text read, for the cost per character
 
 
-def size_floor(values: list[int], label: str) -> Floor:
+def size_floor(values: list[int], label: str, rest: str | None = None) -> Floor:
     # The dataclass-generated __init__ (with the __post_init__ it calls) runs
-    # in Python whatever reads the text.
-    return Floor(f"Size({label})", ("widths",), "Size(values)",
-                 lambda cpp: {"Size": cpp.widths.Size, "values": list(values)})
+    # in Python whatever reads the text; so does the copy of a rest that is
+    # long enough to count.
+    if rest is None:
+        return Floor(f"Size({label})", ("widths",), "Size(values)",
+                     lambda cpp: {"Size": cpp.widths.Size, "values": list(values)})
+    return Floor(f"Size({label}) and text[1:]", ("widths",), "Size(values), text[1:]",
+                 lambda cpp: {"Size": cpp.widths.Size, "values": list(values), "text": rest})
 
 
 def create_floor(family: str, module: str) -> Floor:
@@ -169,7 +173,7 @@ def create_floor(family: str, module: str) -> Floor:
 
 
 def from_designation_row(text: str, channels: int, values: list[int], text_label: str | None = None,
-                         floor_label: str | None = None) -> Row:
+                         floor_label: str | None = None, rest_copied: bool = False) -> Row:
     shown = text_label or f'"{text}"'
     return Row(
         key=f"size_from_designation_{text_label and len(text) or text}_{channels}",
@@ -177,7 +181,7 @@ def from_designation_row(text: str, channels: int, values: list[int], text_label
         needs=("widths",),
         statement="Size.from_designation(text, channels)",
         namespace=lambda impl: {"Size": impl.widths.Size, "text": text, "channels": channels},
-        floor=size_floor(values, floor_label or repr(values)),
+        floor=size_floor(values, floor_label or repr(values), text if rest_copied else None),
         chars=len(text),
     )
 
@@ -295,7 +299,8 @@ def long_digits_row(chars: int, label: str) -> Row:
 
 def long_rest_row(chars: int, label: str) -> Row:
     # A short size and a long rest: the rest is copied, whoever reads it.
-    return from_designation_row("8" + "x" * (chars - 1), 1, [8], text_label=f'"8" + {label} of letters')
+    return from_designation_row("8" + "x" * (chars - 1), 1, [8], text_label=f'"8" + {label} of letters',
+                                rest_copied=True)
 
 
 def rows(long_chars: tuple[int, ...] = (1 << 10, 1 << 20)) -> list[Row]:

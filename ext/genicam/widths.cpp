@@ -219,6 +219,12 @@ Ref int_of(PyObject* text, Py_ssize_t start, Py_ssize_t end) noexcept {
 bool same_chars(PyObject* text, Py_ssize_t a, Py_ssize_t b, long long n) noexcept {
   auto kind = static_cast<size_t>(PyUnicode_KIND(text));
   const char* data = static_cast<const char*>(PyUnicode_DATA(text));
+  if (kind == 1 && n <= 4) {  // the usual widths, without a call
+    for (long long i = 0; i < n; ++i) {
+      if (data[a + i] != data[b + i]) return false;
+    }
+    return true;
+  }
   return std::memcmp(data + a * kind, data + b * kind, static_cast<size_t>(n) * kind) == 0;
 }
 
@@ -238,25 +244,22 @@ Py_ssize_t digit_run_end(PyObject* text, Py_ssize_t start) noexcept {
 
 pfnc::Construct construct_size;
 
-// __post_init__ accepts a list of ints all above zero without running Python code.
-bool all_positive_ints(PyObject* sizes_list) noexcept {
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sizes_list); ++i) {
-    PyObject* item = PyList_GET_ITEM(sizes_list, i);
-    int sign;
-    if (!PyLong_CheckExact(item) || PyLong_GetSign(item, &sign) < 0 || sign <= 0) return false;
-  }
-  return true;
+bool is_positive_int(PyObject* value) noexcept {
+  int sign;
+  return PyLong_CheckExact(value) && PyLong_GetSign(value, &sign) == 0 && sign > 0;
 }
 
-// Size(sizes_list), for a list this module has just built.
-Ref new_size(PyObject* sizes_list) noexcept {
-  if (all_positive_ints(sizes_list)) return construct_size.stored(widths, s_Size, {sizes_list});
+// Size(sizes_list), for a list this module has just built. __post_init__
+// accepts a list of ints all above zero without running Python code.
+Ref new_size(PyObject* sizes_list, bool all_positive) noexcept {
+  if (all_positive) return construct_size.stored(widths, s_Size, {sizes_list});
   return construct_size(widths, s_Size, {sizes_list});
 }
 
-// (Size(sizes_list), rest)
+// (Size(sizes_list), rest) for a list of one value repeated, or empty.
 Ref sized(PyObject* sizes_list, PyObject* rest) noexcept {
-  Ref size = new_size(sizes_list);
+  bool all_positive = PyList_GET_SIZE(sizes_list) == 0 || is_positive_int(PyList_GET_ITEM(sizes_list, 0));
+  Ref size = new_size(sizes_list, all_positive);
   return size ? pfnc::pair(size.get(), rest) : Ref();
 }
 
@@ -295,17 +298,22 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   Ref values = steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!values) return nullptr;
   PyObject* previous = nullptr;  // borrowed from the list
+  bool all_positive = true;
   for (long long k = 0; k < n; ++k) {
     Py_ssize_t chunk = start + static_cast<Py_ssize_t>(per_channel * k);
     // Channels of equal width share one int, as [8] * 3 does.
-    Ref value = previous != nullptr && same_chars(text, chunk - static_cast<Py_ssize_t>(per_channel), chunk, per_channel)
-                    ? borrow(previous)
-                    : int_of(text, chunk, chunk + static_cast<Py_ssize_t>(per_channel));
-    if (!value) return nullptr;
+    Ref value;
+    if (previous != nullptr && same_chars(text, chunk - static_cast<Py_ssize_t>(per_channel), chunk, per_channel)) {
+      value = borrow(previous);
+    } else {
+      value = int_of(text, chunk, chunk + static_cast<Py_ssize_t>(per_channel));
+      if (!value) return nullptr;
+      all_positive = all_positive && is_positive_int(value.get());
+    }
     previous = value.get();
     PyList_SET_ITEM(values.get(), static_cast<Py_ssize_t>(k), value.release());
   }
-  Ref size = new_size(values.get());
+  Ref size = new_size(values.get(), all_positive);
   if (!size) {
     if (widths.error_matches(s_PixelFormatValueReject) <= 0) return nullptr;
     PyErr_Clear();
