@@ -166,21 +166,12 @@ def test_a_replaced_init_code_is_run(monkeypatch):
 
 
 @contextmanager
-def traced(seen):
-    sys.settrace(lambda frame, event, arg: seen.append(frame.f_code.co_name) if event == "call" else None)
+def hooked(set_hook, seen):
+    set_hook(lambda frame, event, arg: seen.append(frame.f_code.co_name) if event == "call" else None)
     try:
         yield
     finally:
-        sys.settrace(None)
-
-
-@contextmanager
-def profiled(seen):
-    sys.setprofile(lambda frame, event, arg: seen.append(frame.f_code.co_name) if event == "call" else None)
-    try:
-        yield
-    finally:
-        sys.setprofile(None)
+        set_hook(None)
 
 
 @contextmanager
@@ -203,7 +194,8 @@ def monitored(seen, local=False):
 
 
 # Last: code instrumented once keeps the uninstrumented path off for good.
-@pytest.mark.parametrize("watch", [traced, profiled, monitored, lambda seen: monitored(seen, local=True)],
+@pytest.mark.parametrize("watch", [lambda seen: hooked(sys.settrace, seen), lambda seen: hooked(sys.setprofile, seen),
+                                   monitored, lambda seen: monitored(seen, local=True)],
                          ids=["settrace", "setprofile", "monitoring", "local-events"])
 def test_a_size_built_while_something_watches_shows_its_init_frame(watch):
     seen = []
