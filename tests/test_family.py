@@ -298,6 +298,22 @@ def test_a_callers_subclass_keeps_nothing_alive():
     assert read("8_Late") == reading("8_Late")
 
 
+def test_a_callers_class_built_from_c_can_still_be_collected():
+    import weakref
+
+    class Sub(layouts.Planar):
+        def __init__(self):  # its __class__ cell refers to Sub
+            super().__init__()
+
+    [(made, rest)] = Sub.from_designation("Planar", None, None)
+    assert type(made) is Sub and rest == ""
+    gone = weakref.ref(Sub)
+    del Sub, made
+    gc.collect()
+    assert gone() is None
+    assert type(layouts.Planar.from_designation("Planar", None, None)[0][0]) is layouts.Planar
+
+
 def test_the_memo_presents_the_reader_and_passes_other_calls_through():
     calls = []
 

@@ -91,8 +91,7 @@ Construct::Known* Construct::learn(PyTypeObject* type) noexcept {
   next_ = (next_ + 1) % slots;
   slot.type = type;
   slot.tag = tag;
-  PyObject* old = std::exchange(slot.init, object_init ? nullptr : init.release());
-  Py_XDECREF(old);
+  slot.init = object_init ? nullptr : init.get();
   return &slot;
 }
 

@@ -54,7 +54,10 @@ class Construct {
   struct Known {
     PyTypeObject* type = nullptr;  // compared only: a later class at this address has another tag
     unsigned int tag = 0;          // 0: nothing known
-    PyObject* init = nullptr;      // strong; nullptr: object.__init__
+    // Borrowed: while the tag stands, a dict along the MRO holds it. A
+    // strong one would keep a caller's class alive through its __init__'s
+    // __class__ cell. nullptr: object.__init__.
+    PyObject* init = nullptr;
   };
   // A dataclass trusted by trust_generated_init.
   struct Trusted {
