@@ -143,10 +143,13 @@ Ref ask_every_implementation(const Module& m, const Str& base, std::initializer_
     }
     call_args[0] = implementation.get();
     Ref found = call_from_designation(call_args, n);
-    // Nobody else holds a new list: it can be the result itself.
-    if (found && PyList_GET_SIZE(result.get()) == 0 && PyList_CheckExact(found.get()) && Py_REFCNT(found.get()) == 1) {
-      result = std::move(found);
-      continue;
+    if (found && PyList_CheckExact(found.get())) {
+      // An empty list adds nothing, and a new one that nobody else holds can be the result itself.
+      if (PyList_GET_SIZE(found.get()) == 0) continue;
+      if (PyList_GET_SIZE(result.get()) == 0 && Py_REFCNT(found.get()) == 1) {
+        result = std::move(found);
+        continue;
+      }
     }
     if (found && PyList_Extend(result.get(), found.get()) == 0) continue;
     // One implementation refusing the text must not cost the others their candidates.
