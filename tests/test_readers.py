@@ -4,11 +4,12 @@ from __future__ import annotations
 
 import abc
 import gc
+import weakref
 
 import pytest
 
 from corvella.pfnc.genicam.components import Components
-from differential import needs, same
+from differential import EXTENSION, needs, same
 
 RGB = Components(["R", "G", "B"])
 
@@ -94,3 +95,20 @@ def _growing(m):
 @needs("widths", "layouts")
 def test_candidate_lists(call):
     same(call)
+
+
+@needs("widths", "layouts")
+def test_asked_subclass_is_collected():
+    layouts = EXTENSION.layouts
+
+    class Gone(layouts.Planar):
+        @classmethod
+        def from_designation(cls, *args):
+            return super().from_designation(*args)  # the function holds the class, through __class__
+
+    gone = weakref.ref(Gone)
+    for _ in range(2):
+        assert len(layouts.InterfaceSpecific.create("_Planar", RGB, EXTENSION.widths.Size([8] * 3))) == 2
+    del Gone
+    gc.collect()
+    assert gone() is None

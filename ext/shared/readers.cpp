@@ -23,11 +23,15 @@ struct Reader {
   unsigned int tag = 0;
   PyTypeObject* meta = nullptr;
   unsigned int meta_tag = 0;
-  Kept descriptor;  // an exact staticmethod or classmethod; empty: the usual lookup
+  // An exact staticmethod or classmethod, or null for the usual lookup.
+  // Borrowed: while the tags stand, the class's dicts hold it; a strong
+  // reference could keep a caller's class alive, and in its family.
+  PyObject* descriptor = nullptr;
 };
 constexpr int reader_slots = 8;
 Reader readers[reader_slots];
 int next_reader = 0;
+Kept readers_valid;  // empty when the readers were found in an interpreter that is gone
 PyMemberDef* classmethod_func = nullptr;  // classmethod.__func__, a static type's member
 
 // name in the dicts along type's MRO, as the interpreter's lookup walks them;
@@ -78,6 +82,10 @@ Reader* known_reader(PyObject* cls) noexcept {
   if (!PyType_Check(cls)) return nullptr;
   auto* type = reinterpret_cast<PyTypeObject*>(cls);
   PyTypeObject* meta = Py_TYPE(type);
+  if (!readers_valid) {
+    for (Reader& reader : readers) reader = Reader{};
+    readers_valid.set(borrow(Py_None));
+  }
   for (Reader& reader : readers) {
     if (reader.type == type && type->tp_version_tag == reader.tag && reader.meta == meta &&
         meta->tp_version_tag == reader.meta_tag && reader.tag != 0) {
@@ -95,7 +103,7 @@ Reader* known_reader(PyObject* cls) noexcept {
   reader.tag = tag;
   reader.meta = meta;
   reader.meta_tag = meta_tag;
-  reader.descriptor.set(std::move(descriptor));
+  reader.descriptor = descriptor.get();
   return &reader;
 }
 
@@ -103,7 +111,7 @@ Reader* known_reader(PyObject* cls) noexcept {
 Ref call_from_designation(PyObject** stack, size_t n) noexcept {
   Reader* reader = known_reader(stack[0]);
   // Held for the call: the call may make the reader forget it.
-  Ref descriptor = borrow(reader != nullptr ? reader->descriptor.get() : nullptr);
+  Ref descriptor = borrow(reader != nullptr ? reader->descriptor : nullptr);
   if (descriptor && Py_IS_TYPE(descriptor.get(), &PyStaticMethod_Type)) {
     Ref function = steal(Py_TYPE(descriptor.get())->tp_descr_get(descriptor.get(), nullptr, stack[0]));
     if (!function) return {};
