@@ -132,6 +132,10 @@ CASES = [
     ("sizes-len-twice", ("widths", "layouts"), lambda m: _sequence(m, ["Y", "U", "V"], "YUYV", Shrinking(3), (2, 1, 1))),
     # max for the fields and for the counts, both through the global
     ("max-both-maxima", ("widths", "layouts"), recording("layouts", "max", max, lambda m: _sequence(m, ["Y", "U", "V"], "YUYV", fields=(2, 1, 1)))),
+    # fields the builtin max compares: beyond a machine word, equal maxima, not ints at all
+    *[(f"max-fields-{name}", ("widths", "layouts"), lambda m, f=fields: _sequence(m, ["Y", "U", "V"], "YUYV", fields=f))
+      for name, fields in [("huge", (2**65, 2**64, 2**64)), ("bool", (True, 1, 1)), ("float", (2.0, 1, 1)),
+                           ("tied", (2, 2, 1)), ("empty", ())]],
     ("max-in-designation", ("widths",), recording("widths", "max", max, lambda m: m.widths.Size([10, 8]).designation())),
     ("max-in-builtins", ("widths",), lambda m: _with_builtin_max(lambda xs: 99, lambda: m.widths.Size([10, 8]).designation())),
     ("max-deleted", ("widths",), lambda m: _with_builtin_max(DELETE, lambda: (m.widths.Size([8, 8]).designation(), m.widths.Size([10, 8]).designation()))),

@@ -93,9 +93,7 @@ PyObject* fixed_text_from_designation(PyObject* const* args, const Str& fixed) n
   PyObject* cls = args[0];
   PyObject* full_designation = args[1];
   if (!pfnc::check_str(full_designation, "full_designation")) return nullptr;
-  Py_ssize_t matched = PyUnicode_Tailmatch(full_designation, fixed.get(), 0, PY_SSIZE_T_MAX, -1);
-  if (matched < 0) return nullptr;
-  if (matched == 1) {
+  if (pfnc::has_prefix_at(Chars(full_designation), 0, Chars(fixed.get()))) {
     Ref instance = construct_piece(cls, {});
     if (instance) {
       Ref rest = steal(PyUnicode_Substring(full_designation, PyUnicode_GET_LENGTH(fixed.get()),
@@ -167,8 +165,13 @@ bool name_order(PyObject* names, Buffer<Channel, 8>& order) noexcept {
     Chars chars(name);
     if (length > 0 && !order.push(Channel{chars, length, i, chars.length > 0 ? chars.at(0) : 0})) return false;
   }
-  std::stable_sort(order.begin(), order.end(),
-                   [](const Channel& a, const Channel& b) { return a.length > b.length; });
+  // Stable, and without the buffer std::stable_sort allocates: a handful of names.
+  for (Py_ssize_t i = 1; i < order.size(); ++i) {
+    Channel moved = order[i];
+    Py_ssize_t j = i;
+    for (; j > 0 && order[j - 1].length < moved.length; --j) order[j] = order[j - 1];
+    order[j] = moved;
+  }
   return true;
 }
 
@@ -223,6 +226,27 @@ Ref most_matches(Counts& found) noexcept {
   return largest ? pfnc::to_int_value(largest.get()) : Ref();
 }
 
+// max(fields) through the global `max`; while that is the builtin and the
+// fields a tuple of ints, no code of the caller's can run: compared here,
+// keeping the first of equal values as max does.
+Ref largest_field(PyObject* fields) noexcept {
+  Ref max = layouts.global(s_max);
+  if (!max) return {};
+  if (max.get() == layouts.state.builtin_max.get() && PyTuple_CheckExact(fields) && PyTuple_GET_SIZE(fields) > 0) {
+    PyObject* largest = nullptr;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fields); ++i) {
+      PyObject* field = PyTuple_GET_ITEM(fields, i);
+      if (!PyLong_CheckExact(field)) {
+        largest = nullptr;
+        break;
+      }
+      if (largest == nullptr || PyObject_RichCompareBool(field, largest, Py_GT) == 1) largest = field;
+    }
+    if (largest != nullptr) return borrow(largest);
+  }
+  return steal(PyObject_CallOneArg(max.get(), fields));
+}
+
 // a * b != c * d for a from the location's fields and the rest from the
 // scan; plain machine arithmetic when it cannot overflow. -1 on error.
 int scaled_differ(PyObject* occurrence, PyObject* most, Py_ssize_t count, PyObject* max_occurrence) noexcept {
@@ -269,7 +293,7 @@ int proportions_fit(PyObject* components, PyObject* sizes, Counts& found) noexce
   Py_ssize_t n_sizes = PyObject_Size(sizes);
   if (n_sizes < 0) return -1;
   if (n_fields != n_sizes) return 0;
-  Ref largest = layouts.call(s_max, {int_occurrences.get()});
+  Ref largest = largest_field(int_occurrences.get());
   Ref max_occurrence = largest ? pfnc::to_int_value(largest.get()) : Ref();
   Ref most = max_occurrence ? most_matches(found) : Ref();
   if (!most) return -1;

@@ -53,6 +53,8 @@ void find_watcher() noexcept {
 }  // namespace
 
 bool Globals::look_up_in(PyObject* dict) noexcept {
+  watcher_ = &watcher;
+  epoch_ = &package_epoch;
   dict_ = dict;
   // What the module's Python functions would see as their __builtins__.
   Ref builtins = borrow(PyEval_GetBuiltins());
@@ -84,14 +86,12 @@ void Globals::remember(const Str& name, PyObject* found) const noexcept {
   name.found_epoch_ = *package_epoch;
 }
 
-Ref Globals::global(const Str& name) const noexcept {
+Ref Globals::look_up(const Str& name) const noexcept {
   if (dict_ == nullptr) {
     // A function that a collaborator kept from an initialisation that failed.
     PyErr_Format(PyExc_RuntimeError, "Module '%s' is not initialised.", short_name_);
     return {};
   }
-  // The watched dicts still hold what was found, so the borrowed pointer is alive.
-  if (name.found_epoch_ == *package_epoch && watcher >= 0) return borrow(name.found_);
   PyObject* found = nullptr;
   int status = PyDict_GetItemRef(dict_, name.get(), &found);
   if (status == 0) status = PyDict_GetItemRef(builtins_, name.get(), &found);

@@ -1,27 +1,164 @@
 // What the readers of the pieces share: asking every implementation, logging what they reject.
 #include "pfnc/readers.hpp"
 
+#include "pfnc/kept.hpp"
+
 namespace pfnc {
 
 namespace {
 Str s_all_implementations{"all_implementations"};
 Str s_from_designation{"from_designation"};
 Str s_ParseReject{"ParseReject"};
+Str s_func{"__func__"};
+
+// ---------------------------------------------------------------- implementation.from_designation
+
+// Looking a classmethod up on a class makes a bound method, which the call
+// then unpacks again. What the lookup finds is remembered instead, with the
+// version tags of the class and its metaclass, which any change to either
+// (or to a base) resets; the call then takes the function the descriptor
+// holds now, as the bound method would. A few classes per extension.
+struct Reader {
+  PyTypeObject* type = nullptr;  // compared only: a later class at this address has another tag
+  unsigned int tag = 0;
+  PyTypeObject* meta = nullptr;
+  unsigned int meta_tag = 0;
+  // An exact staticmethod or classmethod, or null for the usual lookup.
+  // Borrowed: while the tags stand, the class's dicts hold it; a strong
+  // reference could keep a caller's class alive, and in its family.
+  PyObject* descriptor = nullptr;
+};
+constexpr int reader_slots = 8;
+Reader readers[reader_slots];
+int next_reader = 0;
+Kept readers_valid;  // empty when the readers were found in an interpreter that is gone
+PyMemberDef* classmethod_func = nullptr;  // classmethod.__func__, a static type's member
+
+// name in the dicts along type's MRO, as the interpreter's lookup walks them;
+// found stays empty when no dict has it. False (no exception) when not sure.
+bool look_up_along_mro(PyTypeObject* type, PyObject* name, Ref& found) noexcept {
+  PyObject* mro = type->tp_mro;
+  if (mro == nullptr || !PyTuple_Check(mro)) return false;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro) && !found; ++i) {
+    PyObject* base = PyTuple_GET_ITEM(mro, i);
+    if (!PyType_Check(base)) return false;
+    Ref dict = steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(base)));
+    PyObject* value = nullptr;
+    if (!dict || PyDict_GetItemRef(dict.get(), name, &value) < 0) {
+      PyErr_Clear();
+      return false;
+    }
+    found = steal(value);
+  }
+  return true;
+}
+
+bool has_tag(PyTypeObject* type) noexcept { return PyUnstable_Type_AssignVersionTag(type) && type->tp_version_tag != 0; }
+
+// The staticmethod or classmethod that type.__getattribute__(cls, name)
+// finds on the class, when nothing of the metaclass's takes part.
+Ref method_descriptor(PyTypeObject* type, PyObject* name) noexcept {
+  PyTypeObject* meta = Py_TYPE(type);
+  Ref on_meta, on_type;
+  if (meta->tp_getattro != PyType_Type.tp_getattro || !look_up_along_mro(meta, name, on_meta) || on_meta ||
+      !look_up_along_mro(type, name, on_type) || !on_type ||
+      !(Py_IS_TYPE(on_type.get(), &PyStaticMethod_Type) || Py_IS_TYPE(on_type.get(), &PyClassMethod_Type))) {
+    return {};
+  }
+  if (classmethod_func == nullptr) {
+    Ref dict = steal(PyType_GetDict(&PyClassMethod_Type));
+    PyObject* member = dict ? PyDict_GetItemWithError(dict.get(), s_func.get()) : nullptr;
+    if (member == nullptr || !Py_IS_TYPE(member, &PyMemberDescr_Type)) {
+      PyErr_Clear();
+      return {};
+    }
+    classmethod_func = reinterpret_cast<PyMemberDescrObject*>(member)->d_member;
+  }
+  return on_type;
+}
+
+// What is known of cls.from_designation; nullptr when cls has no version tag.
+Reader* known_reader(PyObject* cls) noexcept {
+  if (!PyType_Check(cls)) return nullptr;
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  PyTypeObject* meta = Py_TYPE(type);
+  if (!readers_valid) {
+    for (Reader& reader : readers) reader = Reader{};
+    readers_valid.set(borrow(Py_None));
+  }
+  for (Reader& reader : readers) {
+    if (reader.type == type && type->tp_version_tag == reader.tag && reader.meta == meta &&
+        meta->tp_version_tag == reader.meta_tag && reader.tag != 0) {
+      return &reader;
+    }
+  }
+  if (!has_tag(type) || !has_tag(meta)) return nullptr;
+  unsigned int tag = type->tp_version_tag, meta_tag = meta->tp_version_tag;
+  Ref descriptor = method_descriptor(type, s_from_designation.get());
+  // A dict's odd key may have run code meanwhile; then it is found again next time.
+  if (type->tp_version_tag != tag || meta->tp_version_tag != meta_tag) return nullptr;
+  Reader& reader = readers[next_reader];
+  next_reader = (next_reader + 1) % reader_slots;
+  reader.type = type;
+  reader.tag = tag;
+  reader.meta = meta;
+  reader.meta_tag = meta_tag;
+  reader.descriptor = descriptor.get();
+  return &reader;
+}
+
+// cls.from_designation(*args), with stack[0] cls and the n - 1 args after it.
+Ref call_from_designation(PyObject** stack, size_t n) noexcept {
+  Reader* reader = known_reader(stack[0]);
+  // Held for the call: the call may make the reader forget it.
+  Ref descriptor = borrow(reader != nullptr ? reader->descriptor : nullptr);
+  if (descriptor && Py_IS_TYPE(descriptor.get(), &PyStaticMethod_Type)) {
+    Ref function = steal(Py_TYPE(descriptor.get())->tp_descr_get(descriptor.get(), nullptr, stack[0]));
+    if (!function) return {};
+    return steal(PyObject_Vectorcall(function.get(), stack + 1, (n - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  }
+  if (descriptor) {
+    // A cleared classmethod reads as None here: the lookup says what is wrong.
+    Ref function = steal(PyMember_GetOne(reinterpret_cast<const char*>(descriptor.get()), classmethod_func));
+    if (!function) return {};
+    if (function.get() != Py_None) return steal(PyObject_Vectorcall(function.get(), stack, n, nullptr));
+  }
+  return steal(PyObject_VectorcallMethod(s_from_designation.get(), stack, n, nullptr));
+}
+
 }  // namespace
 
 Ref ask_every_implementation(const Module& m, const Str& base, std::initializer_list<PyObject*> args) noexcept {
   Ref all = m.global(s_all_implementations);
   Ref family = all ? m.global(base) : Ref();
   Ref implementations = family ? steal(PyObject_CallOneArg(all.get(), family.get())) : Ref();
-  Ref it = implementations ? steal(PyObject_GetIter(implementations.get())) : Ref();
-  Ref result = it ? steal(PyList_New(0)) : Ref();
+  if (!implementations) return {};
+  // A list is walked as its iterator would walk it, without the iterator.
+  bool is_list = PyList_CheckExact(implementations.get());
+  Ref it = is_list ? Ref() : steal(PyObject_GetIter(implementations.get()));
+  Ref result = is_list || it ? steal(PyList_New(0)) : Ref();
   if (!result) return {};
   PyObject* call_args[4] = {};
   size_t n = 1;
   for (PyObject* arg : args) call_args[n++] = arg;
-  while (Ref implementation = steal(PyIter_Next(it.get()))) {
+  for (Py_ssize_t i = 0;; ++i) {
+    Ref implementation;
+    if (is_list) {
+      if (i >= PyList_GET_SIZE(implementations.get())) break;
+      implementation = borrow(PyList_GET_ITEM(implementations.get(), i));
+    } else if (!(implementation = steal(PyIter_Next(it.get())))) {
+      break;
+    }
     call_args[0] = implementation.get();
-    Ref found = steal(PyObject_VectorcallMethod(s_from_designation.get(), call_args, n, nullptr));
+    Ref found = call_from_designation(call_args, n);
+    if (found && PyList_CheckExact(found.get())) {
+      // An empty list adds nothing, and a new one that nobody else holds can be the result itself.
+      if (PyList_GET_SIZE(found.get()) == 0) continue;
+      if (PyList_GET_SIZE(result.get()) == 0 && Py_REFCNT(found.get()) == 1) {
+        result = std::move(found);
+        continue;
+      }
+    }
     if (found && PyList_Extend(result.get(), found.get()) == 0) continue;
     // One implementation refusing the text must not cost the others their candidates.
     if (log_rejected(m, s_ParseReject, "Parsing rejected: ", implementation.get()) <= 0) return {};

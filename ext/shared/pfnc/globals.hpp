@@ -13,7 +13,12 @@ class Globals {
  public:
   // A module global, looked up now as Python code of the module would: its
   // globals, then the builtins it was imported with (not the caller's).
-  [[nodiscard]] Ref global(const Str& name) const noexcept;
+  [[nodiscard]] Ref global(const Str& name) const noexcept {
+    // Inline, as most lookups are served from the last one: the watched dicts
+    // still hold what was found, so the borrowed pointer is alive.
+    if (dict_ != nullptr && name.found_epoch_ == **epoch_ && *watcher_ >= 0) return borrow(name.found_);
+    return look_up(name);
+  }
   // Calls the global callable `name` with the given arguments.
   [[nodiscard]] Ref call(const Str& name, std::initializer_list<PyObject*> args) const noexcept;
 
@@ -36,7 +41,13 @@ class Globals {
   PyObject* builtins_ = nullptr;  // strong
 
  private:
+  [[nodiscard]] Ref look_up(const Str& name) const noexcept;
   void remember(const Str& name, PyObject* found) const noexcept;
+
+  // The extension's view of the package's dict watcher (see globals.cpp),
+  // set with dict_: its id (-1 without one) and where its epoch is kept.
+  const int* watcher_ = nullptr;
+  unsigned long long* const* epoch_ = nullptr;
 };
 
 }  // namespace pfnc
