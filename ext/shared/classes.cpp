@@ -100,4 +100,21 @@ Ref tuple_of(std::initializer_list<PyObject*> items) noexcept {
   return tuple;
 }
 
+bool look_up_along_mro(PyTypeObject* type, PyObject* name, Ref& found) noexcept {
+  PyObject* mro = type->tp_mro;
+  if (mro == nullptr || !PyTuple_Check(mro)) return false;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro) && !found; ++i) {
+    PyObject* base = PyTuple_GET_ITEM(mro, i);
+    if (!PyType_Check(base)) return false;
+    Ref dict = steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(base)));
+    PyObject* value = nullptr;
+    if (!dict || PyDict_GetItemRef(dict.get(), name, &value) < 0) {
+      PyErr_Clear();
+      return false;
+    }
+    found = steal(value);
+  }
+  return true;
+}
+
 }  // namespace pfnc

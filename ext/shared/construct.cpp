@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "pfnc/classes.hpp"
+
 namespace pfnc {
 
 namespace {
@@ -68,21 +70,8 @@ void Construct::forget() noexcept {
 Construct::Known* Construct::learn(PyTypeObject* type) noexcept {
   if (!plain_call(type) || !PyUnstable_Type_AssignVersionTag(type)) return nullptr;
   unsigned int tag = type->tp_version_tag;
-  // __init__ as the class's own lookup finds it, through the MRO's dicts:
-  // no descriptor of the class's is run.
-  PyObject* mro = type->tp_mro;
   Ref init;
-  for (Py_ssize_t i = 0; mro != nullptr && PyTuple_Check(mro) && i < PyTuple_GET_SIZE(mro) && !init; ++i) {
-    PyObject* base = PyTuple_GET_ITEM(mro, i);
-    if (!PyType_Check(base)) return nullptr;
-    Ref dict = steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(base)));
-    PyObject* found = nullptr;
-    if (!dict || PyDict_GetItemRef(dict.get(), s_init.get(), &found) < 0) {
-      PyErr_Clear();
-      return nullptr;
-    }
-    init = steal(found);
-  }
+  if (!look_up_along_mro(type, s_init.get(), init)) return nullptr;
   bool object_init = type->tp_init == PyBaseObject_Type.tp_init;
   if (!init || tag == 0 || type->tp_version_tag != tag || !(object_init || binds_as_function(init.get()))) {
     return nullptr;

@@ -1,6 +1,7 @@
 // What the readers of the pieces share: asking every implementation, logging what they reject.
 #include "pfnc/readers.hpp"
 
+#include "pfnc/classes.hpp"
 #include "pfnc/kept.hpp"
 
 namespace pfnc {
@@ -33,25 +34,6 @@ Reader readers[reader_slots];
 int next_reader = 0;
 Kept readers_valid;  // empty when the readers were found in an interpreter that is gone
 PyMemberDef* classmethod_func = nullptr;  // classmethod.__func__, a static type's member
-
-// name in the dicts along type's MRO, as the interpreter's lookup walks them;
-// found stays empty when no dict has it. False (no exception) when not sure.
-bool look_up_along_mro(PyTypeObject* type, PyObject* name, Ref& found) noexcept {
-  PyObject* mro = type->tp_mro;
-  if (mro == nullptr || !PyTuple_Check(mro)) return false;
-  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro) && !found; ++i) {
-    PyObject* base = PyTuple_GET_ITEM(mro, i);
-    if (!PyType_Check(base)) return false;
-    Ref dict = steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(base)));
-    PyObject* value = nullptr;
-    if (!dict || PyDict_GetItemRef(dict.get(), name, &value) < 0) {
-      PyErr_Clear();
-      return false;
-    }
-    found = steal(value);
-  }
-  return true;
-}
 
 bool has_tag(PyTypeObject* type) noexcept { return PyUnstable_Type_AssignVersionTag(type) && type->tp_version_tag != 0; }
 

@@ -35,6 +35,11 @@ class ClassBody {
   bool ok_;
 };
 
+// name in the dicts along type's MRO, as the class's own lookup walks them,
+// running no descriptor; found stays empty when no dict has it. False (no
+// exception set) when the MRO or a dict could not be read.
+[[nodiscard]] bool look_up_along_mro(PyTypeObject* type, PyObject* name, Ref& found) noexcept;
+
 // A tuple of borrowed objects, as bases for build().
 Ref tuple_of(std::initializer_list<PyObject*> items) noexcept;
 
