@@ -91,6 +91,25 @@ def test_runs_around_a_machine_word(length):
     assert Size.from_designation(text + text, 2)[0].sizes == [int(text)] * 2
 
 
+# Runs read eight characters at a time, and a run that repeats its first
+# channel is read once: the edges of both, in every script that has digits.
+@pytest.mark.parametrize("text, channels", [
+    ("12345678x", 1), ("1234567:8", 1), ("123/56789", 1), ("123456789012345678901234p", 3), ("0" * 16 + "/", 4),
+    ("12121213", 4), ("31212121", 4), ("12341234", 2), ("1234123", 2), ("00000000", 8),
+    ("\u0661\u0662\u0661\u0662", 2), ("\u0661\u0662\u0661\u0663", 2), ("\u00b2\u00b2", 2), ("8\u00b2", 1),
+    ("\U0001d7ce" * 4, 2), ("99999999999999999999" * 2, 2), ("9" * 17 + ":", 1),
+], ids=repr)
+def test_runs_read_as_the_model_reads_them(text, channels):
+    def reading(size_class):
+        try:
+            found = size_class.from_designation(text, channels)
+        except Exception as error:
+            return type(error).__name__
+        return found and (found[0].sizes, found[1])
+
+    assert reading(Size) == reading(model.Size)
+
+
 def test_the_int_digit_limit_is_the_interpreters_own():
     limit = sys.get_int_max_str_digits()
     text = "9" * (limit + 1)

@@ -174,9 +174,10 @@ Ref Construct::stored(PyObject* cls, std::initializer_list<PyObject*> args) noex
   if (!as_built || !unobserved()) return (*this)(cls, args);
   Ref self = steal(type->tp_alloc(type, 0));
   if (!self) return {};
+  // The class's tag stands, so its __setattr__ is still object's.
   const Str* const* field = trusted_.fields;
   for (PyObject* arg : args) {
-    if (PyObject_SetAttr(self.get(), (*field++)->get(), arg) < 0) return {};
+    if (PyObject_GenericSetAttr(self.get(), (*field++)->get(), arg) < 0) return {};
   }
   return self;
 }
