@@ -203,17 +203,20 @@ PyObject* size_designation(PyObject* const* args) noexcept {
 
 // ---------------------------------------------------------------- reading
 
-// int(text[start:end]) for a run of characters that str.isdigit() accepts.
-Ref int_of(PyObject* text, Py_ssize_t start, Py_ssize_t end) noexcept {
-  if (end - start <= 18 && PyUnicode_IS_ASCII(text)) {
-    const char* chars = static_cast<const char*>(PyUnicode_DATA(text));
-    long long value = 0;
-    for (Py_ssize_t i = start; i < end; ++i) value = value * 10 + (chars[i] - '0');
-    return steal(PyLong_FromLongLong(value));
-  }
-  // Other scripts' digits, and the host's own errors (superscripts, digit limit).
+// Other scripts' digits, and the host's own errors (superscripts, digit limit).
+[[gnu::noinline]] Ref int_of_any(PyObject* text, Py_ssize_t start, Py_ssize_t end) noexcept {
   Ref chunk = steal(PyUnicode_Substring(text, start, end));
   return chunk ? steal(PyLong_FromUnicodeObject(chunk.get(), 10)) : Ref();
+}
+
+// int(text[start:end]) for a run of characters that str.isdigit() accepts;
+// inline for the short ASCII runs of every name.
+[[gnu::always_inline]] inline Ref int_of(PyObject* text, Py_ssize_t start, Py_ssize_t end) noexcept {
+  if (end - start > 18 || !PyUnicode_IS_ASCII(text)) return int_of_any(text, start, end);
+  const char* chars = static_cast<const char*>(PyUnicode_DATA(text));
+  long long value = 0;
+  for (Py_ssize_t i = start; i < end; ++i) value = value * 10 + (chars[i] - '0');
+  return steal(PyLong_FromLongLong(value));
 }
 
 // text[a:a + n] == text[b:b + n]
