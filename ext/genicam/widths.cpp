@@ -324,8 +324,9 @@ PyObject* size_from_designation(PyObject* const* args) noexcept {
   bool all_positive = true;
   long long k = 0;
   // A run that repeats its first channel throughout (text[w:] == text[:-w])
-  // is one int for every channel, found with one comparison.
-  if (n > 1 && same_chars(text, start, start + static_cast<Py_ssize_t>(per_channel), run - per_channel)) {
+  // is one int for every channel, found with one comparison (a few
+  // channels are as quickly compared one by one, below).
+  if (n > 4 && same_chars(text, start, start + static_cast<Py_ssize_t>(per_channel), run - per_channel)) {
     Ref value = int_of(text, start, start + static_cast<Py_ssize_t>(per_channel));
     if (!value) return nullptr;
     all_positive = is_positive_int(value.get());

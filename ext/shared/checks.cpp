@@ -22,8 +22,7 @@ bool check_exact(PyObject* arg, PyTypeObject* type, const char* arg_name) noexce
   return false;
 }
 
-Ref to_int(PyObject* arg, const char* arg_name) noexcept {
-  if (PyLong_CheckExact(arg)) return borrow(arg);
+Ref to_int_other(PyObject* arg, const char* arg_name) noexcept {
   if (has_number_protocol(arg)) return steal(PyNumber_Long(arg));
   raise_argument_type(arg, &PyLong_Type, arg_name);
   return {};

@@ -165,10 +165,9 @@ void raise_unexpected_keyword(FunctionObject* f, PyObject* key) noexcept {
   }
 }
 
-PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
-  FunctionObject* f = as_function(self);
-  Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-  if (kwnames == nullptr && nargs == f->nparams) return f->spec->impl(args);
+// Keywords, defaults and wrong counts, out of the way of the usual call.
+[[gnu::noinline]] PyObject* call_with_keywords(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs,
+                                               PyObject* kwnames) noexcept {
   PyObject* full[max_params] = {};
   for (Py_ssize_t i = 0; i < nargs && i < f->nparams; ++i) full[i] = args[i];
   if (kwnames != nullptr) {
@@ -201,6 +200,13 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     full[i] = default_object(f->spec->params[i].default_value);
   }
   return f->spec->impl(full);
+}
+
+PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+  FunctionObject* f = as_function(self);
+  Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (kwnames == nullptr && nargs == f->nparams) return f->spec->impl(args);
+  return call_with_keywords(f, args, nargs, kwnames);
 }
 
 // --- the type's slots ---

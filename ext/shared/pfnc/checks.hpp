@@ -15,7 +15,10 @@ void raise_argument_type(PyObject* arg, PyTypeObject* type, const char* arg_name
 }
 
 // An int as it is; any other object of the number protocol through int().
-Ref to_int(PyObject* arg, const char* arg_name) noexcept;
+Ref to_int_other(PyObject* arg, const char* arg_name) noexcept;
+inline Ref to_int(PyObject* arg, const char* arg_name) noexcept {
+  return PyLong_CheckExact(arg) ? borrow(arg) : to_int_other(arg, arg_name);
+}
 
 // PyLong_AsLongLongAndOverflow, answered inline for the small ints of every
 // call (one digit or none), which need neither a call nor a loop.
