@@ -17,7 +17,6 @@ namespace {
 
 using pfnc::attr;
 using pfnc::borrow;
-using pfnc::call_method;
 using pfnc::pair;
 using pfnc::Ref;
 using pfnc::steal;
@@ -31,12 +30,12 @@ Str s_NotRegisteredError{"NotRegisteredError"};
 Str s_PixelFormatValueReject{"PixelFormatValueReject"};
 Str s_ABCMeta{"ABCMeta"};
 Str s_getLogger{"getLogger"};
-Str s_UNSIGNED{"UNSIGNED"};
 Str s_resolve{"resolve"};
 Str s_scalars{"scalars"};
 Str s_empty{""};
 
 pfnc::Construct construct_compound;
+pfnc::MethodCall call_resolve(s_resolve);
 
 // ---------------------------------------------------------------- DataTypes
 
@@ -162,7 +161,7 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
 
   // Unsigned has an empty designator: "all unsigned" always reads, consuming nothing.
   Ref members = scalars.global(s_DefaultDataType);
-  Ref unsigned_type = members ? attr(members.get(), s_UNSIGNED) : Ref();
+  Ref unsigned_type = members ? unsigned_member(members.get()) : Ref();
   Ref all_unsigned = unsigned_type ? pfnc::repeated(unsigned_type.get(), channels.get(), count, overflow) : Ref();
   if (!add_guarded(result.get(), std::move(all_unsigned), text, 0)) return nullptr;
 
@@ -179,7 +178,7 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
   for (Py_ssize_t n = 0; n < limit; ++n) {
     Ref letter = steal(PyUnicode_FromOrdinal(PyUnicode_READ_CHAR(text, n)));
     Ref registry = letter ? scalars.global(s_DATA_TYPE_REGISTRY) : Ref();
-    Ref data_type = registry ? call_method(s_resolve, {registry.get(), letter.get()}) : Ref();
+    Ref data_type = registry ? call_resolve(registry.get(), letter.get()) : Ref();
     if (!data_type) {
       if (scalars.error_matches(s_NotRegisteredError) <= 0) return nullptr;
       PyErr_Clear();

@@ -1,4 +1,4 @@
-// Calling a class from C++ as Python code does, at the cost Python code pays.
+// Calling a class, or reading an object's attribute, from C++ as Python code does, at the cost Python code pays.
 #include "pfnc/construct.hpp"
 
 #include <utility>
@@ -14,6 +14,7 @@ Str s_post_init{"__post_init__"};
 Str s_co_names{"co_names"};
 constexpr size_t max_args = 4;
 Construct* construct_head = nullptr;
+InstanceLookup* instance_lookup_head = nullptr;
 
 // What type.__call__ itself does with a class: object.__new__, then __init__.
 bool plain_call(PyTypeObject* type) noexcept {
@@ -56,6 +57,7 @@ Construct::Construct() noexcept : next_construct_(construct_head) { construct_he
 
 void Construct::forget_all() noexcept {
   for (Construct* c = construct_head; c != nullptr; c = c->next_construct_) c->forget();
+  for (InstanceLookup* c = instance_lookup_head; c != nullptr; c = c->next_) c->forget();
 }
 
 void Construct::forget() noexcept {
@@ -179,6 +181,102 @@ Ref Construct::stored(PyObject* cls, std::initializer_list<PyObject*> args) noex
     if (PyObject_SetAttr(self.get(), (*field++)->get(), arg) < 0) return {};
   }
   return self;
+}
+
+// ---------------------------------------------------------------- InstanceLookup
+
+namespace {
+// The instance dict the generic attribute lookup reads (made if missing, as
+// reading __dict__ would). Empty for an object without one, and when it
+// cannot be made: the usual lookup then goes without it.
+Ref instance_dict(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  if (type->tp_dictoffset == 0 && !PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) return {};
+  Ref dict = steal(PyObject_GenericGetDict(self, nullptr));
+  if (!dict) PyErr_Clear();
+  return dict;
+}
+}  // namespace
+
+InstanceLookup::InstanceLookup(const Str& name) noexcept : name_(name), next_(instance_lookup_head) {
+  instance_lookup_head = this;
+}
+
+void InstanceLookup::forget() noexcept {
+  type_ = nullptr;
+  tag_ = 0;
+  dict_ = found_ = nullptr;
+  epoch_ = 0;
+}
+
+unsigned int InstanceLookup::generic_tag(PyTypeObject* type) noexcept {
+  if (type->tp_getattro != PyObject_GenericGetAttr || !PyUnstable_Type_AssignVersionTag(type)) return 0;
+  return type->tp_version_tag;
+}
+
+bool InstanceLookup::watch(PyObject* dict) noexcept {
+  forget();
+  if (dict != nullptr && (!PyDict_CheckExact(dict) || !Globals::watch(dict))) return false;
+  dict_ = dict;
+  epoch_ = Globals::epoch();
+  return true;
+}
+
+void InstanceLookup::remember(PyTypeObject* type, unsigned int tag, PyObject* found) noexcept {
+  // An odd key of a dict read meanwhile may have run code that changed the class.
+  if (type->tp_version_tag != tag) return;
+  type_ = type;
+  tag_ = tag;
+  found_ = found;
+}
+
+int MethodCall::learn(PyObject* self, PyObject* dict, PyObject*& function) noexcept {
+  function = nullptr;
+  PyTypeObject* type = Py_TYPE(self);
+  unsigned int tag = generic_tag(type);
+  Ref found;
+  if (tag == 0 || !look_up_along_mro(type, name_.get(), found) || !found || !binds_as_function(found.get()) ||
+      !watch(dict)) {
+    return 0;
+  }
+  if (dict != nullptr) {
+    int shadowed = PyDict_Contains(dict, name_.get());
+    if (shadowed != 0) return shadowed < 0 ? -1 : 0;
+  }
+  remember(type, tag, found.get());
+  function = found.get();
+  return 0;
+}
+
+Ref MethodCall::operator()(PyObject* self, PyObject* arg) noexcept {
+  Ref dict = instance_dict(self);
+  PyObject* function = remembered(self, dict.get());
+  if (function == nullptr && learn(self, dict.get(), function) < 0) return {};
+  PyObject* stack[] = {self, arg};
+  if (function == nullptr) return steal(PyObject_VectorcallMethod(name_.get(), stack, 2, nullptr));
+  // Held for the call, which may change the class.
+  Ref held = borrow(function);
+  return steal(PyObject_Vectorcall(function, stack, 2, nullptr));
+}
+
+Ref InstanceAttribute::operator()(PyObject* self) noexcept {
+  Ref dict = instance_dict(self);
+  if (PyObject* value = remembered(self, dict.get())) return borrow(value);
+  PyTypeObject* type = Py_TYPE(self);
+  unsigned int tag = generic_tag(type);
+  Ref on_class;
+  // A data descriptor of the class comes before the instance dict.
+  if (tag != 0 && dict && look_up_along_mro(type, name_.get(), on_class) &&
+      !(on_class && Py_TYPE(on_class.get())->tp_descr_set != nullptr) && watch(dict.get())) {
+    PyObject* value = nullptr;
+    int found = PyDict_GetItemRef(dict.get(), name_.get(), &value);
+    if (found < 0) return {};
+    if (found > 0) {
+      remember(type, tag, value);
+      return steal(value);
+    }
+  }
+  return steal(PyObject_GetAttr(self, name_.get()));
 }
 
 }  // namespace pfnc
