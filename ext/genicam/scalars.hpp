@@ -43,7 +43,18 @@ extern pfnc::ModuleWith<State> scalars;
 bool define_designators(pfnc::Module& m) noexcept;
 
 // is_data_type(candidate) through the module global, as a truth value; -1 on error.
-int call_is_data_type(PyObject* candidate) noexcept;
+int ask_is_data_type(PyObject* candidate) noexcept;
+inline int call_is_data_type(PyObject* candidate) noexcept {
+  // An instance of exactly the first member: isinstance() says so before it could run any code.
+  const State& st = scalars.state;
+  if (st.members_epoch == pfnc::Globals::epoch()) {
+    PyObject* members = st.cached_members.get();
+    if (PyTuple_GET_SIZE(members) > 0 && Py_TYPE(candidate) == reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(members, 0))) {
+      return 1;
+    }
+  }
+  return ask_is_data_type(candidate);
+}
 
 // members.UNSIGNED, for the class the globals name DefaultDataType.
 pfnc::Ref unsigned_member(PyObject* members) noexcept;

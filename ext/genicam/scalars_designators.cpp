@@ -434,7 +434,7 @@ bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, pfnc::Kept
 
 }  // namespace
 
-int call_is_data_type(PyObject* candidate) noexcept {
+int ask_is_data_type(PyObject* candidate) noexcept {
   State& st = state();
   if (st.members_epoch == pfnc::Globals::epoch()) {
     // Held for the call: isinstance may run code that drops the cache.
