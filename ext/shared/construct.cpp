@@ -93,7 +93,10 @@ Ref Construct::operator()(PyObject* cls, std::initializer_list<PyObject*> args) 
   if (PyType_Check(cls) && args.size() < max_args) {
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     for (Known& k : known_) {
-      if (k.type == type && k.tag != 0 && type->tp_version_tag == k.tag) known = &k;
+      if (k.type == type && k.tag != 0 && type->tp_version_tag == k.tag) {
+        known = &k;
+        break;
+      }
     }
     if (known == nullptr) {
       known = learn(type);
