@@ -198,12 +198,15 @@ Ref Construct::stored(PyObject* cls, std::initializer_list<PyObject*> args) noex
 // ---------------------------------------------------------------- InstanceLookup
 
 namespace {
+bool has_instance_dict(PyTypeObject* type) noexcept {
+  return type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT);
+}
+
 // The instance dict the generic attribute lookup reads (made if missing, as
 // reading __dict__ would). Empty for an object without one, and when it
 // cannot be made: the usual lookup then goes without it.
 Ref instance_dict(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  if (type->tp_dictoffset == 0 && !PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) return {};
+  if (!has_instance_dict(Py_TYPE(self))) return {};
   Ref dict = steal(PyObject_GenericGetDict(self, nullptr));
   if (!dict) PyErr_Clear();
   return dict;
@@ -226,20 +229,23 @@ unsigned int InstanceLookup::generic_tag(PyTypeObject* type) noexcept {
   return type->tp_version_tag;
 }
 
-bool InstanceLookup::watch(PyObject* dict) noexcept {
+bool InstanceLookup::watch(PyObject* self, PyObject* dict) noexcept {
   forget();
-  if (dict != nullptr && (!PyDict_CheckExact(dict) || !Globals::watch(dict))) return false;
+  if (dict == nullptr ? has_instance_dict(Py_TYPE(self)) : !PyDict_CheckExact(dict) || !Globals::watch(dict)) {
+    return false;
+  }
   dict_ = dict;
   epoch_ = Globals::epoch();
   return true;
 }
 
-void InstanceLookup::remember(PyTypeObject* type, unsigned int tag, PyObject* found) noexcept {
+bool InstanceLookup::remember(PyTypeObject* type, unsigned int tag, PyObject* found) noexcept {
   // An odd key of a dict read meanwhile may have run code that changed the class.
-  if (type->tp_version_tag != tag) return;
+  if (type->tp_version_tag != tag) return false;
   type_ = type;
   tag_ = tag;
   found_ = found;
+  return true;
 }
 
 int MethodCall::learn(PyObject* self, PyObject* dict, PyObject*& function) noexcept {
@@ -248,15 +254,14 @@ int MethodCall::learn(PyObject* self, PyObject* dict, PyObject*& function) noexc
   unsigned int tag = generic_tag(type);
   Ref found;
   if (tag == 0 || !look_up_along_mro(type, name_.get(), found) || !found || !binds_as_function(found.get()) ||
-      !watch(dict)) {
+      !watch(self, dict)) {
     return 0;
   }
   if (dict != nullptr) {
     int shadowed = PyDict_Contains(dict, name_.get());
     if (shadowed != 0) return shadowed < 0 ? -1 : 0;
   }
-  remember(type, tag, found.get());
-  function = found.get();
+  if (remember(type, tag, found.get())) function = found.get();
   return 0;
 }
 
@@ -279,14 +284,12 @@ Ref InstanceAttribute::operator()(PyObject* self) noexcept {
   Ref on_class;
   // A data descriptor of the class comes before the instance dict.
   if (tag != 0 && dict && look_up_along_mro(type, name_.get(), on_class) &&
-      !(on_class && Py_TYPE(on_class.get())->tp_descr_set != nullptr) && watch(dict.get())) {
+      !(on_class && Py_TYPE(on_class.get())->tp_descr_set != nullptr) && watch(self, dict.get())) {
     PyObject* value = nullptr;
     int found = PyDict_GetItemRef(dict.get(), name_.get(), &value);
     if (found < 0) return {};
-    if (found > 0) {
-      remember(type, tag, value);
-      return steal(value);
-    }
+    Ref held = steal(value);
+    if (found > 0 && remember(type, tag, value)) return held;
   }
   return steal(PyObject_GetAttr(self, name_.get()));
 }

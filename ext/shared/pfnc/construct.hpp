@@ -118,10 +118,12 @@ class InstanceLookup {
   }
   // The class's tag, or 0 when its attribute lookup is not the generic one.
   static unsigned int generic_tag(PyTypeObject* type) noexcept;
-  // Watches dict (may be null: no instance dict); false when there is no
-  // watcher. The epoch is taken after: whatever changes dict later moves past it.
-  bool watch(PyObject* dict) noexcept;
-  void remember(PyTypeObject* type, unsigned int tag, PyObject* found) noexcept;
+  // Watches self's instance dict (null for an object without one); false
+  // when there is no watcher, or no dict to watch. The epoch is taken after:
+  // whatever changes dict later moves past it.
+  bool watch(PyObject* self, PyObject* dict) noexcept;
+  // False, remembering nothing, when the class has changed since its tag was read.
+  bool remember(PyTypeObject* type, unsigned int tag, PyObject* found) noexcept;
 
   const Str& name_;
 
@@ -148,7 +150,7 @@ class MethodCall : public InstanceLookup {
   Ref operator()(PyObject* self, PyObject* arg) noexcept;
 
  private:
-  // The function, nullptr for the usual call; error: -1.
+  // Sets function (nullptr: the usual call); -1 on error, else 0.
   int learn(PyObject* self, PyObject* dict, PyObject*& function) noexcept;
 };
 
