@@ -33,6 +33,9 @@ Str s_update{"update"};
 
 Ref registry_of(PyObject* self) noexcept { return pfnc::attr(self, s_registry); }
 
+// The one a reader asks for every letter, remembered for it.
+pfnc::InstanceAttribute read_registry(s_registry);
+
 // ---------------------------------------------------------------- Registry
 
 PyObject* registry_register(PyObject* const* args) noexcept {
@@ -101,7 +104,7 @@ PyObject* registry_restore(PyObject* const* args) noexcept {
 
 PyObject* registry_resolve(PyObject* const* args) noexcept {
   PyObject* name = args[1];
-  Ref names = registry_of(args[0]);
+  Ref names = read_registry(args[0]);
   if (!names) return nullptr;
   Ref caught;
   if (PyDict_CheckExact(names.get())) {

@@ -17,7 +17,6 @@ namespace {
 
 using pfnc::attr;
 using pfnc::borrow;
-using pfnc::call_method;
 using pfnc::pair;
 using pfnc::Ref;
 using pfnc::steal;
@@ -31,12 +30,13 @@ Str s_NotRegisteredError{"NotRegisteredError"};
 Str s_PixelFormatValueReject{"PixelFormatValueReject"};
 Str s_ABCMeta{"ABCMeta"};
 Str s_getLogger{"getLogger"};
-Str s_UNSIGNED{"UNSIGNED"};
 Str s_resolve{"resolve"};
 Str s_scalars{"scalars"};
+Str s_init{"__init__"};
 Str s_empty{""};
 
 pfnc::Construct construct_compound;
+pfnc::MethodCall call_resolve(s_resolve);
 
 // ---------------------------------------------------------------- DataTypes
 
@@ -137,16 +137,31 @@ PyObject* compound_getitem(PyObject* const* args) noexcept {
   return list ? PyObject_GetItem(list.get(), index.get()) : nullptr;
 }
 
-// Appends (CompoundDataTypes(list), rest); a rejected value only drops the candidate.
-bool add_guarded(PyObject* result, Ref list, PyObject* text, Py_ssize_t rest_start) noexcept {
-  Ref candidate = list ? construct_compound(scalars, s_CompoundDataTypes, {list.get()}) : Ref();
-  if (!candidate) {
+// The candidates found, at most three, in C++ storage until they are returned.
+struct Candidates {
+  Ref items[3];
+  Py_ssize_t count = 0;
+
+  // (CompoundDataTypes(list), text[rest_start:]); false on error.
+  bool add(Ref list, PyObject* text, Py_ssize_t rest_start) noexcept {
+    Ref candidate = list ? construct_compound(scalars, s_CompoundDataTypes, {list.get()}) : Ref();
+    Ref rest = candidate ? steal(PyUnicode_Substring(text, rest_start, PyUnicode_GET_LENGTH(text))) : Ref();
+    items[count] = rest ? pair(candidate.get(), rest.get()) : Ref();
+    return static_cast<bool>(items[count++]);
+  }
+  // The same, where a rejected value only drops the candidate.
+  bool add_guarded(Ref list, PyObject* text, Py_ssize_t rest_start) noexcept {
+    if (add(std::move(list), text, rest_start)) return true;
+    --count;
     return pfnc::log_rejected(scalars, s_PixelFormatValueReject, "Value rejected ") > 0;
   }
-  Ref rest = steal(PyUnicode_Substring(text, rest_start, PyUnicode_GET_LENGTH(text)));
-  Ref item = rest ? pair(candidate.get(), rest.get()) : Ref();
-  return item && PyList_Append(result, item.get()) == 0;
-}
+  Ref list() noexcept {
+    Ref result = steal(PyList_New(count));
+    if (!result) return {};
+    for (Py_ssize_t i = 0; i < count; ++i) PyList_SET_ITEM(result.get(), i, items[i].release());
+    return result;
+  }
+};
 
 PyObject* compound_from_designation(PyObject* const* args) noexcept {
   PyObject* text = args[0];
@@ -157,19 +172,17 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
   long long count = PyLong_AsLongLongAndOverflow(channels.get(), &overflow);
   if (count == -1 && PyErr_Occurred()) return nullptr;
   Py_ssize_t length = PyUnicode_GET_LENGTH(text);
-  Ref result = steal(PyList_New(0));
-  if (!result) return nullptr;
+  Candidates found;
 
   // Unsigned has an empty designator: "all unsigned" always reads, consuming nothing.
   Ref members = scalars.global(s_DefaultDataType);
-  Ref unsigned_type = members ? attr(members.get(), s_UNSIGNED) : Ref();
+  Ref unsigned_type = members ? unsigned_member(members.get()) : Ref();
   Ref all_unsigned = unsigned_type ? pfnc::repeated(unsigned_type.get(), channels.get(), count, overflow) : Ref();
-  if (!add_guarded(result.get(), std::move(all_unsigned), text, 0)) return nullptr;
+  if (!found.add_guarded(std::move(all_unsigned), text, 0)) return nullptr;
 
   // The longest run of registered letters at the front, one per channel;
   // the registry is asked now, so letters registered later count.
-  Ref decoded = steal(PyList_New(0));
-  if (!decoded) return nullptr;
+  pfnc::Refs letters;
   Py_ssize_t limit = count;
   if (overflow < 0 || count <= 0) {
     limit = 0;
@@ -179,31 +192,30 @@ PyObject* compound_from_designation(PyObject* const* args) noexcept {
   for (Py_ssize_t n = 0; n < limit; ++n) {
     Ref letter = steal(PyUnicode_FromOrdinal(PyUnicode_READ_CHAR(text, n)));
     Ref registry = letter ? scalars.global(s_DATA_TYPE_REGISTRY) : Ref();
-    Ref data_type = registry ? call_method(s_resolve, {registry.get(), letter.get()}) : Ref();
+    Ref data_type = registry ? call_resolve(registry.get(), letter.get()) : Ref();
     if (!data_type) {
       if (scalars.error_matches(s_NotRegisteredError) <= 0) return nullptr;
       PyErr_Clear();
       break;
     }
-    if (PyList_Append(decoded.get(), data_type.get()) < 0) return nullptr;
+    if (!letters.push(std::move(data_type))) return nullptr;
   }
+  Ref decoded = letters.list();
+  if (!decoded) return nullptr;
 
   // One letter per channel; a rejection here (no channels at all) is the caller's to see.
-  if (overflow == 0 && PyList_GET_SIZE(decoded.get()) == count) {
-    Ref candidate = construct_compound(scalars, s_CompoundDataTypes, {decoded.get()});
-    Ref rest = candidate ? steal(PyUnicode_Substring(text, static_cast<Py_ssize_t>(count), length)) : Ref();
-    Ref item = rest ? pair(candidate.get(), rest.get()) : Ref();
-    if (!item || PyList_Append(result.get(), item.get()) < 0) return nullptr;
+  if (overflow == 0 && PyList_GET_SIZE(decoded.get()) == count &&
+      !found.add(borrow(decoded.get()), text, static_cast<Py_ssize_t>(count))) {
+    return nullptr;
   }
 
   // One letter for every channel ("s" for three signed channels).
   if (PyList_GET_SIZE(decoded.get()) == 1 && (overflow > 0 || (overflow == 0 && count > 1))) {
     Ref first = borrow(PyList_GET_ITEM(decoded.get(), 0));
-    if (!add_guarded(result.get(), pfnc::repeated(first.get(), channels.get(), count, overflow), text, 1)) return nullptr;
+    if (!found.add_guarded(pfnc::repeated(first.get(), channels.get(), count, overflow), text, 1)) return nullptr;
   }
-  return result.release();
+  return found.list().release();
 }
-
 
 // ---------------------------------------------------------------- specs
 
@@ -352,14 +364,17 @@ bool scalars_body(pfnc::Module& m) noexcept {
                  .build(nullptr, keywords.get());
   Ref bases = base && m.set("DataTypes", borrow(base.get())) ? pfnc::tuple_of({base.get()}) : Ref();
   if (!bases) return false;
-  return m.set("CompoundDataTypes",
-               pfnc::ClassBody(m, "CompoundDataTypes", "Represents a compound designation containing multiple data types.")
-                   .def(compound_init_spec)
-                   .def(compound_designation_spec)
-                   .def(compound_len_spec)
-                   .def(compound_getitem_spec)
-                   .def(compound_from_designation_spec, pfnc::Kind::static_method)
-                   .build(bases.get()));
+  Ref compound = pfnc::ClassBody(m, "CompoundDataTypes", "Represents a compound designation containing multiple data types.")
+                     .def(compound_init_spec)
+                     .def(compound_designation_spec)
+                     .def(compound_len_spec)
+                     .def(compound_getitem_spec)
+                     .def(compound_from_designation_spec, pfnc::Kind::static_method)
+                     .build(bases.get());
+  Ref init = compound ? attr(compound.get(), s_init) : Ref();
+  if (!init) return false;
+  construct_compound.own_init(init.get(), compound_init, 2);
+  return m.set("CompoundDataTypes", std::move(compound));
 }
 
 }  // namespace

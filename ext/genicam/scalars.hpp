@@ -24,6 +24,16 @@ struct State {
   pfnc::Kept typing_get_args;
   pfnc::Kept cached_data_type;
   pfnc::Kept cached_members;
+  // While the package's epoch is still this one, the globals name our own
+  // is_data_type and the DataType of cached_members: no dict they come from
+  // has changed since. 0: not known.
+  unsigned long long members_epoch = 0;
+  // The version tags of DefaultDataType and its metaclass when own_unsigned
+  // was read: while both stand, DefaultDataType.UNSIGNED is still it.
+  unsigned int own_members_tag = 0;
+  unsigned int own_meta_tag = 0;
+
+  void forget() noexcept { members_epoch = own_members_tag = own_meta_tag = 0; }
 };
 
 extern pfnc::ModuleWith<State> scalars;
@@ -33,7 +43,21 @@ extern pfnc::ModuleWith<State> scalars;
 bool define_designators(pfnc::Module& m) noexcept;
 
 // is_data_type(candidate) through the module global, as a truth value; -1 on error.
-int call_is_data_type(PyObject* candidate) noexcept;
+int ask_is_data_type(PyObject* candidate) noexcept;
+inline int call_is_data_type(PyObject* candidate) noexcept {
+  // An instance of exactly the first member: isinstance() says so before it could run any code.
+  const State& st = scalars.state;
+  if (st.members_epoch == pfnc::Globals::epoch()) {
+    PyObject* members = st.cached_members.get();
+    if (PyTuple_GET_SIZE(members) > 0 && Py_TYPE(candidate) == reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(members, 0))) {
+      return 1;
+    }
+  }
+  return ask_is_data_type(candidate);
+}
+
+// members.UNSIGNED, for the class the globals name DefaultDataType.
+pfnc::Ref unsigned_member(PyObject* members) noexcept;
 
 // datatype_name(data_type[, multiple_designators=True]) through the module global.
 pfnc::Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept;

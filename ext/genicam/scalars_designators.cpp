@@ -41,6 +41,7 @@ Str s_s{"s"};
 Str s_f{"f"};
 Str s_u{"u"};
 Str s_multiple_designators{"multiple_designators"};
+Str s_globals{"__globals__"};
 
 
 State& state() noexcept { return scalars.state; }
@@ -248,41 +249,61 @@ PyObject* registry_default_snapshot(PyObject* const*) noexcept {
 
 // ---------------------------------------------------------------- is_data_type, datatype_name
 
+// The tags under which own_unsigned is what DefaultDataType.UNSIGNED reads:
+// type.__getattribute__ looks in the metaclass's dicts and then the class's.
+void remember_unsigned(PyObject* members) noexcept {
+  auto* type = reinterpret_cast<PyTypeObject*>(members);
+  PyTypeObject* meta = Py_TYPE(members);
+  bool tagged = meta->tp_getattro == PyType_Type.tp_getattro && PyUnstable_Type_AssignVersionTag(type) &&
+                PyUnstable_Type_AssignVersionTag(meta);
+  state().own_members_tag = tagged ? type->tp_version_tag : 0;
+  state().own_meta_tag = tagged ? meta->tp_version_tag : 0;
+}
+
 PyTypeObject* union_type = nullptr;  // static in the interpreter: outlives every interpreter
 
-Ref data_type_members() noexcept {
+// get_args(DataType) as the globals name them now. *cached: whether that is
+// the cached tuple, which it is for typing's own get_args and a union.
+Ref data_type_members(bool* cached = nullptr) noexcept {
   Ref get_args = scalars.global(s_get_args);
   Ref data_type = get_args ? scalars.global(s_DataType) : Ref();
   if (!data_type) return {};
   bool pure = get_args.get() == state().typing_get_args.get() && Py_IS_TYPE(data_type.get(), union_type);
+  if (cached != nullptr) *cached = pure;
   if (pure && data_type.get() == state().cached_data_type.get()) return borrow(state().cached_members.get());
   Ref members = steal(PyObject_CallOneArg(get_args.get(), data_type.get()));
   if (pure && members && PyTuple_CheckExact(members.get())) {
     // Strong references: an object at the same address is then the same object.
     state().cached_data_type.set(borrow(data_type.get()));
     state().cached_members.set(borrow(members.get()));
+  } else if (cached != nullptr) {
+    *cached = false;
   }
   return members;
 }
 
-// 1 if candidate is an instance of a member of DataType, 0 if not, -1 on error.
-int is_data_type_of(PyObject* candidate) noexcept {
-  Ref members = data_type_members();
-  if (!members) return -1;
-  if (PyTuple_CheckExact(members.get())) {
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(members.get()); ++i) {
-      int found = PyObject_IsInstance(candidate, PyTuple_GET_ITEM(members.get(), i));
+// 1 if candidate is an instance of one of members, 0 if not, -1 on error.
+int is_instance_of_any(PyObject* candidate, PyObject* members) noexcept {
+  if (PyTuple_CheckExact(members)) {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(members); ++i) {
+      int found = PyObject_IsInstance(candidate, PyTuple_GET_ITEM(members, i));
       if (found != 0) return found;
     }
     return 0;
   }
-  Ref it = steal(PyObject_GetIter(members.get()));
+  Ref it = steal(PyObject_GetIter(members));
   if (!it) return -1;
   while (Ref member = steal(PyIter_Next(it.get()))) {
     int found = PyObject_IsInstance(candidate, member.get());
     if (found != 0) return found;
   }
   return PyErr_Occurred() ? -1 : 0;
+}
+
+// 1 if candidate is an instance of a member of DataType, 0 if not, -1 on error.
+int is_data_type_of(PyObject* candidate) noexcept {
+  Ref members = data_type_members();
+  return members ? is_instance_of_any(candidate, members.get()) : -1;
 }
 
 PyObject* is_data_type(PyObject* const* args) noexcept {
@@ -413,12 +434,40 @@ bool define_function(pfnc::Module& m, const pfnc::FunctionSpec& spec, pfnc::Kept
 
 }  // namespace
 
-int call_is_data_type(PyObject* candidate) noexcept {
+int ask_is_data_type(PyObject* candidate) noexcept {
+  State& st = state();
+  if (st.members_epoch == pfnc::Globals::epoch()) {
+    // Held for the call: isinstance may run code that drops the cache.
+    Ref members = borrow(st.cached_members.get());
+    return is_instance_of_any(candidate, members.get());
+  }
+  unsigned long long epoch = pfnc::Globals::epoch();
   Ref function = scalars.global(s_is_data_type);
   if (!function) return -1;
-  if (function.get() == state().is_data_type_function.get()) return is_data_type_of(candidate);
-  Ref result = steal(PyObject_CallOneArg(function.get(), candidate));
-  return result ? PyObject_IsTrue(result.get()) : -1;
+  if (function.get() != st.is_data_type_function.get()) {
+    Ref result = steal(PyObject_CallOneArg(function.get(), candidate));
+    return result ? PyObject_IsTrue(result.get()) : -1;
+  }
+  bool cached = false;
+  Ref members = data_type_members(&cached);
+  if (!members) return -1;
+  // Only while the module's dict is watched does the epoch see it change.
+  if (cached && epoch == pfnc::Globals::epoch()) {
+    Ref globals = pfnc::attr(function.get(), s_globals);
+    if (!globals) return -1;
+    if (PyDict_CheckExact(globals.get()) && pfnc::Globals::watch(globals.get())) st.members_epoch = epoch;
+  }
+  return is_instance_of_any(candidate, members.get());
+}
+
+Ref unsigned_member(PyObject* members) noexcept {
+  const State& st = state();
+  auto* type = reinterpret_cast<PyTypeObject*>(members);
+  if (members == st.own_members.get() && st.own_members_tag != 0 && type->tp_version_tag == st.own_members_tag &&
+      Py_TYPE(members)->tp_version_tag == st.own_meta_tag) {
+    return borrow(st.own_unsigned.get());
+  }
+  return attr(members, s_UNSIGNED);
 }
 
 Ref call_datatype_name(PyObject* data_type, bool multiple_designators) noexcept {
@@ -449,6 +498,7 @@ bool define_designators(pfnc::Module& m) noexcept {
   state().own_unsigned.set(state().own_default_pairs ? attr(members.get(), s_UNSIGNED) : Ref());
   if (!state().own_unsigned) return false;
   state().own_members.set(borrow(members.get()));
+  remember_unsigned(members.get());
   Ref data_type = steal(PyNumber_Or(members.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)));
   if (!data_type) return false;
   union_type = Py_TYPE(data_type.get());

@@ -1,4 +1,4 @@
-// Calling a class from C++ as Python code does, at the cost Python code pays.
+// Calling a class, or reading an object's attribute, from C++ as Python code does, at the cost Python code pays.
 #include "pfnc/construct.hpp"
 
 #include <utility>
@@ -14,6 +14,7 @@ Str s_post_init{"__post_init__"};
 Str s_co_names{"co_names"};
 constexpr size_t max_args = 4;
 Construct* construct_head = nullptr;
+InstanceLookup* instance_lookup_head = nullptr;
 
 // What type.__call__ itself does with a class: object.__new__, then __init__.
 bool plain_call(PyTypeObject* type) noexcept {
@@ -56,12 +57,15 @@ Construct::Construct() noexcept : next_construct_(construct_head) { construct_he
 
 void Construct::forget_all() noexcept {
   for (Construct* c = construct_head; c != nullptr; c = c->next_construct_) c->forget();
+  for (InstanceLookup* c = instance_lookup_head; c != nullptr; c = c->next_) c->forget();
 }
 
 void Construct::forget() noexcept {
   for (Known& k : known_) k = Known{};
   next_ = 0;
   trusted_ = Trusted{};
+  own_init_ = nullptr;
+  own_impl_ = nullptr;
   for (PyMonitoringState& state : monitoring_) state = PyMonitoringState{};
   monitoring_version_ = 0;
   monitored_ = false;
@@ -89,7 +93,10 @@ Ref Construct::operator()(PyObject* cls, std::initializer_list<PyObject*> args) 
   if (PyType_Check(cls) && args.size() < max_args) {
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     for (Known& k : known_) {
-      if (k.type == type && k.tag != 0 && type->tp_version_tag == k.tag) known = &k;
+      if (k.type == type && k.tag != 0 && type->tp_version_tag == k.tag) {
+        known = &k;
+        break;
+      }
     }
     if (known == nullptr) {
       known = learn(type);
@@ -108,13 +115,20 @@ Ref Construct::operator()(PyObject* cls, std::initializer_list<PyObject*> args) 
   PyObject* stack[max_args + 1] = {self.get()};
   size_t n = 1;
   for (PyObject* arg : args) stack[n++] = arg;
-  Ref result = steal(PyObject_Vectorcall(init.get(), stack, n, nullptr));
+  Ref result = steal(init.get() == own_init_ && n == own_nargs_ ? own_impl_(stack)
+                                                                 : PyObject_Vectorcall(init.get(), stack, n, nullptr));
   if (!result) return {};
   if (result.get() != Py_None) {
     PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(result.get())->tp_name);
     return {};
   }
   return self;
+}
+
+void Construct::own_init(PyObject* init, PyObject* (*impl)(PyObject* const*), size_t nargs) noexcept {
+  Ref old = steal(std::exchange(own_init_, Py_XNewRef(init)));
+  own_impl_ = impl;
+  own_nargs_ = nargs;
 }
 
 bool Construct::trust_generated_init(PyObject* cls, std::initializer_list<const Str*> fields) noexcept {
@@ -180,6 +194,105 @@ Ref Construct::stored(PyObject* cls, std::initializer_list<PyObject*> args) noex
     if (PyObject_GenericSetAttr(self.get(), (*field++)->get(), arg) < 0) return {};
   }
   return self;
+}
+
+// ---------------------------------------------------------------- InstanceLookup
+
+namespace {
+bool has_instance_dict(PyTypeObject* type) noexcept {
+  return type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT);
+}
+
+// The instance dict the generic attribute lookup reads (made if missing, as
+// reading __dict__ would). Empty for an object without one, and when it
+// cannot be made: the usual lookup then goes without it.
+Ref instance_dict(PyObject* self) noexcept {
+  if (!has_instance_dict(Py_TYPE(self))) return {};
+  Ref dict = steal(PyObject_GenericGetDict(self, nullptr));
+  if (!dict) PyErr_Clear();
+  return dict;
+}
+}  // namespace
+
+InstanceLookup::InstanceLookup(const Str& name) noexcept : name_(name), next_(instance_lookup_head) {
+  instance_lookup_head = this;
+}
+
+void InstanceLookup::forget() noexcept {
+  type_ = nullptr;
+  tag_ = 0;
+  dict_ = found_ = nullptr;
+  epoch_ = 0;
+}
+
+unsigned int InstanceLookup::generic_tag(PyTypeObject* type) noexcept {
+  if (type->tp_getattro != PyObject_GenericGetAttr || !PyUnstable_Type_AssignVersionTag(type)) return 0;
+  return type->tp_version_tag;
+}
+
+bool InstanceLookup::watch(PyObject* self, PyObject* dict) noexcept {
+  forget();
+  if (dict == nullptr ? has_instance_dict(Py_TYPE(self)) : !PyDict_CheckExact(dict) || !Globals::watch(dict)) {
+    return false;
+  }
+  dict_ = dict;
+  epoch_ = Globals::epoch();
+  return true;
+}
+
+bool InstanceLookup::remember(PyTypeObject* type, unsigned int tag, PyObject* found) noexcept {
+  // An odd key of a dict read meanwhile may have run code that changed the class.
+  if (type->tp_version_tag != tag) return false;
+  type_ = type;
+  tag_ = tag;
+  found_ = found;
+  return true;
+}
+
+int MethodCall::learn(PyObject* self, PyObject* dict, PyObject*& function) noexcept {
+  function = nullptr;
+  PyTypeObject* type = Py_TYPE(self);
+  unsigned int tag = generic_tag(type);
+  Ref found;
+  if (tag == 0 || !look_up_along_mro(type, name_.get(), found) || !found || !binds_as_function(found.get()) ||
+      !watch(self, dict)) {
+    return 0;
+  }
+  if (dict != nullptr) {
+    int shadowed = PyDict_Contains(dict, name_.get());
+    if (shadowed != 0) return shadowed < 0 ? -1 : 0;
+  }
+  if (remember(type, tag, found.get())) function = found.get();
+  return 0;
+}
+
+Ref MethodCall::operator()(PyObject* self, PyObject* arg) noexcept {
+  Ref dict = instance_dict(self);
+  PyObject* function = remembered(self, dict.get());
+  if (function == nullptr && learn(self, dict.get(), function) < 0) return {};
+  PyObject* stack[] = {self, arg};
+  if (function == nullptr) return steal(PyObject_VectorcallMethod(name_.get(), stack, 2, nullptr));
+  // Held for the call, which may change the class.
+  Ref held = borrow(function);
+  return steal(PyObject_Vectorcall(function, stack, 2, nullptr));
+}
+
+Ref InstanceAttribute::operator()(PyObject* self) noexcept {
+  Ref dict = instance_dict(self);
+  if (PyObject* value = remembered(self, dict.get())) return borrow(value);
+  PyTypeObject* type = Py_TYPE(self);
+  unsigned int tag = generic_tag(type);
+  Ref on_class;
+  // A data descriptor of the class comes before the instance dict.
+  if (tag != 0 && dict && look_up_along_mro(type, name_.get(), on_class) &&
+      !(on_class && Py_TYPE(on_class.get())->tp_descr_set != nullptr) && watch(self, dict.get())) {
+    PyObject* value = nullptr;
+    int found = PyDict_GetItemRef(dict.get(), name_.get(), &value);
+    if (found < 0) return {};
+    Ref held = steal(value);
+    if (found > 0 && remember(type, tag, value)) return held;
+  }
+  return steal(PyObject_GetAttr(self, name_.get()));
 }
 
 }  // namespace pfnc

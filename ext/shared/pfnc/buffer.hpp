@@ -74,6 +74,12 @@ class Refs {
     for (Py_ssize_t i = 0; i < items_.size(); ++i) PyTuple_SET_ITEM(result.get(), i, Py_NewRef(items_[i]));
     return result;
   }
+  Ref list() noexcept {
+    Ref result = steal(PyList_New(items_.size()));
+    if (!result) return {};
+    for (Py_ssize_t i = 0; i < items_.size(); ++i) PyList_SET_ITEM(result.get(), i, Py_NewRef(items_[i]));
+    return result;
+  }
 
  private:
   Buffer<PyObject*, 8> items_;

@@ -1,4 +1,4 @@
-// Calling a class from C++ as Python code does, at the cost Python code pays.
+// Calling a class, or reading an object's attribute, from C++ as Python code does, at the cost Python code pays.
 #pragma once
 
 #include <initializer_list>
@@ -31,6 +31,12 @@ class Construct {
     return cls ? (*this)(cls.get(), args) : Ref();
   }
 
+  // For a class whose __init__ is one of the module's own functions, made
+  // from a FunctionSpec with impl: while the __init__ found is still init,
+  // impl takes (self, *args) as that function would, without calling it.
+  // nargs counts self; other counts take the function's call.
+  void own_init(PyObject* init, PyObject* (*impl)(PyObject* const*), size_t nargs) noexcept;
+
   // For a dataclass the module has just built, whose generated __init__
   // stores `fields` in order and then calls the module's own __post_init__.
   // False with an exception set only on failure; a class that is not such a
@@ -47,7 +53,7 @@ class Construct {
     return cls ? stored(cls.get(), args) : Ref();
   }
 
-  // Every Construct of this extension forgets unreleased: its interpreter is gone.
+  // Every Construct and InstanceLookup of this extension forgets unreleased: its interpreter is gone.
   static void forget_all() noexcept;
 
  private:
@@ -77,12 +83,83 @@ class Construct {
   Known known_[slots];
   int next_ = 0;
   Trusted trusted_;
+  PyObject* own_init_ = nullptr;  // strong: compared with what the class's dicts hold
+  PyObject* (*own_impl_)(PyObject* const*) = nullptr;
+  size_t own_nargs_ = 0;
   // What sys.monitoring had switched on when last asked (PyMonitoring_EnterScope).
   static constexpr int events = 16;  // PY_START to RERAISE; CALL brings C_RETURN and C_RAISE with it
   PyMonitoringState monitoring_[events] = {};
   uint64_t monitoring_version_ = 0;
   bool monitored_ = false;  // some event of monitoring_ active
   Construct* next_construct_;  // the extension's Construct values form a list
+};
+
+// What looking `name` up on one long-lived object found (the module's
+// registry, say), remembered while nothing it depends on changes: the
+// object's class, by its version tag (any change to the class or a base
+// resets it), and its instance dict, which is watched, so that any change to
+// it moves the package's epoch on. The dict is compared on every use: one
+// assigned to __dict__ tells no watcher. One object at a time; an object whose
+// class customises attribute lookup takes the usual way. Declared at
+// namespace scope, one per use.
+class InstanceLookup {
+ public:
+  InstanceLookup(const InstanceLookup&) = delete;
+  InstanceLookup& operator=(const InstanceLookup&) = delete;
+
+ protected:
+  explicit InstanceLookup(const Str& name) noexcept;
+  // What was found for self, whose instance dict is dict; nullptr if unknown.
+  PyObject* remembered(PyObject* self, PyObject* dict) const noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    return tag_ != 0 && type == type_ && type->tp_version_tag == tag_ && dict == dict_ && epoch_ == Globals::epoch()
+               ? found_
+               : nullptr;
+  }
+  // The class's tag, or 0 when its attribute lookup is not the generic one.
+  static unsigned int generic_tag(PyTypeObject* type) noexcept;
+  // Watches self's instance dict (null for an object without one); false
+  // when there is no watcher, or no dict to watch. The epoch is taken after:
+  // whatever changes dict later moves past it.
+  bool watch(PyObject* self, PyObject* dict) noexcept;
+  // False, remembering nothing, when the class has changed since its tag was read.
+  bool remember(PyTypeObject* type, unsigned int tag, PyObject* found) noexcept;
+
+  const Str& name_;
+
+ private:
+  friend class Construct;
+  void forget() noexcept;
+
+  PyTypeObject* type_ = nullptr;  // compared only
+  unsigned int tag_ = 0;          // 0: nothing known
+  PyObject* dict_ = nullptr;      // compared only; null for an object without one
+  unsigned long long epoch_ = 0;
+  // Borrowed: held by the class's dicts while the tag stands, or by the
+  // instance dict while the epoch does.
+  PyObject* found_ = nullptr;
+  InstanceLookup* next_;
+};
+
+// self.name(arg): the function the class gives, called with self, unless
+// the instance dict has the name. A method that does not bind as a function
+// takes the usual call.
+class MethodCall : public InstanceLookup {
+ public:
+  explicit MethodCall(const Str& name) noexcept : InstanceLookup(name) {}
+  Ref operator()(PyObject* self, PyObject* arg) noexcept;
+
+ private:
+  // Sets function (nullptr: the usual call); -1 on error, else 0.
+  int learn(PyObject* self, PyObject* dict, PyObject*& function) noexcept;
+};
+
+// self.name, where the instance dict holds it and the class has no data
+// descriptor of that name.
+class InstanceAttribute : public InstanceLookup {
+ public:
+  explicit InstanceAttribute(const Str& name) noexcept : InstanceLookup(name) {}
+  Ref operator()(PyObject* self) noexcept;
 };
 
 }  // namespace pfnc
