@@ -92,16 +92,16 @@ Reader* known_reader(PyObject* cls) noexcept {
 // cls.from_designation(*args), with stack[0] cls and the n - 1 args after it.
 Ref call_from_designation(PyObject** stack, size_t n) noexcept {
   Reader* reader = known_reader(stack[0]);
-  // Held for the call: the call may make the reader forget it.
-  Ref descriptor = borrow(reader != nullptr ? reader->descriptor : nullptr);
-  if (descriptor && Py_IS_TYPE(descriptor.get(), &PyStaticMethod_Type)) {
-    Ref function = steal(Py_TYPE(descriptor.get())->tp_descr_get(descriptor.get(), nullptr, stack[0]));
+  // Borrowed: nothing runs before the function it holds is taken, and that is held for the call.
+  PyObject* descriptor = reader != nullptr ? reader->descriptor : nullptr;
+  if (descriptor != nullptr && Py_IS_TYPE(descriptor, &PyStaticMethod_Type)) {
+    Ref function = steal(Py_TYPE(descriptor)->tp_descr_get(descriptor, nullptr, stack[0]));
     if (!function) return {};
     return steal(PyObject_Vectorcall(function.get(), stack + 1, (n - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   }
-  if (descriptor) {
+  if (descriptor != nullptr) {
     // A cleared classmethod reads as None here: the lookup says what is wrong.
-    Ref function = steal(PyMember_GetOne(reinterpret_cast<const char*>(descriptor.get()), classmethod_func));
+    Ref function = steal(PyMember_GetOne(reinterpret_cast<const char*>(descriptor), classmethod_func));
     if (!function) return {};
     if (function.get() != Py_None) return steal(PyObject_Vectorcall(function.get(), stack, n, nullptr));
   }
