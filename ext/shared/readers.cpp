@@ -103,7 +103,11 @@ Ref call_from_designation(PyObject** stack, size_t n) noexcept {
     // A cleared classmethod reads as None here: the lookup says what is wrong.
     Ref function = steal(PyMember_GetOne(reinterpret_cast<const char*>(descriptor), classmethod_func));
     if (!function) return {};
-    if (function.get() != Py_None) return steal(PyObject_Vectorcall(function.get(), stack, n, nullptr));
+    if (function.get() != Py_None) {
+      // A reader of this extension's own is called as its function would call it.
+      if (Impl impl = direct_impl(function.get(), static_cast<Py_ssize_t>(n))) return steal(impl(stack));
+      return steal(PyObject_Vectorcall(function.get(), stack, n, nullptr));
+    }
   }
   return steal(PyObject_VectorcallMethod(s_from_designation.get(), stack, n, nullptr));
 }
