@@ -122,8 +122,9 @@ Ref ask_every_implementation(const Module& m, const Str& base, std::initializer_
   // A list is walked as its iterator would walk it, without the iterator.
   bool is_list = PyList_CheckExact(implementations.get());
   Ref it = is_list ? Ref() : steal(PyObject_GetIter(implementations.get()));
-  Ref result = is_list || it ? steal(PyList_New(0)) : Ref();
-  if (!result) return {};
+  if (!is_list && !it) return {};
+  // Made when first needed: often one implementation's own list is the result.
+  Ref result;
   PyObject* call_args[4] = {};
   size_t n = 1;
   for (PyObject* arg : args) call_args[n++] = arg;
@@ -140,17 +141,18 @@ Ref ask_every_implementation(const Module& m, const Str& base, std::initializer_
     if (found && PyList_CheckExact(found.get())) {
       // An empty list adds nothing, and a new one that nobody else holds can be the result itself.
       if (PyList_GET_SIZE(found.get()) == 0) continue;
-      if (PyList_GET_SIZE(result.get()) == 0 && Py_REFCNT(found.get()) == 1) {
+      if ((!result || PyList_GET_SIZE(result.get()) == 0) && Py_REFCNT(found.get()) == 1) {
         result = std::move(found);
         continue;
       }
     }
+    if (found && !result && !(result = steal(PyList_New(0)))) return {};
     if (found && PyList_Extend(result.get(), found.get()) == 0) continue;
     // One implementation refusing the text must not cost the others their candidates.
     if (log_rejected(m, s_ParseReject, "Parsing rejected: ", implementation.get()) <= 0) return {};
   }
   if (PyErr_Occurred()) return {};
-  return result;
+  return result ? std::move(result) : steal(PyList_New(0));
 }
 
 int log_rejected(const Module& m, const Str& exception, const char* prefix, PyObject* named) noexcept {
