@@ -135,13 +135,16 @@ CASES = [
     # fields the builtin max compares: beyond a machine word, equal maxima, not ints at all
     *[(f"max-fields-{name}", ("widths", "layouts"), lambda m, f=fields: _sequence(m, ["Y", "U", "V"], "YUYV", fields=f))
       for name, fields in [("huge", (2**65, 2**64, 2**64)), ("bool", (True, 1, 1)), ("float", (2.0, 1, 1)),
-                           ("tied", (2, 2, 1)), ("empty", ())]],
+                           ("tied", (2, 2, 1)), ("empty", ()), ("huge-last", (2, 1, 2**64)), ("negative", (-2, -1, -1))]],
     ("max-in-designation", ("widths",), recording("widths", "max", max, lambda m: m.widths.Size([10, 8]).designation())),
     ("max-in-builtins", ("widths",), lambda m: _with_builtin_max(lambda xs: 99, lambda: m.widths.Size([10, 8]).designation())),
     ("max-deleted", ("widths",), lambda m: _with_builtin_max(DELETE, lambda: (m.widths.Size([8, 8]).designation(), m.widths.Size([10, 8]).designation()))),
     # channel names whose len() is their own
     ("names-own-len", ("widths", "layouts"), lambda m: _sequence(m, [LongName("Y"), "U", "V"], "YUVY_x")),
     ("names-own-len-overshoots", ("widths", "layouts"), lambda m: _sequence(m, ["Y", "U", LongName("V")], "YUV")),
+    # names that begin alike, and names wider than one byte a character
+    ("names-sharing-first", ("widths", "layouts"), lambda m: _sequence(m, ["Y", "Yb", "V"], "YbYVYb_")),
+    ("names-wide", ("widths", "layouts"), lambda m: _sequence(m, ["\u03a9", "U", "V\u00e9"], "U\u03a9V\u00e9V")),
     ("names-own-len-zero", ("widths", "layouts"), lambda m: _sequence(m, ["Y", "U", type("Zero", (str,), {"__len__": lambda s: 0})("V")], "YUV", 2)),
     # register reaches the base through super()
     ("register-mixin", ("registry", "scalars"), _register_through_mixin),

@@ -112,3 +112,27 @@ def test_asked_subclass_is_collected():
     del Gone
     gc.collect()
     assert gone() is None
+
+
+# A function of the package's own as a caller's class's reader: one that
+# takes the reader's four arguments is called as it is, any other fails as
+# the call would.
+BORROWED = {
+    "semi-planar-reader": lambda m: m.layouts.SemiPlanar.from_designation.__func__,
+    "designation": lambda m: m.layouts.Planar.designation,
+    "other-module": lambda m: m.widths.Size.from_designation,
+}
+
+
+@pytest.mark.parametrize("reader", BORROWED)
+@needs("widths", "layouts")
+def test_package_function_as_reader(reader):
+    def call(m):
+        sub = abc.ABCMeta("Borrowed", (m.layouts.Planar,), {"from_designation": classmethod(BORROWED[reader](m))})
+        try:
+            return m.layouts.InterfaceSpecific.create("_Semiplanar", RGB, m.widths.Size([8] * 3))
+        finally:
+            del sub
+            gc.collect()
+
+    same(call)

@@ -78,14 +78,12 @@ bool record(std::vector<Node>& nodes, PyObject* cls) noexcept {
 }
 
 bool unchanged(const Node& node) noexcept {
-  PyObject* alive = nullptr;
-  if (PyWeakref_GetRef(node.ref, &alive) <= 0) {
+  // Read at once, with nothing run in between: no strong reference needed.
+  if (PyWeakref_IsDead(node.ref) != 0) {
     PyErr_Clear();
     return false;
   }
-  bool same = node.type->tp_version_tag == node.tag && node.type->tp_subclasses == node.subclasses;
-  Py_DECREF(alive);
-  return same;
+  return node.type->tp_version_tag == node.tag && node.type->tp_subclasses == node.subclasses;
 }
 
 void release(std::vector<Node>& nodes) noexcept {

@@ -117,13 +117,12 @@ PyObject* semi_planar_from_designation(PyObject* const* args) noexcept {
 // ---------------------------------------------------------------- ComponentsSequencing
 
 // The channel names, in channel order: [channel_name(components[i]) for i in
-// range(len(components))], as a tuple: the reader points into the names
+// range(len(components))], held here: the reader points into the names
 // while it runs Python code, so nothing may change or drop them.
-Ref channel_names(PyObject* components) noexcept {
+bool channel_names(PyObject* components, Refs& names) noexcept {
   Py_ssize_t n = PyObject_Size(components);
-  if (n < 0) return {};
+  if (n < 0) return false;
   // Grown name by name: a __len__ may promise far more than __getitem__ gives.
-  Refs names;
   bool exact_sequence = PyTuple_CheckExact(components) || PyList_CheckExact(components);
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref channel;
@@ -134,36 +133,39 @@ Ref channel_names(PyObject* components) noexcept {
       channel = index ? steal(PyObject_GetItem(components, index.get())) : Ref();
     }
     Ref name = channel ? layouts.call(s_channel_name, {channel.get()}) : Ref();
-    if (!name) return {};
+    if (!name) return false;
     // The name is matched against the text character by character.
     if (!PyUnicode_Check(name.get())) {
       pfnc::raise_expected("str", name.get());
-      return {};
+      return false;
     }
-    if (!names.push(std::move(name))) return {};
+    if (!names.push(std::move(name))) return false;
   }
-  return names.tuple();
+  return true;
 }
 
+// A channel to try. Plain values, so that a buffer of them starts unwritten.
 struct Channel {
-  Chars name;
-  Py_ssize_t length = 0;  // len(name): a str subclass may say otherwise than its characters
-  Py_ssize_t index = 0;
-  Py_UCS4 first = 0;      // the first character, if there is one
+  PyObject* name;     // borrowed from the names
+  Py_ssize_t chars;   // its characters
+  Py_ssize_t length;  // len(name): a str subclass may say otherwise than its characters
+  Py_ssize_t index;
+  Py_UCS4 first;      // the first character, if there is one
 };
 
 // The channels to try, longest name first and among equal lengths the lowest
 // channel first. len() of each name is asked once, in channel order; a name
 // of length 0 would match everywhere without advancing, so it takes no part.
-bool name_order(PyObject* names, Buffer<Channel, 8>& order) noexcept {
-  Py_ssize_t n = PyTuple_GET_SIZE(names);
+bool name_order(Refs& names, Buffer<Channel, 8>& order) noexcept {
+  Py_ssize_t n = names.size();
   if (!order.grow(n)) return false;
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* name = PyTuple_GET_ITEM(names, i);
+    PyObject* name = names[i];
     Py_ssize_t length = PyUnicode_CheckExact(name) ? PyUnicode_GET_LENGTH(name) : PyObject_Length(name);
     if (length < 0) return false;
-    Chars chars(name);
-    if (length > 0 && !order.push(Channel{chars, length, i, chars.length > 0 ? chars.at(0) : 0})) return false;
+    Py_ssize_t chars = PyUnicode_GET_LENGTH(name);
+    Py_UCS4 first = chars > 0 ? PyUnicode_READ_CHAR(name, 0) : 0;
+    if (length > 0 && !order.push(Channel{name, chars, length, i, first})) return false;
   }
   // Stable, and without the buffer std::stable_sort allocates: a handful of names.
   for (Py_ssize_t i = 1; i < order.size(); ++i) {
@@ -175,38 +177,53 @@ bool name_order(PyObject* names, Buffer<Channel, 8>& order) noexcept {
   return true;
 }
 
+// What the scan found: how often each channel matched, and which, in text order.
+struct Counts {
+  Buffer<Py_ssize_t, 8> per_channel;
+  Buffer<Py_ssize_t, 8> first_seen;  // the channels in the order of their first match
+  Buffer<Py_ssize_t, 16> matched;    // the channel of every match
+  Py_ssize_t most = 0;
+
+  [[nodiscard]] bool start(Py_ssize_t n_channels) noexcept {
+    if (!per_channel.grow(n_channels)) return false;
+    for (Py_ssize_t i = 0; i < n_channels; ++i) {
+      if (!per_channel.push(0)) return false;
+    }
+    return true;
+  }
+  [[nodiscard]] bool add(Py_ssize_t channel) noexcept {
+    Py_ssize_t count = ++per_channel[channel];
+    if (count == 1 && !first_seen.push(channel)) return false;
+    most = std::max(most, count);
+    return matched.push(channel);
+  }
+};
+
 // The greedy scan: at each position up to the end the first channel in order
-// whose name fits, no backtracking. Calls on_match(channel index) for every
-// match, in text order, and returns where the scan stopped (past the end when
-// a name's len() overshoots the text). Deterministic and free of Python code,
-// so running it again gives the same matches: cheaper than keeping them.
-template <typename OnMatch>
-Py_ssize_t scan(Buffer<Channel, 8>& order, const Chars& text, OnMatch on_match) noexcept {
+// whose name fits, no backtracking. Returns where it stopped (past the end
+// when a name's len() overshoots the text), or -1 with an exception set.
+Py_ssize_t scan(Buffer<Channel, 8>& order, PyObject* full_designation, Counts& found) noexcept {
+  Chars text(full_designation);
   Py_ssize_t pos = 0;
   while (pos <= text.length) {
-    Py_UCS4 c = pos < text.length ? text.at(pos) : 0;
+    bool inside = pos < text.length;
+    Py_UCS4 c = inside ? text.at(pos) : 0;
     const Channel* hit = nullptr;
     for (const Channel& channel : order) {
-      if ((channel.name.length == 0 || channel.first == c) && pfnc::has_prefix_at(text, pos, channel.name)) {
+      // A name without characters fits anywhere; one of one character once its first does.
+      if (channel.chars == 0 || (inside && channel.first == c &&
+                                 (channel.chars == 1 || pfnc::has_prefix_at(text, pos, Chars(channel.name))))) {
         hit = &channel;
         break;
       }
     }
     if (hit == nullptr) break;
-    on_match(hit->index);
+    if (!found.add(hit->index)) return -1;
     if (hit->length > text.length - pos) return text.length + 1;
     pos += hit->length;
   }
   return pos;
 }
-
-// How often each channel matched.
-struct Counts {
-  Buffer<Py_ssize_t, 8> per_channel;
-  Buffer<Py_ssize_t, 8> first_seen;  // the channels in the order of their first match
-  Py_ssize_t matches = 0;
-  Py_ssize_t most = 0;
-};
 
 // max(component_counts.values()) through the global `max`; while that is the
 // builtin, the largest count is known without asking it.
@@ -226,44 +243,59 @@ Ref most_matches(Counts& found) noexcept {
   return largest ? pfnc::to_int_value(largest.get()) : Ref();
 }
 
+// v as a machine integer, when it is an exact int of one digit: no code of
+// the caller's runs on it, and the product of two such fits in 64 bits.
+bool small_int(PyObject* v, long long& value) noexcept {
+  if (!PyLong_CheckExact(v) || !PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(v))) return false;
+  value = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(v));
+  return true;
+}
+
 // max(fields) through the global `max`; while that is the builtin and the
-// fields a tuple of ints, no code of the caller's can run: compared here,
-// keeping the first of equal values as max does.
+// fields a tuple of small ints, no code of the caller's can run: compared
+// here, keeping the first of equal values as max does.
 Ref largest_field(PyObject* fields) noexcept {
   Ref max = layouts.global(s_max);
   if (!max) return {};
   if (max.get() == layouts.state.builtin_max.get() && PyTuple_CheckExact(fields) && PyTuple_GET_SIZE(fields) > 0) {
     PyObject* largest = nullptr;
+    long long largest_value = 0, value;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fields); ++i) {
       PyObject* field = PyTuple_GET_ITEM(fields, i);
-      if (!PyLong_CheckExact(field)) {
+      if (!small_int(field, value)) {
         largest = nullptr;
         break;
       }
-      if (largest == nullptr || PyObject_RichCompareBool(field, largest, Py_GT) == 1) largest = field;
+      if (largest == nullptr || value > largest_value) {
+        largest = field;
+        largest_value = value;
+      }
     }
     if (largest != nullptr) return borrow(largest);
   }
   return steal(PyObject_CallOneArg(max.get(), fields));
 }
 
-// a * b != c * d for a from the location's fields and the rest from the
-// scan; plain machine arithmetic when it cannot overflow. -1 on error.
-int scaled_differ(PyObject* occurrence, PyObject* most, Py_ssize_t count, PyObject* max_occurrence) noexcept {
-  if (PyLong_CheckExact(occurrence)) {
-    int overflow_a, overflow_b, overflow_d;
-    long long a = PyLong_AsLongLongAndOverflow(occurrence, &overflow_a);
-    long long b = PyLong_AsLongLongAndOverflow(most, &overflow_b);
-    long long d = PyLong_AsLongLongAndOverflow(max_occurrence, &overflow_d);
-    long long left, right;
-    if (!overflow_a && !overflow_b && !overflow_d && !__builtin_mul_overflow(a, b, &left) &&
-        !__builtin_mul_overflow(static_cast<long long>(count), d, &right)) {
-      return left != right;
-    }
+// The two sides' maxima, by which each side's counts are scaled.
+struct Scale {
+  Ref max_occurrence;        // from the location's fields
+  Ref max_component_counts;  // from the scan
+  bool small = false;        // both small ints, as these:
+  long long occurrence = 0, counts = 0;
+};
+
+// int_occurrence * max_component_counts != count * max_occurrence; plain
+// machine arithmetic when it cannot overflow. -1 on error.
+int scaled_differ(PyObject* int_occurrence, Py_ssize_t count, const Scale& scale) noexcept {
+  long long a, right;
+  if (scale.small && small_int(int_occurrence, a) &&
+      !__builtin_mul_overflow(static_cast<long long>(count), scale.occurrence, &right)) {
+    return a * scale.counts != right;
   }
   Ref count_obj = steal(PyLong_FromSsize_t(count));
-  Ref o_adjusted = count_obj ? steal(PyNumber_Multiply(occurrence, most)) : Ref();
-  Ref count_adjusted = o_adjusted ? steal(PyNumber_Multiply(count_obj.get(), max_occurrence)) : Ref();
+  Ref o_adjusted = count_obj ? steal(PyNumber_Multiply(int_occurrence, scale.max_component_counts.get())) : Ref();
+  Ref count_adjusted =
+      o_adjusted ? steal(PyNumber_Multiply(count_obj.get(), scale.max_occurrence.get())) : Ref();
   // `!=` itself, not the identity shortcut of PyObject_RichCompareBool.
   Ref differ = count_adjusted ? steal(PyObject_RichCompare(o_adjusted.get(), count_adjusted.get(), Py_NE)) : Ref();
   return differ ? PyObject_IsTrue(differ.get()) : -1;
@@ -293,16 +325,27 @@ int proportions_fit(PyObject* components, PyObject* sizes, Counts& found) noexce
   Py_ssize_t n_sizes = PyObject_Size(sizes);
   if (n_sizes < 0) return -1;
   if (n_fields != n_sizes) return 0;
+  Scale scale;
   Ref largest = largest_field(int_occurrences.get());
-  Ref max_occurrence = largest ? pfnc::to_int_value(largest.get()) : Ref();
-  Ref most = max_occurrence ? most_matches(found) : Ref();
-  if (!most) return -1;
+  scale.max_occurrence = largest ? pfnc::to_int_value(largest.get()) : Ref();
+  scale.max_component_counts = scale.max_occurrence ? most_matches(found) : Ref();
+  if (!scale.max_component_counts) return -1;
+  scale.small = small_int(scale.max_occurrence.get(), scale.occurrence) &&
+                small_int(scale.max_component_counts.get(), scale.counts);
+  auto count_of = [&found](Py_ssize_t i_c) { return i_c < found.per_channel.size() ? found.per_channel[i_c] : 0; };
+  // A tuple is walked as its iterator would walk it, without the iterator.
+  if (PyTuple_CheckExact(int_occurrences.get())) {
+    for (Py_ssize_t i_c = 0; i_c < PyTuple_GET_SIZE(int_occurrences.get()); ++i_c) {
+      int differ = scaled_differ(PyTuple_GET_ITEM(int_occurrences.get(), i_c), count_of(i_c), scale);
+      if (differ != 0) return differ < 0 ? -1 : 0;
+    }
+    return 1;
+  }
   Ref it = steal(PyObject_GetIter(int_occurrences.get()));
   if (!it) return -1;
   Py_ssize_t i_c = 0;
   while (Ref int_occurrence = steal(PyIter_Next(it.get()))) {
-    Py_ssize_t count = i_c < found.per_channel.size() ? found.per_channel[i_c] : 0;
-    int differ = scaled_differ(int_occurrence.get(), most.get(), count, max_occurrence.get());
+    int differ = scaled_differ(int_occurrence.get(), count_of(i_c), scale);
     if (differ != 0) return differ < 0 ? -1 : 0;
     ++i_c;
   }
@@ -334,43 +377,32 @@ PyObject* sequencing_from_designation(PyObject* const* args) noexcept {
   PyObject* cls = args[0];
   PyObject* full_designation = args[1];
   PyObject* components = args[2];
+  PyObject* sizes = args[3];
   if (!pfnc::check_str(full_designation, "full_designation")) return nullptr;
-  Ref names = channel_names(components);
-  if (!names) return nullptr;
-  Py_ssize_t n_channels = PyTuple_GET_SIZE(names.get());
-  if (n_channels == 0) return PyList_New(0);
+  Refs names;
+  if (!channel_names(components, names)) return nullptr;
+  if (names.size() == 0) return PyList_New(0);
 
-  Chars text(full_designation);
   Buffer<Channel, 8> order;
   Counts found;
-  if (!name_order(names.get(), order) || !found.per_channel.grow(n_channels)) return nullptr;
-  for (Py_ssize_t i = 0; i < n_channels; ++i) {
-    if (!found.per_channel.push(0)) return nullptr;
-  }
-  bool grown = true;
-  Py_ssize_t end = scan(order, text, [&found, &grown](Py_ssize_t channel) {
-    Py_ssize_t count = ++found.per_channel[channel];
-    if (count == 1) grown = grown && found.first_seen.push(channel);
-    found.most = std::max(found.most, count);
-    ++found.matches;
-  });
-  if (!grown) return nullptr;
+  if (!name_order(names, order) || !found.start(names.size())) return nullptr;
+  Py_ssize_t end = scan(order, full_designation, found);
+  if (end < 0) return nullptr;
   // A sequencing names every channel that has a size.
-  Py_ssize_t channels_wanted = PyObject_Size(args[3]);
+  Py_ssize_t channels_wanted = PyObject_Size(sizes);
   if (channels_wanted < 0) return nullptr;
   if (found.first_seen.size() != channels_wanted) return PyList_New(0);
-  int fit = proportions_fit(components, args[3], found);
+  int fit = proportions_fit(components, sizes, found);
   if (fit <= 0) return fit < 0 ? nullptr : PyList_New(0);
 
-  Ref extracted = steal(PyTuple_New(found.matches));
+  Ref extracted = steal(PyTuple_New(found.matched.size()));
   if (!extracted) return nullptr;
-  Py_ssize_t next = 0;
-  scan(order, text, [&](Py_ssize_t channel) {
-    PyTuple_SET_ITEM(extracted.get(), next++, Py_NewRef(PyTuple_GET_ITEM(names.get(), channel)));
-  });
+  for (Py_ssize_t i = 0; i < found.matched.size(); ++i) {
+    PyTuple_SET_ITEM(extracted.get(), i, Py_NewRef(names[found.matched[i]]));
+  }
   Ref instance = construct_piece(cls, {extracted.get()});
   if (!instance) return log_value_rejected() ? PyList_New(0) : nullptr;
-  Ref rest = steal(PyUnicode_Substring(full_designation, end, text.length));
+  Ref rest = steal(PyUnicode_Substring(full_designation, end, PyUnicode_GET_LENGTH(full_designation)));
   return rest ? one_candidate(instance.get(), rest.get()) : nullptr;
 }
 

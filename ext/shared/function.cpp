@@ -379,6 +379,12 @@ bool set_annotations(PyObject* function, const FunctionSpec& spec) noexcept {
 
 }  // namespace
 
+Impl direct_impl(PyObject* f, Py_ssize_t nargs) noexcept {
+  // As function_vectorcall's first line: positional arguments, one per parameter.
+  if (!function_type || !Py_IS_TYPE(f, reinterpret_cast<PyTypeObject*>(function_type.get()))) return nullptr;
+  return as_function(f)->nparams == nargs ? as_function(f)->spec->impl : nullptr;
+}
+
 bool init_function_type() noexcept {
   if (!function_type) function_type.set(steal(PyType_FromSpec(&function_spec)));
   return static_cast<bool>(function_type);

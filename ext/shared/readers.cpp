@@ -92,18 +92,22 @@ Reader* known_reader(PyObject* cls) noexcept {
 // cls.from_designation(*args), with stack[0] cls and the n - 1 args after it.
 Ref call_from_designation(PyObject** stack, size_t n) noexcept {
   Reader* reader = known_reader(stack[0]);
-  // Held for the call: the call may make the reader forget it.
-  Ref descriptor = borrow(reader != nullptr ? reader->descriptor : nullptr);
-  if (descriptor && Py_IS_TYPE(descriptor.get(), &PyStaticMethod_Type)) {
-    Ref function = steal(Py_TYPE(descriptor.get())->tp_descr_get(descriptor.get(), nullptr, stack[0]));
+  // Borrowed: nothing runs before the function it holds is taken, and that is held for the call.
+  PyObject* descriptor = reader != nullptr ? reader->descriptor : nullptr;
+  if (descriptor != nullptr && Py_IS_TYPE(descriptor, &PyStaticMethod_Type)) {
+    Ref function = steal(Py_TYPE(descriptor)->tp_descr_get(descriptor, nullptr, stack[0]));
     if (!function) return {};
     return steal(PyObject_Vectorcall(function.get(), stack + 1, (n - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   }
-  if (descriptor) {
+  if (descriptor != nullptr) {
     // A cleared classmethod reads as None here: the lookup says what is wrong.
-    Ref function = steal(PyMember_GetOne(reinterpret_cast<const char*>(descriptor.get()), classmethod_func));
+    Ref function = steal(PyMember_GetOne(reinterpret_cast<const char*>(descriptor), classmethod_func));
     if (!function) return {};
-    if (function.get() != Py_None) return steal(PyObject_Vectorcall(function.get(), stack, n, nullptr));
+    if (function.get() != Py_None) {
+      // A reader of this extension's own is called as its function would call it.
+      if (Impl impl = direct_impl(function.get(), static_cast<Py_ssize_t>(n))) return steal(impl(stack));
+      return steal(PyObject_Vectorcall(function.get(), stack, n, nullptr));
+    }
   }
   return steal(PyObject_VectorcallMethod(s_from_designation.get(), stack, n, nullptr));
 }
@@ -118,8 +122,9 @@ Ref ask_every_implementation(const Module& m, const Str& base, std::initializer_
   // A list is walked as its iterator would walk it, without the iterator.
   bool is_list = PyList_CheckExact(implementations.get());
   Ref it = is_list ? Ref() : steal(PyObject_GetIter(implementations.get()));
-  Ref result = is_list || it ? steal(PyList_New(0)) : Ref();
-  if (!result) return {};
+  if (!is_list && !it) return {};
+  // Made when first needed: often one implementation's own list is the result.
+  Ref result;
   PyObject* call_args[4] = {};
   size_t n = 1;
   for (PyObject* arg : args) call_args[n++] = arg;
@@ -136,17 +141,18 @@ Ref ask_every_implementation(const Module& m, const Str& base, std::initializer_
     if (found && PyList_CheckExact(found.get())) {
       // An empty list adds nothing, and a new one that nobody else holds can be the result itself.
       if (PyList_GET_SIZE(found.get()) == 0) continue;
-      if (PyList_GET_SIZE(result.get()) == 0 && Py_REFCNT(found.get()) == 1) {
+      if ((!result || PyList_GET_SIZE(result.get()) == 0) && Py_REFCNT(found.get()) == 1) {
         result = std::move(found);
         continue;
       }
     }
+    if (found && !result && !(result = steal(PyList_New(0)))) return {};
     if (found && PyList_Extend(result.get(), found.get()) == 0) continue;
     // One implementation refusing the text must not cost the others their candidates.
     if (log_rejected(m, s_ParseReject, "Parsing rejected: ", implementation.get()) <= 0) return {};
   }
   if (PyErr_Occurred()) return {};
-  return result;
+  return result ? std::move(result) : steal(PyList_New(0));
 }
 
 int log_rejected(const Module& m, const Str& exception, const char* prefix, PyObject* named) noexcept {

@@ -68,6 +68,9 @@ class Refs {
     item.release();
     return true;
   }
+  // Borrowed: the item lives as long as this does.
+  PyObject* operator[](Py_ssize_t i) noexcept { return items_[i]; }
+  Py_ssize_t size() const noexcept { return items_.size(); }
   Ref tuple() noexcept {
     Ref result = steal(PyTuple_New(items_.size()));
     if (!result) return {};

@@ -31,6 +31,12 @@ struct FunctionSpec {
 // __globals__ to globals (so typing.get_type_hints can resolve annotations).
 Ref make_function(const FunctionSpec& spec, PyObject* module_name, PyObject* globals) noexcept;
 
+// What calling f with nargs positional arguments (no keywords) runs, when f
+// is a function of this extension: the call is then impl(args), without the
+// interpreter's call protocol. nullptr for any other callable.
+using Impl = PyObject* (*)(PyObject* const* args);
+Impl direct_impl(PyObject* f, Py_ssize_t nargs) noexcept;
+
 // Creates the function type; once per interpreter, before make_function.
 [[nodiscard]] bool init_function_type() noexcept;
 
