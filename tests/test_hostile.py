@@ -421,6 +421,14 @@ def _validating_registry(base):
     return type("Validating", (base,), {"_validate": _boom})
 
 
+@pytest.fixture(autouse=True, scope="module")
+def _forget_validating_registries():
+    # A caller's subclass of a piece turns the name memo off while it lives:
+    # the tests that run after these must find the pieces as shipped.
+    yield
+    _validating_registry.cache_clear()
+
+
 def _fresh(text):
     """A str object of its own, not shared with any other part of the process."""
     return "".join(list(text))
