@@ -32,7 +32,6 @@ Str s_ABCMeta{"ABCMeta"};
 Str s_getLogger{"getLogger"};
 Str s_resolve{"resolve"};
 Str s_scalars{"scalars"};
-Str s_init{"__init__"};
 Str s_empty{""};
 
 pfnc::Construct construct_compound;
@@ -364,17 +363,14 @@ bool scalars_body(pfnc::Module& m) noexcept {
                  .build(nullptr, keywords.get());
   Ref bases = base && m.set("DataTypes", borrow(base.get())) ? pfnc::tuple_of({base.get()}) : Ref();
   if (!bases) return false;
-  Ref compound = pfnc::ClassBody(m, "CompoundDataTypes", "Represents a compound designation containing multiple data types.")
-                     .def(compound_init_spec)
-                     .def(compound_designation_spec)
-                     .def(compound_len_spec)
-                     .def(compound_getitem_spec)
-                     .def(compound_from_designation_spec, pfnc::Kind::static_method)
-                     .build(bases.get());
-  Ref init = compound ? attr(compound.get(), s_init) : Ref();
-  if (!init) return false;
-  construct_compound.own_init(init.get(), compound_init, 2);
-  return m.set("CompoundDataTypes", std::move(compound));
+  return m.set("CompoundDataTypes",
+               pfnc::ClassBody(m, "CompoundDataTypes", "Represents a compound designation containing multiple data types.")
+                   .def(compound_init_spec)
+                   .def(compound_designation_spec)
+                   .def(compound_len_spec)
+                   .def(compound_getitem_spec)
+                   .def(compound_from_designation_spec, pfnc::Kind::static_method)
+                   .build(bases.get()));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "pfnc/classes.hpp"
+#include "pfnc/function.hpp"
 
 namespace pfnc {
 
@@ -64,8 +65,6 @@ void Construct::forget() noexcept {
   for (Known& k : known_) k = Known{};
   next_ = 0;
   trusted_ = Trusted{};
-  own_init_ = nullptr;
-  own_impl_ = nullptr;
   for (PyMonitoringState& state : monitoring_) state = PyMonitoringState{};
   monitoring_version_ = 0;
   monitored_ = false;
@@ -115,20 +114,15 @@ Ref Construct::operator()(PyObject* cls, std::initializer_list<PyObject*> args) 
   PyObject* stack[max_args + 1] = {self.get()};
   size_t n = 1;
   for (PyObject* arg : args) stack[n++] = arg;
-  Ref result = steal(init.get() == own_init_ && n == own_nargs_ ? own_impl_(stack)
-                                                                 : PyObject_Vectorcall(init.get(), stack, n, nullptr));
+  // An __init__ of this extension's own runs its body, as its call would.
+  Impl impl = direct_impl(init.get(), static_cast<Py_ssize_t>(n));
+  Ref result = steal(impl != nullptr ? impl(stack) : PyObject_Vectorcall(init.get(), stack, n, nullptr));
   if (!result) return {};
   if (result.get() != Py_None) {
     PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(result.get())->tp_name);
     return {};
   }
   return self;
-}
-
-void Construct::own_init(PyObject* init, PyObject* (*impl)(PyObject* const*), size_t nargs) noexcept {
-  Ref old = steal(std::exchange(own_init_, Py_XNewRef(init)));
-  own_impl_ = impl;
-  own_nargs_ = nargs;
 }
 
 bool Construct::trust_generated_init(PyObject* cls, std::initializer_list<const Str*> fields) noexcept {

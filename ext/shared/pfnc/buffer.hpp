@@ -71,12 +71,6 @@ class Refs {
   // Borrowed: the item lives as long as this does.
   PyObject* operator[](Py_ssize_t i) noexcept { return items_[i]; }
   Py_ssize_t size() const noexcept { return items_.size(); }
-  Ref tuple() noexcept {
-    Ref result = steal(PyTuple_New(items_.size()));
-    if (!result) return {};
-    for (Py_ssize_t i = 0; i < items_.size(); ++i) PyTuple_SET_ITEM(result.get(), i, Py_NewRef(items_[i]));
-    return result;
-  }
   Ref list() noexcept {
     Ref result = steal(PyList_New(items_.size()));
     if (!result) return {};

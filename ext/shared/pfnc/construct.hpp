@@ -31,12 +31,6 @@ class Construct {
     return cls ? (*this)(cls.get(), args) : Ref();
   }
 
-  // For a class whose __init__ is one of the module's own functions, made
-  // from a FunctionSpec with impl: while the __init__ found is still init,
-  // impl takes (self, *args) as that function would, without calling it.
-  // nargs counts self; other counts take the function's call.
-  void own_init(PyObject* init, PyObject* (*impl)(PyObject* const*), size_t nargs) noexcept;
-
   // For a dataclass the module has just built, whose generated __init__
   // stores `fields` in order and then calls the module's own __post_init__.
   // False with an exception set only on failure; a class that is not such a
@@ -83,9 +77,6 @@ class Construct {
   Known known_[slots];
   int next_ = 0;
   Trusted trusted_;
-  PyObject* own_init_ = nullptr;  // strong: compared with what the class's dicts hold
-  PyObject* (*own_impl_)(PyObject* const*) = nullptr;
-  size_t own_nargs_ = 0;
   // What sys.monitoring had switched on when last asked (PyMonitoring_EnterScope).
   static constexpr int events = 16;  // PY_START to RERAISE; CALL brings C_RETURN and C_RAISE with it
   PyMonitoringState monitoring_[events] = {};
