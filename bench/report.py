@@ -12,7 +12,7 @@ import sys
 from measure import spread_percent
 
 IMPLEMENTATIONS = ("cpp", "model", "cython")
-TITLES = {"cpp": "C++", "model": "model", "cython": "Cython", "floor": "floor"}
+TITLES = {"cpp": "C++", "model": "model", "cython": "Cython", "floor": "floor", "least": "least"}
 # Each C++ row: this much faster than the model and the Cython build, this close to its floor.
 GOALS = {"model": 5.0, "cython": 1.5, "floor": 1.3}
 
@@ -63,6 +63,10 @@ def ratios(row: dict) -> dict:
                 out[f"{other}/cpp"] = results[other]["median_ns"] / cpp["median_ns"]
         if results.get("floor"):
             out["cpp/floor"] = cpp["median_ns"] / results["floor"]["median_ns"]
+    if results.get("least") and results.get("floor"):
+        out["least/floor"] = results["least"]["median_ns"] / results["floor"]["median_ns"]
+        if cpp:
+            out["cpp/least"] = cpp["median_ns"] / results["least"]["median_ns"]
     if results.get("model") and results.get("floor"):
         # The most any implementation could gain on the model: all of it but the floor.
         out["model/floor"] = results["model"]["median_ns"] / results["floor"]["median_ns"]
@@ -132,6 +136,14 @@ def table(report: dict) -> str:
         lines.append("  dict[str] lookup: table[key] in a dict of str keys; a memo's goal is C++/floor <= 3")
     lines.append(f"goals: model/C++ >= {GOALS['model']:g}, Cython/C++ >= {GOALS['cython']:g}, "
                  f"C++/floor <= {GOALS['floor']:g}; model/floor is the most model/C++ could be")
+    bounded = [row for row in report["rows"] if "least/floor" in row["ratios"]]
+    if bounded:
+        lines.append("least: the caller's objects asked what every reader must ask them and the result built, in C,")
+        lines.append("  nothing parsed (bench/least.c); no reader costs less, so least/floor is the best C++/floor there is")
+    for row in bounded:
+        r = row["ratios"]
+        lines.append(f"  {row['label']}: least {time_cell(row['results']['least'])} ({row['least']}), "
+                     f"least/floor {ratio_cell(r['least/floor'])}, C++/least {ratio_cell(r.get('cpp/least'))}")
     per_char = [row for row in report["rows"] if row.get("chars", 0) >= 1024]
     for row in per_char:
         costs = ", ".join(f"{TITLES[k]} {row['results'][k]['median_ns'] / row['chars']:.2f}"

@@ -18,6 +18,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import cython_build  # noqa: E402
+import least  # noqa: E402
 import measure  # noqa: E402
 import report  # noqa: E402
 import workload  # noqa: E402
@@ -33,7 +34,7 @@ def parse(argv: list[str] | None) -> argparse.Namespace:
                         help="only rows whose key contains TEXT (repeatable)")
     parser.add_argument("--loop", metavar="KEY", help="no timing: call one row's statement --count times "
                         "(for a profiler)")
-    parser.add_argument("--impl", default="cpp", choices=report.IMPLEMENTATIONS + ("floor",),
+    parser.add_argument("--impl", default="cpp", choices=report.IMPLEMENTATIONS + ("floor", "least"),
                         help="with --loop: which implementation")
     parser.add_argument("--count", type=int, default=200_000, help="with --loop: how many calls")
     # The smoke test: every code path once, tiny texts, a quickly compiled model.
@@ -50,15 +51,27 @@ def load_implementations(smoke: bool) -> tuple[dict, str | None, list[str]]:
         version = None
         cython = workload.cython_model(None, f"Cython build unavailable: {e}")
     impls = {"cpp": workload.extensions(), "model": workload.reference_model(), "cython": cython}
+    impls["least"] = workload.Implementation("least", "least", dict(impls["cpp"].modules))
+    try:
+        impls["least"].modules["least"] = least.load(quick=smoke)
+    except cython_build.Unavailable as e:
+        impls["least"].missing["least"] = str(e)
     return impls, version, warnings
+
+
+# The series that are no implementation of the pieces, and whose modules they run on.
+REFERENCES = {"floor": "cpp", "least": "least"}
+SERIES = (*report.IMPLEMENTATIONS, *REFERENCES)
 
 
 def statement_for(row: workload.Row, impls: dict, key: str) -> tuple[str, dict] | None:
     """The statement and its namespace for one series of a row; None when its modules are missing."""
-    if key == "floor":
-        if row.floor is None or not impls["cpp"].has(row.floor.needs):
+    if key in REFERENCES:
+        reference = getattr(row, key)
+        impl = impls[REFERENCES[key]]
+        if reference is None or not impl.has(reference.needs):
             return None
-        return row.floor.statement, row.floor.namespace(impls["cpp"])
+        return reference.statement, reference.namespace(impl)
     if not impls[key].has(row.needs):
         return None
     return row.statement, row.namespace(impls[key])
@@ -74,7 +87,7 @@ def run_once(statement: str, namespace: dict):
 def agreement(row: workload.Row, impls: dict) -> str | None:
     """Calls every implementation once; a warning when their results differ."""
     results = {}
-    for key in report.IMPLEMENTATIONS:
+    for key in (*report.IMPLEMENTATIONS, "least"):
         found = statement_for(row, impls, key)
         if found is not None:
             results[key] = workload.canonical(run_once(*found))
@@ -85,7 +98,7 @@ def agreement(row: workload.Row, impls: dict) -> str | None:
 
 def time_row(row: workload.Row, impls: dict, settings: measure.Settings) -> dict:
     series = {}
-    for key in (*report.IMPLEMENTATIONS, "floor"):
+    for key in SERIES:
         found = statement_for(row, impls, key)
         if found is not None:
             series[key] = measure.make_series(*found)
@@ -98,7 +111,8 @@ def time_row(row: workload.Row, impls: dict, settings: measure.Settings) -> dict
         "floor": row.floor.label if row.floor else None,
         "floor_goal": row.floor.goal if row.floor else None,
         "chars": row.chars,
-        "results": {key: results.get(key) for key in (*report.IMPLEMENTATIONS, "floor")},
+        "least": row.least.label if row.least else None,
+        "results": {key: results.get(key) for key in SERIES},
     }
     entry["ratios"] = report.ratios(entry)
     entry["missed"] = report.missed_goals(entry)

@@ -1,4 +1,4 @@
-"""What is timed: the three implementations and the rows of calls, each with its floor."""
+"""What is timed: the three implementations and the rows of calls, each with its floor (and some with the least work)."""
 
 from __future__ import annotations
 
@@ -12,7 +12,7 @@ from typing import Callable
 
 from corvella.pfnc._internal._family import _walk
 from corvella.pfnc.exceptions import NotRegisteredError
-from corvella.pfnc.genicam.components import Components, GenicamComponents, LMNLocation
+from corvella.pfnc.genicam.components import Components, GenicamComponents, LMNLocation, channel_name
 
 ROOT = Path(__file__).resolve().parent.parent
 MODULES = ("registry", "widths", "scalars", "layouts")
@@ -152,6 +152,9 @@ class Row:
     namespace: Namespace
     floor: Floor | None = None
     chars: int = 0  # length of the text read, for the cost per character
+    # The least work that returns this row's result (bench/least.c); beside
+    # the floor, it shows how far above it any reader must stay.
+    least: Floor | None = None
 
 
 def size_floor(values: list[int], label: str, rest: str | None = None) -> Floor:
@@ -170,6 +173,30 @@ def create_floor(family: str, module: str) -> Floor:
     # reader that asks every implementation cannot do without.
     return Floor(f"walk({family})", (module,), "walk(family)",
                  lambda cpp: {"walk": _walk, "family": getattr(cpp.modules[module], family)})
+
+
+def data_types_least(text: str, candidates: tuple[tuple[tuple[str, ...], int], ...]) -> Floor:
+    def namespace(impl):
+        kinds = impl.scalars.DefaultDataType
+        built = tuple((tuple(kinds[m] for m in members), start) for members, start in candidates)
+        return {"least": impl.least, "cls": impl.scalars.CompoundDataTypes, "text": text, "candidates": built}
+
+    return Floor("its candidates built", ("scalars", "least"), "least.data_types(cls, text, candidates)", namespace)
+
+
+def interface_least(text: str, components, cls: str, order: tuple[int, ...] | None) -> Floor:
+    # Every reader asks the components for their names and the sizes for
+    # their count; a sequencing that names every channel also asks for the
+    # LMN location. The whole text after the underscore is read here.
+    read = text[1:]
+    return Floor(
+        "the components asked, the result built", ("widths", "layouts", "least"),
+        "least.interface(components, size, channel_name, lmn, cls, field, order, text, rest)",
+        lambda impl: {"least": impl.least, "components": components, "size": impl.widths.Size([8, 8, 8]),
+                      "channel_name": channel_name,
+                      "lmn": (GenicamComponents, LMNLocation) if order is not None else None,
+                      "cls": getattr(impl.layouts, cls), "field": "components" if order is not None else None,
+                      "order": order or (), "text": read, "rest": len(read)})
 
 
 def from_designation_row(text: str, channels: int, values: list[int], text_label: str | None = None,
@@ -196,7 +223,7 @@ def designation_row(values: list[int]) -> Row:
     )
 
 
-def data_types_create_row(text: str, channels: int) -> Row:
+def data_types_create_row(text: str, channels: int, candidates) -> Row:
     return Row(
         key=f"data_types_create_{text}_{channels}",
         label=f'DataTypes.create("{text}", {channels})',
@@ -204,6 +231,7 @@ def data_types_create_row(text: str, channels: int) -> Row:
         statement="DataTypes.create(text, channels)",
         namespace=lambda impl: {"DataTypes": impl.scalars.DataTypes, "text": text, "channels": channels},
         floor=create_floor("DataTypes", "scalars"),
+        least=data_types_least(text, candidates),
     )
 
 
@@ -235,7 +263,8 @@ def registry_row(key: str, call: str, argument: str, raises: bool = False) -> Ro
     )
 
 
-def interface_create_row(text: str, components, components_label: str) -> Row:
+def interface_create_row(text: str, components, components_label: str, cls: str,
+                         order: tuple[int, ...] | None = None) -> Row:
     return Row(
         key=f"interface_specific_create_{text.strip('_')}",
         label=f'InterfaceSpecific.create("{text}", {components_label}, Size([8] * 3))',
@@ -244,6 +273,7 @@ def interface_create_row(text: str, components, components_label: str) -> Row:
         namespace=lambda impl: {"InterfaceSpecific": impl.layouts.InterfaceSpecific, "text": text,
                                 "components": components, "size": impl.widths.Size([8, 8, 8])},
         floor=create_floor("InterfaceSpecific", "layouts"),
+        least=interface_least(text, components, cls, order),
     )
 
 
@@ -315,16 +345,17 @@ def rows(long_chars: tuple[int, ...] = (1 << 10, 1 << 20)) -> list[Row]:
         from_designation_row("121010", 3, [12, 10, 10]),
         designation_row([8]),
         designation_row([12, 10, 10]),
-        data_types_create_row("sf_x", 2),
-        data_types_create_row("s", 3),
+        # Every channel unsigned, reading nothing; then the letters read.
+        data_types_create_row("sf_x", 2, ((("UNSIGNED",) * 2, 0), (("SIGNED", "FLOAT"), 2))),
+        data_types_create_row("s", 3, ((("UNSIGNED",) * 3, 0), (("SIGNED",) * 3, 1))),
         compound_designation_row("sss", ("SIGNED", "SIGNED", "SIGNED")),
         compound_designation_row("usf", ("UNSIGNED", "SIGNED", "FLOAT")),
         registry_row("registry_resolve", "resolve", "s"),
         registry_row("registry_resolve_missing", "resolve", "p", raises=True),
         registry_row("registry_get", "get", "f"),
         registry_row("registry_get_missing", "get", "x"),
-        interface_create_row("_Planar", RGB, "RGB"),
-        interface_create_row("_UYVY", YUV422, "YUV422"),
+        interface_create_row("_Planar", RGB, "RGB", "Planar"),
+        interface_create_row("_UYVY", YUV422, "YUV422", "ComponentsSequencing", order=(1, 0, 2, 0)),
         road_row(),
         *formats_rows(),
         *(long_digits_row(chars, size_label(chars)) for chars in long_chars),

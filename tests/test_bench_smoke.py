@@ -34,6 +34,8 @@ def test_every_row_runs_for_every_implementation(cython_model, tmp_path, capsys)
         # The model always runs; the others where their modules exist.
         assert row["results"]["model"]["rounds"] == 1
         assert row["results"]["cython"] is not None
+        # A compiler is here (the Cython model built): the least work runs, and agreed with the rest.
+        assert (row["results"]["least"] is not None) == (row["least"] is not None)
         cpp = row["results"]["cpp"]
         if cpp is not None:
             assert cpp["median_ns"] > 0 and "model/cpp" in row["ratios"]
