@@ -60,6 +60,21 @@ def test_reader_changed_between_calls(family, change):
     same(call)
 
 
+@pytest.mark.parametrize("family", [pytest.param("layouts", marks=needs("widths", "layouts")),
+                                    pytest.param("scalars", marks=needs("registry", "scalars"))])
+def test_family_change_seen_after_warm_calls(family):
+    # create() takes the family from all_implementations' cache without calling it.
+    m = EXTENSION
+    tags = lambda: [candidate for candidate, _ in _create(m, family) if isinstance(candidate, str)]  # noqa: E731
+    assert tags() == tags() == []
+    base = m.layouts.Planar if family == "layouts" else m.scalars.CompoundDataTypes
+    late = abc.ABCMeta("Late", (base,), {"from_designation": classmethod(_reader("late"))})
+    assert tags() == tags() == ["late"]
+    del late
+    gc.collect()
+    assert tags() == []
+
+
 def _kept_list(m):
     kept = [("kept", "")]
     sub = abc.ABCMeta("Keeper", (m.layouts.Planar,), {"from_designation": classmethod(lambda cls, *a: kept)})

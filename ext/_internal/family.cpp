@@ -200,6 +200,21 @@ PyObject* family_all_implementations(PyObject* const* args) noexcept {
   return result.release();
 }
 
+Py_ssize_t take_cached(PyObject* cls, PyObject** out, Py_ssize_t capacity) noexcept {
+  for (Entry& entry : family.state.entries) {
+    if (entry.base != cls || !fresh(entry)) continue;
+    auto count = static_cast<Py_ssize_t>(entry.found.classes.size());
+    if (count > capacity) return -1;
+    for (Py_ssize_t i = 0; i < count; ++i) out[i] = Py_NewRef(entry.found.classes[static_cast<size_t>(i)]);
+    return count;
+  }
+  return -1;
+}
+
+// Static: the capsule points here for as long as the process lives. The
+// function is set anew in every interpreter the module starts in.
+pfnc::ImplementationsApi implementations_api{pfnc::ImplementationsApi::current_version, nullptr, take_cached};
+
 PyObject* family_walk(PyObject* const* args) noexcept { return walk(args[0], nullptr).release(); }
 
 const pfnc::FunctionSpec all_implementations_spec{
@@ -239,7 +254,11 @@ bool family_body(pfnc::Module& m) noexcept {
   // Shown where the families have always imported it from.
   Ref function = m.function(all_implementations_spec);
   if (!function || PyObject_SetAttrString(function.get(), "__module__", utils_name.get()) < 0) return false;
-  return m.set("all_implementations", std::move(function)) && m.def(walk_spec) && define_memo(m);
+  state.all_implementations.set(borrow(function.get()));
+  implementations_api.function = function.get();
+  Ref api = steal(PyCapsule_New(&implementations_api, pfnc::implementations_api_name, nullptr));
+  return api && m.set("_implementations_api", std::move(api)) && m.set("all_implementations", std::move(function)) &&
+         m.def(walk_spec) && define_memo(m);
 }
 
 }  // namespace

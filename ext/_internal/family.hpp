@@ -61,6 +61,7 @@ struct State {
   pfnc::Kept subclasses_method;  // type.__subclasses__
   pfnc::Kept abc_meta;           // abc.ABCMeta, compared only
   pfnc::Kept reader_type;        // CachedReader
+  pfnc::Kept all_implementations;  // held for the capsule's identity test
   static constexpr int entry_count = 4;
   Entry entries[entry_count];
   int next_entry = 0;

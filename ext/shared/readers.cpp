@@ -112,30 +112,69 @@ Ref call_from_designation(PyObject** stack, size_t n) noexcept {
   return steal(PyObject_VectorcallMethod(s_from_designation.get(), stack, n, nullptr));
 }
 
+// ---------------------------------------------------------------- all_implementations(base)
+
+const ImplementationsApi* implementations_api = nullptr;
+Kept implementations_api_valid;  // empty until the capsule is looked for in this interpreter
+
+const ImplementationsApi* lent_api() noexcept {
+  if (!implementations_api_valid) {
+    auto* api = static_cast<const ImplementationsApi*>(PyCapsule_Import(implementations_api_name, 0));
+    if (api == nullptr) PyErr_Clear();
+    implementations_api = api != nullptr && api->version == ImplementationsApi::current_version ? api : nullptr;
+    implementations_api_valid.set(borrow(Py_None));
+  }
+  return implementations_api;
+}
+
+// The implementations, as strong references: taken from the family's cache
+// while the global is the package's own all_implementations, else from its
+// call, walked as its iterator would walk it.
+class Implementations {
+ public:
+  bool ask(PyObject* all, PyObject* family) noexcept {
+    const ImplementationsApi* api = lent_api();
+    if (api != nullptr && all == api->function) {
+      count_ = api->take(family, taken_, capacity);
+      if (count_ >= 0) return true;
+    }
+    count_ = 0;
+    answer_ = steal(PyObject_CallOneArg(all, family));
+    if (answer_ && !PyList_CheckExact(answer_.get())) iterator_ = steal(PyObject_GetIter(answer_.get()));
+    return answer_ && (iterator_ || PyList_CheckExact(answer_.get()));
+  }
+  ~Implementations() {
+    for (Py_ssize_t i = 0; i < count_; ++i) Py_DECREF(taken_[i]);
+  }
+  // The next one, or empty at the end (an exception set if it failed).
+  Ref next() noexcept {
+    if (!answer_) return position_ < count_ ? borrow(taken_[position_++]) : Ref();
+    if (iterator_) return steal(PyIter_Next(iterator_.get()));
+    return position_ < PyList_GET_SIZE(answer_.get()) ? borrow(PyList_GET_ITEM(answer_.get(), position_++)) : Ref();
+  }
+
+ private:
+  static constexpr Py_ssize_t capacity = 16;
+  PyObject* taken_[capacity];
+  Py_ssize_t count_ = 0;
+  Py_ssize_t position_ = 0;
+  Ref answer_;
+  Ref iterator_;
+};
+
 }  // namespace
 
 Ref ask_every_implementation(const Module& m, const Str& base, std::initializer_list<PyObject*> args) noexcept {
   Ref all = m.global(s_all_implementations);
   Ref family = all ? m.global(base) : Ref();
-  Ref implementations = family ? steal(PyObject_CallOneArg(all.get(), family.get())) : Ref();
-  if (!implementations) return {};
-  // A list is walked as its iterator would walk it, without the iterator.
-  bool is_list = PyList_CheckExact(implementations.get());
-  Ref it = is_list ? Ref() : steal(PyObject_GetIter(implementations.get()));
-  if (!is_list && !it) return {};
+  Implementations implementations;
+  if (!family || !implementations.ask(all.get(), family.get())) return {};
   // Made when first needed: often one implementation's own list is the result.
   Ref result;
   PyObject* call_args[4] = {};
   size_t n = 1;
   for (PyObject* arg : args) call_args[n++] = arg;
-  for (Py_ssize_t i = 0;; ++i) {
-    Ref implementation;
-    if (is_list) {
-      if (i >= PyList_GET_SIZE(implementations.get())) break;
-      implementation = borrow(PyList_GET_ITEM(implementations.get(), i));
-    } else if (!(implementation = steal(PyIter_Next(it.get())))) {
-      break;
-    }
+  while (Ref implementation = implementations.next()) {
     call_args[0] = implementation.get();
     Ref found = call_from_designation(call_args, n);
     if (found && PyList_CheckExact(found.get())) {

@@ -7,6 +7,19 @@
 
 namespace pfnc {
 
+// What the _family extension lends the readers of the other extensions, in a
+// capsule named implementations_api_name: all_implementations' cached answer
+// without the call and the list it makes. take() gives new references to the
+// classes in out and their count, or -1 (with nothing set) when it has no
+// answer cached or more than capacity; the call then answers.
+struct ImplementationsApi {
+  static constexpr int current_version = 1;
+  int version;
+  PyObject* function;  // all_implementations itself, strong, for an identity test
+  Py_ssize_t (*take)(PyObject* cls, PyObject** out, Py_ssize_t capacity) noexcept;
+};
+inline constexpr const char* implementations_api_name = "corvella.pfnc._internal._family._implementations_api";
+
 // for implementation in all_implementations(<global base>):
 //     try: result.extend(implementation.from_designation(*args))
 //     except ParseReject as e: logger.debug(f"Parsing rejected: {e} {implementation.__name__}")
