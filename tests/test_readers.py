@@ -139,11 +139,12 @@ BORROWED = {
 }
 
 
+@pytest.mark.parametrize("wrapper", [classmethod, staticmethod])
 @pytest.mark.parametrize("reader", BORROWED)
 @needs("widths", "layouts")
-def test_package_function_as_reader(reader):
+def test_package_function_as_reader(reader, wrapper):
     def call(m):
-        sub = abc.ABCMeta("Borrowed", (m.layouts.Planar,), {"from_designation": classmethod(BORROWED[reader](m))})
+        sub = abc.ABCMeta("Borrowed", (m.layouts.Planar,), {"from_designation": wrapper(BORROWED[reader](m))})
         try:
             return m.layouts.InterfaceSpecific.create("_Semiplanar", RGB, m.widths.Size([8] * 3))
         finally:

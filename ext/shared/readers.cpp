@@ -97,6 +97,7 @@ Ref call_from_designation(PyObject** stack, size_t n) noexcept {
   if (descriptor != nullptr && Py_IS_TYPE(descriptor, &PyStaticMethod_Type)) {
     Ref function = steal(Py_TYPE(descriptor)->tp_descr_get(descriptor, nullptr, stack[0]));
     if (!function) return {};
+    if (Impl impl = direct_impl(function.get(), static_cast<Py_ssize_t>(n - 1))) return steal(impl(stack + 1));
     return steal(PyObject_Vectorcall(function.get(), stack + 1, (n - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   }
   if (descriptor != nullptr) {
