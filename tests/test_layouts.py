@@ -212,6 +212,28 @@ def test_empty_channel_names_take_no_part():
     assert sequence("", Components([Channel("")]), 0) == [((), "")]
 
 
+class Located(GenicamComponents):
+    __slots__ = ()
+
+
+@pytest.mark.parametrize("owner", [Located, GenicamComponents])
+def test_the_location_is_read_as_the_class_has_it_now(monkeypatch, owner):
+    components = Located(["Y", "U", "V"], LMNLocation((2, 1, 1)))
+    found = [(("Y", "U", "Y", "V"), "")]
+    assert sequence("YUYV", components, 3) == found
+    reads = []
+    monkeypatch.setattr(owner, "location", property(lambda self: reads.append(self) or LMNLocation((1, 1, 1))),
+                        raising=False)
+    assert (sequence("YUYV", components, 3), len(reads)) == ([], 2)  # read twice, as the model reads it
+    monkeypatch.undo()
+    assert sequence("YUYV", components, 3) == found
+    assert sequence("YUYV", type("Asked", (Located,), {"__getattr__": lambda self, name: 0})(
+        ["Y", "U", "V"], LMNLocation((1, 1, 1)))) == []
+    del components.location
+    with pytest.raises(AttributeError):
+        sequence("YUYV", components, 3)
+
+
 @pytest.mark.parametrize(
     "text, components, channels, error, message",
     [

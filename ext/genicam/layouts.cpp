@@ -15,8 +15,21 @@ using pfnc::Str;
 
 bool layouts_body(pfnc::Module& m) noexcept;
 
+// Where the class of the components last given keeps their location: a
+// member descriptor (a slot), remembered with the class's version tag.
+struct LocationSlot {
+  PyTypeObject* type = nullptr;  // compared only: a later class at this address has another tag
+  unsigned int tag = 0;          // 0: nothing known
+  // Borrowed: while the tag stands, a dict along the MRO holds it. nullptr:
+  // the class keeps it otherwise, and the usual lookup finds it.
+  PyObject* member = nullptr;
+};
+
 struct State {
   pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
+  LocationSlot location;
+
+  void forget() noexcept { location = LocationSlot{}; }
 };
 
 pfnc::ModuleWith<State> layouts("layouts",
@@ -301,6 +314,28 @@ int scaled_differ(PyObject* int_occurrence, Py_ssize_t count, const Scale& scale
   return differ ? PyObject_IsTrue(differ.get()) : -1;
 }
 
+// Where type keeps `location`, when its lookup is the generic one.
+LocationSlot location_slot(PyTypeObject* type) noexcept {
+  if (type->tp_getattro != PyObject_GenericGetAttr || !PyUnstable_Type_AssignVersionTag(type)) return {};
+  unsigned int tag = type->tp_version_tag;
+  Ref found;
+  // A dict's odd key may have run code meanwhile; then it is looked up again next time.
+  if (!pfnc::look_up_along_mro(type, s_location.get(), found) || type->tp_version_tag != tag) return {};
+  return {type, tag, found && Py_IS_TYPE(found.get(), &PyMemberDescr_Type) ? found.get() : nullptr};
+}
+
+// components.location, as the generic lookup finds it. A member descriptor
+// is a data descriptor, so nothing in the instance can shadow it: while the
+// class's version tag stands (any change to the class or a base resets it),
+// the one found last time is read directly.
+Ref location_of(PyObject* components) noexcept {
+  PyTypeObject* type = Py_TYPE(components);
+  LocationSlot& known = layouts.state.location;
+  if (known.type != type || known.tag == 0 || type->tp_version_tag != known.tag) known = location_slot(type);
+  if (known.member == nullptr) return steal(PyObject_GetAttr(components, s_location.get()));
+  return steal(PyMemberDescr_Type.tp_descr_get(known.member, components, reinterpret_cast<PyObject*>(type)));
+}
+
 // With an LMN location the channels must occur in its proportions, each side
 // scaled by the other's maximum: fields (2, 1, 1) accept counts (2, 1, 1) and
 // (4, 2, 2). A channel that never matched counts zero times. 1 when the
@@ -310,13 +345,13 @@ int proportions_fit(PyObject* components, PyObject* sizes, Counts& found) noexce
   if (!genicam) return -1;
   int is_genicam = PyObject_IsInstance(components, genicam.get());
   if (is_genicam <= 0) return is_genicam < 0 ? -1 : 1;
-  Ref location = steal(PyObject_GetAttr(components, s_location.get()));
+  Ref location = location_of(components);
   Ref lmn = location ? layouts.global(s_LMNLocation) : Ref();
   if (!lmn) return -1;
   int is_lmn = PyObject_IsInstance(location.get(), lmn.get());
   if (is_lmn <= 0) return is_lmn < 0 ? -1 : 1;
 
-  location = steal(PyObject_GetAttr(components, s_location.get()));
+  location = location_of(components);
   Ref int_occurrences = location ? steal(PyObject_GetAttr(location.get(), s_fields.get())) : Ref();
   if (!int_occurrences) return -1;
   Py_ssize_t n_fields = PyObject_Size(int_occurrences.get());
