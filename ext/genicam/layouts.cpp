@@ -264,29 +264,29 @@ bool small_int(PyObject* v, long long& value) noexcept {
   return true;
 }
 
-// max(fields) through the global `max`; while that is the builtin and the
-// fields a tuple of small ints, no code of the caller's can run: compared
-// here, keeping the first of equal values as max does.
-Ref largest_field(PyObject* fields) noexcept {
-  Ref max = layouts.global(s_max);
-  if (!max) return {};
-  if (max.get() == layouts.state.builtin_max.get() && PyTuple_CheckExact(fields) && PyTuple_GET_SIZE(fields) > 0) {
-    PyObject* largest = nullptr;
-    long long largest_value = 0, value;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fields); ++i) {
-      PyObject* field = PyTuple_GET_ITEM(fields, i);
-      if (!small_int(field, value)) {
-        largest = nullptr;
-        break;
-      }
-      if (largest == nullptr || value > largest_value) {
-        largest = field;
-        largest_value = value;
-      }
-    }
-    if (largest != nullptr) return borrow(largest);
+// The proportions in machine numbers, for a caller whose global `max` is
+// the builtin, when the fields are an exact tuple of small ints: no code of
+// the caller's could run. False, deciding nothing, otherwise or when a
+// product would overflow.
+bool fits_in_machine_numbers(PyObject* fields, Counts& found, bool& fits) noexcept {
+  Py_ssize_t n = PyTuple_CheckExact(fields) ? PyTuple_GET_SIZE(fields) : 0;
+  long long largest = 0, value;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!small_int(PyTuple_GET_ITEM(fields, i), value)) return false;
+    if (i == 0 || value > largest) largest = value;
   }
-  return steal(PyObject_CallOneArg(max.get(), fields));
+  if (n == 0) return false;  // max() of nothing raises
+  fits = true;
+  for (Py_ssize_t i = 0; i < n && fits; ++i) {
+    value = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(PyTuple_GET_ITEM(fields, i)));
+    long long count = i < found.per_channel.size() ? found.per_channel[i] : 0, left, right;
+    if (__builtin_mul_overflow(value, static_cast<long long>(found.most), &left) ||
+        __builtin_mul_overflow(count, largest, &right)) {
+      return false;
+    }
+    fits = left == right;
+  }
+  return true;
 }
 
 // The two sides' maxima, by which each side's counts are scaled.
@@ -360,8 +360,14 @@ int proportions_fit(PyObject* components, PyObject* sizes, Counts& found) noexce
   Py_ssize_t n_sizes = PyObject_Size(sizes);
   if (n_sizes < 0) return -1;
   if (n_fields != n_sizes) return 0;
+  Ref max = layouts.global(s_max);
+  if (!max) return -1;
+  bool fits;
+  if (max.get() == layouts.state.builtin_max.get() && fits_in_machine_numbers(int_occurrences.get(), found, fits)) {
+    return fits ? 1 : 0;
+  }
   Scale scale;
-  Ref largest = largest_field(int_occurrences.get());
+  Ref largest = steal(PyObject_CallOneArg(max.get(), int_occurrences.get()));
   scale.max_occurrence = largest ? pfnc::to_int_value(largest.get()) : Ref();
   scale.max_component_counts = scale.max_occurrence ? most_matches(found) : Ref();
   if (!scale.max_component_counts) return -1;
