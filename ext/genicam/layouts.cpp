@@ -193,8 +193,8 @@ bool name_order(Refs& names, Buffer<Channel, 8>& order) noexcept {
 // What the scan found: how often each channel matched, and which, in text order.
 struct Counts {
   Buffer<Py_ssize_t, 8> per_channel;
-  Buffer<Py_ssize_t, 8> first_seen;  // the channels in the order of their first match
-  Buffer<Py_ssize_t, 16> matched;    // the channel of every match
+  Buffer<Py_ssize_t, 16> matched;  // the channel of every match
+  Py_ssize_t distinct = 0;         // the channels that matched
   Py_ssize_t most = 0;
 
   [[nodiscard]] bool start(Py_ssize_t n_channels) noexcept {
@@ -206,7 +206,7 @@ struct Counts {
   }
   [[nodiscard]] bool add(Py_ssize_t channel) noexcept {
     Py_ssize_t count = ++per_channel[channel];
-    if (count == 1 && !first_seen.push(channel)) return false;
+    distinct += count == 1;
     most = std::max(most, count);
     return matched.push(channel);
   }
@@ -246,9 +246,15 @@ Ref most_matches(Counts& found) noexcept {
   if (max.get() == layouts.state.builtin_max.get()) return steal(PyLong_FromSsize_t(found.most));
   Ref counts = steal(PyDict_New());
   if (!counts) return {};
-  for (Py_ssize_t channel : found.first_seen) {
+  // Keyed in the order of each channel's first match, as the scan would have filled it.
+  for (Py_ssize_t channel : found.matched) {
     Ref key = steal(PyLong_FromSsize_t(channel));
-    Ref value = key ? steal(PyLong_FromSsize_t(found.per_channel[channel])) : Ref();
+    int known = key ? PyDict_Contains(counts.get(), key.get()) : -1;
+    if (known != 0) {
+      if (known < 0) return {};
+      continue;
+    }
+    Ref value = steal(PyLong_FromSsize_t(found.per_channel[channel]));
     if (!value || PyDict_SetItem(counts.get(), key.get(), value.get()) < 0) return {};
   }
   Ref values = pfnc::call_method(s_values, {counts.get()});
@@ -432,7 +438,7 @@ PyObject* sequencing_from_designation(PyObject* const* args) noexcept {
   // A sequencing names every channel that has a size.
   Py_ssize_t channels_wanted = PyObject_Size(sizes);
   if (channels_wanted < 0) return nullptr;
-  if (found.first_seen.size() != channels_wanted) return PyList_New(0);
+  if (found.distinct != channels_wanted) return PyList_New(0);
   int fit = proportions_fit(components, sizes, found);
   if (fit <= 0) return fit < 0 ? nullptr : PyList_New(0);
 
