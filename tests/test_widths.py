@@ -79,7 +79,7 @@ def _outcome(call, arg):
 
 @pytest.mark.parametrize("sizes", [
     [8, 8, 8], [], _Length(5), _Length(2**70), _Length(-1), _Length("3"), 8,
-], ids=repr)
+], ids=["list", "empty", "length", "huge", "negative", "not-an-int", "no-length"])
 def test_length_asks_the_sizes_of_the_moment(sizes):
     outcomes = []
     for cls in (Size, model.Size):
