@@ -13,6 +13,8 @@ from corvella.pfnc.exceptions import ParseReject, PixelFormatValueReject
 from corvella.pfnc.genicam.components import Channel, Components, GenicamComponents, LMNLocation
 from corvella.pfnc.genicam.layouts import ComponentsSequencing, InterfaceSpecific, Planar, SemiPlanar
 from corvella.pfnc.genicam.widths import Size
+from pfnc_model import layouts as model
+from pfnc_model import widths as model_widths
 from edge_cases import debug_messages, implementations
 
 YUV = Components(["Y", "U", "V"])
@@ -210,6 +212,39 @@ def test_empty_channel_names_take_no_part():
     components = Components([Channel(""), "Y"])
     assert sequence("YY", components, 1) == [(("Y", "Y"), "")]
     assert sequence("", Components([Channel("")]), 0) == [((), "")]
+
+
+@pytest.mark.parametrize("text, fields", [("UYVY", (1, 2, 1)), ("VUYYV", (2, 1, 2)), ("YUYV", [2, 1, 1])])
+def test_a_patched_max_sees_what_the_model_gives_it(monkeypatch, text, fields):
+    seen = []
+    for module, sequencing, size in [(layouts, ComponentsSequencing, Size), (model, model.ComponentsSequencing, model_widths.Size)]:
+        asked = []
+        monkeypatch.setattr(module, "max", lambda values: asked.append(list(values)) or 2, raising=False)
+        found = sequencing.from_designation(text, lmn(fields), size([8] * 3))
+        seen.append((asked, [(c.components, rest) for c, rest in found]))
+    assert seen[0] == seen[1]
+
+
+class Located(GenicamComponents):
+    __slots__ = ()
+
+
+@pytest.mark.parametrize("owner", [Located, GenicamComponents])
+def test_the_location_is_read_as_the_class_has_it_now(monkeypatch, owner):
+    components = Located(["Y", "U", "V"], LMNLocation((2, 1, 1)))
+    found = [(("Y", "U", "Y", "V"), "")]
+    assert sequence("YUYV", components, 3) == found
+    reads = []
+    monkeypatch.setattr(owner, "location", property(lambda self: reads.append(self) or LMNLocation((1, 1, 1))),
+                        raising=False)
+    assert (sequence("YUYV", components, 3), len(reads)) == ([], 2)  # read twice, as the model reads it
+    monkeypatch.undo()
+    assert sequence("YUYV", components, 3) == found
+    assert sequence("YUYV", type("Asked", (Located,), {"__getattr__": lambda self, name: 0})(
+        ["Y", "U", "V"], LMNLocation((1, 1, 1)))) == []
+    del components.location
+    with pytest.raises(AttributeError):
+        sequence("YUYV", components, 3)
 
 
 @pytest.mark.parametrize(

@@ -62,6 +62,48 @@ def test_equality():
     assert not Size([8]) == Always()  # False, not NotImplemented: Always is never asked
 
 
+class _Length:
+    def __init__(self, length):
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+
+def _outcome(call, arg):
+    try:
+        return call(arg)
+    except Exception as e:
+        return type(e), str(e)
+
+
+@pytest.mark.parametrize("sizes", [
+    [8, 8, 8], [], _Length(5), _Length(2**70), _Length(-1), _Length("3"), 8,
+], ids=["list", "empty", "length", "huge", "negative", "not-an-int", "no-length"])
+def test_length_asks_the_sizes_of_the_moment(sizes):
+    outcomes = []
+    for cls in (Size, model.Size):
+        size = cls([8])
+        size.sizes = sizes
+        outcomes.append([_outcome(len, size), _outcome(bool, size)])
+    assert outcomes[0] == outcomes[1]
+
+
+def test_length_follows_a_patched_or_overridden_len(monkeypatch):
+    class Shown(Size):
+        sizes = property(lambda self: [1, 2], lambda self, value: None)
+
+    class Own(Size):
+        def __len__(self):
+            return 9
+
+    assert (len(Shown([8])), len(Own([8]))) == (2, 9)
+    monkeypatch.setattr(Size, "__len__", lambda self: 7)
+    assert (len(Size([8])), bool(Size([])), len(Shown([8]))) == (7, True, 7)
+    monkeypatch.undo()
+    assert (len(Size([8, 8])), bool(Size([])), len(Shown([8]))) == (2, False, 2)
+
+
 # ---------------------------------------------------------------- composing
 
 

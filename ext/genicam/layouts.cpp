@@ -15,8 +15,21 @@ using pfnc::Str;
 
 bool layouts_body(pfnc::Module& m) noexcept;
 
+// Where the class of the components last given keeps their location: a
+// member descriptor (a slot), remembered with the class's version tag.
+struct LocationSlot {
+  PyTypeObject* type = nullptr;  // compared only: a later class at this address has another tag
+  unsigned int tag = 0;          // 0: nothing known
+  // Borrowed: while the tag stands, a dict along the MRO holds it. nullptr:
+  // the class keeps it otherwise, and the usual lookup finds it.
+  PyObject* member = nullptr;
+};
+
 struct State {
   pfnc::Kept builtin_max;  // builtins.max as imported, to tell when the global `max` is still it
+  LocationSlot location;
+
+  void forget() noexcept { location = LocationSlot{}; }
 };
 
 pfnc::ModuleWith<State> layouts("layouts",
@@ -180,8 +193,8 @@ bool name_order(Refs& names, Buffer<Channel, 8>& order) noexcept {
 // What the scan found: how often each channel matched, and which, in text order.
 struct Counts {
   Buffer<Py_ssize_t, 8> per_channel;
-  Buffer<Py_ssize_t, 8> first_seen;  // the channels in the order of their first match
-  Buffer<Py_ssize_t, 16> matched;    // the channel of every match
+  Buffer<Py_ssize_t, 16> matched;  // the channel of every match
+  Py_ssize_t distinct = 0;         // the channels that matched
   Py_ssize_t most = 0;
 
   [[nodiscard]] bool start(Py_ssize_t n_channels) noexcept {
@@ -193,7 +206,7 @@ struct Counts {
   }
   [[nodiscard]] bool add(Py_ssize_t channel) noexcept {
     Py_ssize_t count = ++per_channel[channel];
-    if (count == 1 && !first_seen.push(channel)) return false;
+    distinct += count == 1;
     most = std::max(most, count);
     return matched.push(channel);
   }
@@ -233,9 +246,15 @@ Ref most_matches(Counts& found) noexcept {
   if (max.get() == layouts.state.builtin_max.get()) return steal(PyLong_FromSsize_t(found.most));
   Ref counts = steal(PyDict_New());
   if (!counts) return {};
-  for (Py_ssize_t channel : found.first_seen) {
+  // Keyed in the order of each channel's first match, as the scan would have filled it.
+  for (Py_ssize_t channel : found.matched) {
     Ref key = steal(PyLong_FromSsize_t(channel));
-    Ref value = key ? steal(PyLong_FromSsize_t(found.per_channel[channel])) : Ref();
+    int known = key ? PyDict_Contains(counts.get(), key.get()) : -1;
+    if (known != 0) {
+      if (known < 0) return {};
+      continue;
+    }
+    Ref value = steal(PyLong_FromSsize_t(found.per_channel[channel]));
     if (!value || PyDict_SetItem(counts.get(), key.get(), value.get()) < 0) return {};
   }
   Ref values = pfnc::call_method(s_values, {counts.get()});
@@ -251,29 +270,29 @@ bool small_int(PyObject* v, long long& value) noexcept {
   return true;
 }
 
-// max(fields) through the global `max`; while that is the builtin and the
-// fields a tuple of small ints, no code of the caller's can run: compared
-// here, keeping the first of equal values as max does.
-Ref largest_field(PyObject* fields) noexcept {
-  Ref max = layouts.global(s_max);
-  if (!max) return {};
-  if (max.get() == layouts.state.builtin_max.get() && PyTuple_CheckExact(fields) && PyTuple_GET_SIZE(fields) > 0) {
-    PyObject* largest = nullptr;
-    long long largest_value = 0, value;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fields); ++i) {
-      PyObject* field = PyTuple_GET_ITEM(fields, i);
-      if (!small_int(field, value)) {
-        largest = nullptr;
-        break;
-      }
-      if (largest == nullptr || value > largest_value) {
-        largest = field;
-        largest_value = value;
-      }
-    }
-    if (largest != nullptr) return borrow(largest);
+// The proportions in machine numbers, for a caller whose global `max` is
+// the builtin, when the fields are an exact tuple of small ints: no code of
+// the caller's could run. False, deciding nothing, otherwise or when a
+// product would overflow.
+bool fits_in_machine_numbers(PyObject* fields, Counts& found, bool& fits) noexcept {
+  Py_ssize_t n = PyTuple_CheckExact(fields) ? PyTuple_GET_SIZE(fields) : 0;
+  long long largest = 0, value;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!small_int(PyTuple_GET_ITEM(fields, i), value)) return false;
+    if (i == 0 || value > largest) largest = value;
   }
-  return steal(PyObject_CallOneArg(max.get(), fields));
+  if (n == 0) return false;  // max() of nothing raises
+  fits = true;
+  for (Py_ssize_t i = 0; i < n && fits; ++i) {
+    value = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(PyTuple_GET_ITEM(fields, i)));
+    long long count = i < found.per_channel.size() ? found.per_channel[i] : 0, left, right;
+    if (__builtin_mul_overflow(value, static_cast<long long>(found.most), &left) ||
+        __builtin_mul_overflow(count, largest, &right)) {
+      return false;
+    }
+    fits = left == right;
+  }
+  return true;
 }
 
 // The two sides' maxima, by which each side's counts are scaled.
@@ -301,6 +320,28 @@ int scaled_differ(PyObject* int_occurrence, Py_ssize_t count, const Scale& scale
   return differ ? PyObject_IsTrue(differ.get()) : -1;
 }
 
+// Where type keeps `location`, when its lookup is the generic one.
+LocationSlot location_slot(PyTypeObject* type) noexcept {
+  if (type->tp_getattro != PyObject_GenericGetAttr || !PyUnstable_Type_AssignVersionTag(type)) return {};
+  unsigned int tag = type->tp_version_tag;
+  Ref found;
+  // A dict's odd key may have run code meanwhile; then it is looked up again next time.
+  if (!pfnc::look_up_along_mro(type, s_location.get(), found) || type->tp_version_tag != tag) return {};
+  return {type, tag, found && Py_IS_TYPE(found.get(), &PyMemberDescr_Type) ? found.get() : nullptr};
+}
+
+// components.location, as the generic lookup finds it. A member descriptor
+// is a data descriptor, so nothing in the instance can shadow it: while the
+// class's version tag stands (any change to the class or a base resets it),
+// the one found last time is read directly.
+Ref location_of(PyObject* components) noexcept {
+  PyTypeObject* type = Py_TYPE(components);
+  LocationSlot& known = layouts.state.location;
+  if (known.type != type || known.tag == 0 || type->tp_version_tag != known.tag) known = location_slot(type);
+  if (known.member == nullptr) return steal(PyObject_GetAttr(components, s_location.get()));
+  return steal(PyMemberDescr_Type.tp_descr_get(known.member, components, reinterpret_cast<PyObject*>(type)));
+}
+
 // With an LMN location the channels must occur in its proportions, each side
 // scaled by the other's maximum: fields (2, 1, 1) accept counts (2, 1, 1) and
 // (4, 2, 2). A channel that never matched counts zero times. 1 when the
@@ -310,13 +351,13 @@ int proportions_fit(PyObject* components, PyObject* sizes, Counts& found) noexce
   if (!genicam) return -1;
   int is_genicam = PyObject_IsInstance(components, genicam.get());
   if (is_genicam <= 0) return is_genicam < 0 ? -1 : 1;
-  Ref location = steal(PyObject_GetAttr(components, s_location.get()));
+  Ref location = location_of(components);
   Ref lmn = location ? layouts.global(s_LMNLocation) : Ref();
   if (!lmn) return -1;
   int is_lmn = PyObject_IsInstance(location.get(), lmn.get());
   if (is_lmn <= 0) return is_lmn < 0 ? -1 : 1;
 
-  location = steal(PyObject_GetAttr(components, s_location.get()));
+  location = location_of(components);
   Ref int_occurrences = location ? steal(PyObject_GetAttr(location.get(), s_fields.get())) : Ref();
   if (!int_occurrences) return -1;
   Py_ssize_t n_fields = PyObject_Size(int_occurrences.get());
@@ -325,8 +366,14 @@ int proportions_fit(PyObject* components, PyObject* sizes, Counts& found) noexce
   Py_ssize_t n_sizes = PyObject_Size(sizes);
   if (n_sizes < 0) return -1;
   if (n_fields != n_sizes) return 0;
+  Ref max = layouts.global(s_max);
+  if (!max) return -1;
+  bool fits;
+  if (max.get() == layouts.state.builtin_max.get() && fits_in_machine_numbers(int_occurrences.get(), found, fits)) {
+    return fits ? 1 : 0;
+  }
   Scale scale;
-  Ref largest = largest_field(int_occurrences.get());
+  Ref largest = steal(PyObject_CallOneArg(max.get(), int_occurrences.get()));
   scale.max_occurrence = largest ? pfnc::to_int_value(largest.get()) : Ref();
   scale.max_component_counts = scale.max_occurrence ? most_matches(found) : Ref();
   if (!scale.max_component_counts) return -1;
@@ -391,7 +438,7 @@ PyObject* sequencing_from_designation(PyObject* const* args) noexcept {
   // A sequencing names every channel that has a size.
   Py_ssize_t channels_wanted = PyObject_Size(sizes);
   if (channels_wanted < 0) return nullptr;
-  if (found.first_seen.size() != channels_wanted) return PyList_New(0);
+  if (found.distinct != channels_wanted) return PyList_New(0);
   int fit = proportions_fit(components, sizes, found);
   if (fit <= 0) return fit < 0 ? nullptr : PyList_New(0);
 

@@ -84,6 +84,31 @@ PyObject* size_len(PyObject* const* args) noexcept {
   return n < 0 ? nullptr : PyLong_FromSsize_t(n);
 }
 
+// len(size): the class's length slots would call __len__ and read the int it
+// returns back into a number. While __len__ is size_len they do its work
+// directly; assigning or deleting __len__ on the class resets them, and a
+// subclass gets the usual slots.
+Py_ssize_t size_length(PyObject* self) noexcept {
+  Ref sizes = sizes_of(self);
+  return sizes ? PyObject_Size(sizes.get()) : -1;
+}
+
+bool take_length_slots(PyObject* cls) noexcept {
+  if (!PyType_Check(cls) || !PyType_HasFeature(reinterpret_cast<PyTypeObject*>(cls), Py_TPFLAGS_HEAPTYPE)) return true;
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  Ref dict = steal(PyType_GetDict(type));
+  PyObject* len = nullptr;
+  if (!dict || PyDict_GetItemStringRef(dict.get(), "__len__", &len) < 0) return false;
+  Ref held = steal(len);
+  if (len == nullptr || pfnc::direct_impl(len, 1) != size_len || type->tp_as_sequence == nullptr ||
+      type->tp_as_mapping == nullptr) {
+    return true;
+  }
+  type->tp_as_sequence->sq_length = size_length;
+  type->tp_as_mapping->mp_length = size_length;
+  return true;
+}
+
 PyObject* size_getitem(PyObject* const* args) noexcept {
   Ref index = pfnc::to_int(args[1], "item");
   if (!index) return nullptr;
@@ -448,7 +473,7 @@ bool widths_body(pfnc::Module& m) noexcept {
                  .build();
   if (!size || !m.set("Size", m.call(s_dataclass, {size.get()}))) return false;
   Ref built = m.global(s_Size);
-  return built && construct_size.trust_generated_init(built.get(), {&s_sizes});
+  return built && construct_size.trust_generated_init(built.get(), {&s_sizes}) && take_length_slots(built.get());
 }
 
 }  // namespace
