@@ -78,11 +78,17 @@ bool record(std::vector<Node>& nodes, PyObject* cls) noexcept {
 }
 
 bool unchanged(const Node& node) noexcept {
+  // PyWeakref_IsDead's test, inline: cleared, or its class on its way out.
   // Read at once, with nothing run in between: no strong reference needed.
+#ifdef Py_GIL_DISABLED
   if (PyWeakref_IsDead(node.ref) != 0) {
     PyErr_Clear();
     return false;
   }
+#else
+  PyObject* referent = reinterpret_cast<PyWeakReference*>(node.ref)->wr_object;
+  if (referent == Py_None || Py_REFCNT(referent) == 0) return false;
+#endif
   return node.type->tp_version_tag == node.tag && node.type->tp_subclasses == node.subclasses;
 }
 
