@@ -67,7 +67,8 @@ static PyObject *interface(PyObject *module, PyObject *const *args, Py_ssize_t n
     Py_ssize_t start = PyLong_AsSsize_t(args[8]);
     PyObject *names[8] = {NULL};
     Py_ssize_t n = PyObject_Size(components), got = 0;
-    if (n < 0 || n > 8) return NULL;
+    if (n < 0) return NULL;
+    if (n > 8) return PyErr_Format(PyExc_ValueError, "interface reads at most 8 channels, not %zd", n);
     for (; got < n; ++got) {
         PyObject *item = PySequence_GetItem(components, got);
         names[got] = item != NULL ? PyObject_CallOneArg(channel_name, item) : NULL;
