@@ -77,13 +77,6 @@ PyObject* size_post_init(PyObject* const* args) noexcept {
 
 // ---------------------------------------------------------------- sequence
 
-PyObject* size_len(PyObject* const* args) noexcept {
-  Ref sizes = sizes_of(args[0]);
-  if (!sizes) return nullptr;
-  Py_ssize_t n = PyObject_Size(sizes.get());
-  return n < 0 ? nullptr : PyLong_FromSsize_t(n);
-}
-
 // len(size): the class's length slots would call __len__ and read the int it
 // returns back into a number. While __len__ is size_len they do its work
 // directly; assigning or deleting __len__ on the class resets them, and a
@@ -91,6 +84,11 @@ PyObject* size_len(PyObject* const* args) noexcept {
 Py_ssize_t size_length(PyObject* self) noexcept {
   Ref sizes = sizes_of(self);
   return sizes ? PyObject_Size(sizes.get()) : -1;
+}
+
+PyObject* size_len(PyObject* const* args) noexcept {
+  Py_ssize_t n = size_length(args[0]);
+  return n < 0 ? nullptr : PyLong_FromSsize_t(n);
 }
 
 bool take_length_slots(PyObject* cls) noexcept {
