@@ -59,7 +59,7 @@ def opencv_rows() -> dict:
 
 def load_codec():
     try:
-        from corvella.pfnc import codec
+        from corvella.pfnc.pixels import codec
     except ImportError as e:
         return None, str(e)
     return codec, None

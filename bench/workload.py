@@ -60,7 +60,7 @@ def extensions() -> Implementation:
             impl.missing[name] = f"{module.__file__} is not an extension module"
     # Whole names are read by the package only, on top of the compiled pieces.
     try:
-        impl.modules["formats"] = importlib.import_module("corvella.pfnc.formats")
+        impl.modules["formats"] = importlib.import_module("corvella.pfnc.names.formats")
     except ImportError as e:
         impl.missing["formats"] = str(e)
     return impl

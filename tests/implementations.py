@@ -23,28 +23,16 @@ IMPLEMENTATIONS = {
 
 
 def load(name: str) -> SimpleNamespace:
-    """The modules of implementation ``name``; a module that is not built yet is None.
-
-    Only a module that does not exist counts as missing: one that exists but
-    fails to import is an error the tests must show.
-    """
-    modules, missing = {}, []
-    for attribute, module_name in zip(MODULES, IMPLEMENTATIONS[name]):
-        try:
-            modules[attribute] = importlib.import_module(module_name)
-        except ModuleNotFoundError as e:
-            if e.name != module_name:
-                raise
-            modules[attribute] = None
-            missing.append(module_name)
-    return SimpleNamespace(name=name, missing=missing, **modules)
+    """The modules of implementation ``name``; one that fails to import fails the test run."""
+    modules = {attribute: importlib.import_module(module_name)
+               for attribute, module_name in zip(MODULES, IMPLEMENTATIONS[name])}
+    return SimpleNamespace(name=name, missing=[], **modules)
 
 
 def require(impl: SimpleNamespace, *modules: str) -> None:
-    """Skip the calling test unless ``impl`` has every one of ``modules``."""
+    """Every module of both implementations is always there: a missing one is an error, not a skip."""
     absent = [m for m in modules if getattr(impl, m) is None]
-    if absent:
-        pytest.skip(f"{impl.name}: {', '.join(absent)} not built yet")
+    assert not absent, f"{impl.name}: {', '.join(absent)} missing"
 
 
 @contextmanager

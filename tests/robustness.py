@@ -19,22 +19,13 @@ MODULE_PATHS = {
 
 
 def extension(*names):
-    """The named extension modules as a namespace; the test is skipped while one is missing."""
-    try:
-        return SimpleNamespace(**{n: importlib.import_module(MODULE_PATHS[n]) for n in names})
-    except ModuleNotFoundError as e:
-        pytest.skip(f"not built yet: {e.name}")
+    """The named extension modules as a namespace; a missing one fails the test."""
+    return SimpleNamespace(**{n: importlib.import_module(MODULE_PATHS[n]) for n in names})
 
 
 def built():
     """Every extension module that is built, as a namespace."""
-    found = {}
-    for name, path in MODULE_PATHS.items():
-        try:
-            found[name] = importlib.import_module(path)
-        except ModuleNotFoundError:
-            pass
-    return SimpleNamespace(**found)
+    return SimpleNamespace(**{name: importlib.import_module(path) for name, path in MODULE_PATHS.items()})
 
 
 class Boom(Exception):

@@ -6,6 +6,8 @@ import sys
 from pathlib import Path
 
 import numpy as np
+import importlib
+
 import pytest
 
 from codec_impls import load
@@ -41,5 +43,5 @@ def test_every_row_runs(capsys):
 
 @pytest.mark.parametrize("direction", [[], ["--encode"]])
 def test_loop_mode_runs_without_timing(direction):
-    pytest.importorskip("corvella.pfnc.codec")
+    importlib.import_module("corvella.pfnc.pixels.codec")
     assert codec_bench.main(["--loop", "Mono12p", "--count", "2", "--size", "64x8", *direction]) == 0

@@ -5,11 +5,13 @@ import gc
 import pickle
 from fractions import Fraction
 
+import importlib
+
 import pytest
 
-formats = pytest.importorskip("corvella.pfnc.formats")
+formats = importlib.import_module("corvella.pfnc.names.formats")
 from corvella.pfnc import PixelFormat  # noqa: E402
-from corvella.pfnc._standard_table import LEGACY, STANDARD  # noqa: E402
+from corvella.pfnc.names._standard_table import LEGACY, STANDARD  # noqa: E402
 from corvella.pfnc.exceptions import NameReadError, PfncError, UnknownCodeError  # noqa: E402
 from corvella.pfnc.genicam import layouts, scalars, widths  # noqa: E402
 from corvella.pfnc.genicam.components import MosaicLocation, SamplingLocation  # noqa: E402

@@ -5,10 +5,12 @@ from __future__ import annotations
 import subprocess
 import sys
 
+import importlib
+
 import pytest
 
-_layout_figure = pytest.importorskip("corvella.pfnc._layout_figure")
-pytest.importorskip("corvella.pfnc.codec", reason="corvella.pfnc.codec is not built yet")
+_layout_figure = importlib.import_module("corvella.pfnc.pixels._layout_figure")
+importlib.import_module("corvella.pfnc.pixels.codec")
 
 # The first bytes of each layout, as naming.md writes them (C0, C1, C2 become the component names).
 FORMULAS = {

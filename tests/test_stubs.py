@@ -12,8 +12,8 @@ MODULES = [
     "corvella.pfnc.genicam.widths",
     "corvella.pfnc.genicam.scalars",
     "corvella.pfnc.genicam.layouts",
-    "corvella.pfnc.formats",
-    "corvella.pfnc._internal.convert",
+    "corvella.pfnc.names.formats",
+    "corvella.pfnc.pixels._convert",
 ]
 
 

@@ -15,9 +15,9 @@ namespace px = pfnc::pixels;
 
 bool convert_body(pfnc::Module& m) noexcept;
 
-pfnc::Module convert("convert",
+pfnc::Module convert("_convert",
                      "Conversion of packed pixel buffers to and from arrays of sample values.\n\n"
-                     "The layout comes as a job: a flat list of integers that corvella.pfnc.codec\n"
+                     "The layout comes as a job: a flat list of integers that corvella.pfnc.pixels.codec\n"
                      "builds. Every index in it is checked against the buffers before any is used.\n"
                      "Its second entry, when 1, keeps to the general loop that interprets the layout,\n"
                      "against which the faster loops are tested.",
@@ -248,7 +248,7 @@ PyType_Slot block_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec block_spec = {"corvella.pfnc._internal.convert.Block", sizeof(BlockObject), 0,
+PyType_Spec block_spec = {"corvella.pfnc.pixels._convert.Block", sizeof(BlockObject), 0,
                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, block_slots};
 
 PyObject* convert_block(PyObject* const* args) noexcept {
@@ -379,4 +379,4 @@ bool convert_body(pfnc::Module& m) noexcept {
 
 }  // namespace
 
-PFNC_MODULE(convert, convert)
+PFNC_MODULE(_convert, convert)

@@ -1,16 +1,20 @@
-"""Read GenICam pixel-format names into their structure, and compose them back.
+"""Read GenICam pixel-format names into their structure, and turn their pixels into arrays.
 
 :class:`PixelFormat` reads a whole name (``PixelFormat.from_name("Mono12p")``)
-or a 32-bit value (``PixelFormat.from_code(0x010C0047)``). The pieces of a
-name live in submodules: :mod:`corvella.pfnc.genicam.widths` (bits per
-channel), :mod:`corvella.pfnc.genicam.scalars` (channel data types) and
-:mod:`corvella.pfnc.genicam.layouts` (interface-specific suffixes).
+or a 32-bit value (``PixelFormat.from_code(0x010C0047)``); :func:`decode` and
+:func:`encode` convert between a camera's buffer and numpy arrays.
+
+The package is layered: :mod:`corvella.pfnc.genicam` holds the pieces of a
+name (bits per channel, data types, interface-specific suffixes),
+:mod:`corvella.pfnc.names` whole names and their values, and
+:mod:`corvella.pfnc.pixels` the pixels. Only the pixels need numpy, and
+they are imported on first use.
 """
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .codec import decode, encode
-    from .formats import PixelFormat
+    from .names import PixelFormat
+    from .pixels import decode, encode
 
 __all__ = ["PixelFormat", "decode", "encode"]
 
@@ -18,11 +22,16 @@ __all__ = ["PixelFormat", "decode", "encode"]
 def __getattr__(name: str) -> object:
     # Imported on first use, so that importing one piece module imports only what it needs.
     if name == "PixelFormat":
-        from .formats import PixelFormat
+        from .names import PixelFormat
 
         return PixelFormat
     if name in ("decode", "encode"):
-        from . import codec
+        from . import pixels
 
-        return getattr(codec, name)
+        return getattr(pixels, name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__() -> list[str]:
+    # help() and dir() list the lazy names with the module's own.
+    return sorted({*globals(), *__all__})

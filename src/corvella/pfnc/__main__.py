@@ -13,7 +13,7 @@ import importlib.util
 import sys
 
 from .exceptions import PfncError
-from .formats import PixelFormat
+from .names import PixelFormat
 from .genicam.components import MosaicLocation, PolarizationLocation, SamplingLocation
 
 USAGE = "usage: python -m corvella.pfnc NAME_OR_VALUE...\n       python -m corvella.pfnc layout ..."
@@ -103,10 +103,10 @@ def describe(argument: str, pf: PixelFormat) -> str:
 def main(argv: list[str]) -> int:
     """Print every argument's structure; 1 if one of them could not be read."""
     if argv[:1] == ["layout"]:
-        if importlib.util.find_spec("corvella.pfnc._layout_figure") is None:
+        if importlib.util.find_spec("corvella.pfnc.pixels._layout_figure") is None:
             print("the layout command is not installed", file=sys.stderr)
             return 2
-        layout_figure = importlib.import_module("corvella.pfnc._layout_figure")
+        layout_figure = importlib.import_module("corvella.pfnc.pixels._layout_figure")
         return int(layout_figure.main(argv[1:]) or 0)
     if not argv or argv[0] in ("-h", "--help"):
         print(USAGE, file=sys.stdout if argv else sys.stderr)

@@ -86,7 +86,8 @@ def _small_image(fmt, codec) -> tuple[int, int, bytes]:
 
 def bit_owners(name: str) -> Figure:
     """Which sample bit each memory bit of a small image of format ``name`` holds."""
-    from corvella.pfnc import PixelFormat, codec
+    from corvella.pfnc.names import PixelFormat
+    from corvella.pfnc.pixels import codec
 
     fmt = PixelFormat.from_name(name)
     width, height, zeros = _small_image(fmt, codec)

@@ -1,13 +1,11 @@
 """Whole pixel-format names: their structure, their 32-bit values, and the packing piece."""
 
-from collections.abc import Buffer
 from fractions import Fraction
 from typing import Any, Final
 
-from numpy.typing import NDArray
 
 # Packing and PackingKind are typed where they are defined.
-from corvella.pfnc._packing import Packing as Packing, PackingKind as PackingKind
+from corvella.pfnc.names._packing import Packing as Packing, PackingKind as PackingKind
 from corvella.pfnc.genicam.components import GenicamComponents
 from corvella.pfnc.genicam.layouts import InterfaceSpecific
 from corvella.pfnc.genicam.scalars import DataTypes

@@ -6,7 +6,7 @@ import re
 from dataclasses import dataclass
 from enum import Enum
 
-from .exceptions import PixelFormatValueReject
+from ..exceptions import PixelFormatValueReject
 
 __all__ = ["Packing", "PackingKind"]
 

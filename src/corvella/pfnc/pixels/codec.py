@@ -25,8 +25,8 @@ import sys
 import numpy
 
 from . import _layout
-from ._internal import convert
-from .formats import PixelFormat
+from . import _convert as convert
+from ..names import PixelFormat
 
 __all__ = ["decode", "encode"]
 

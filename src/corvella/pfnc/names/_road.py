@@ -8,17 +8,16 @@ their modules at every call (``widths.Size``, ``scalars.DataTypes``,
 from __future__ import annotations
 
 from collections.abc import Iterator
-from fractions import Fraction
 from typing import Any, NamedTuple
 
-from ._packing import Packing, PackingKind
-from .exceptions import PixelFormatValueReject
-from .genicam import layouts, scalars, widths
-from .genicam.components import GenicamComponents, SamplingLocation
+from . import _memory
+from ._packing import Packing
+from ..exceptions import PixelFormatValueReject
+from ..genicam import layouts, scalars, widths
+from ..genicam.components import GenicamComponents, SamplingLocation
 
-__all__ = ["Pieces", "Progress", "bits_per_pixel", "read_pieces", "sampling_of"]
+__all__ = ["Pieces", "Progress", "read_pieces"]
 
-Sampling = tuple[tuple[int, int], ...]
 Planes = tuple[tuple[str, ...], ...]
 
 _MAX_WIDTH = 64
@@ -37,39 +36,6 @@ class Pieces(NamedTuple):
     packing: Packing | None
     planes: tuple[tuple[str, ...], ...] | None
     interface_specific: Any
-
-
-def sampling_of(components: GenicamComponents) -> Sampling:
-    """Per channel, how many pixels share one sample (horizontally, vertically)."""
-    location = components.location
-    return location.divisors if isinstance(location, SamplingLocation) else ((1, 1),) * len(components)
-
-
-def _container(width: int) -> int:
-    """Bits of the whole bytes an unpacked component of ``width`` bits takes."""
-    return next(bits for bits in (8, 16, 32, 64) if width <= bits)
-
-
-def bits_per_pixel(sizes: list[int], sampling: Sampling, packing: Packing | None) -> int | Fraction:
-    shares = [Fraction(1, h * v) for h, v in sampling]
-    kind = None if packing is None else packing.kind
-    cluster = 1 if packing is None else packing.cluster
-    if kind in (PackingKind.LEGACY_PACKED, PackingKind.LEGACY_V1_PACKED):
-        # GigE Vision layouts: 2 pixels in 3 bytes; and 32 or 36 bits for RGB.
-        bits = Fraction(12) if kind is PackingKind.LEGACY_PACKED else Fraction({10: 32, 12: 36}[sizes[0]])
-    elif packing is not None and packing.bits is not None:
-        bits = Fraction(packing.bits, cluster)
-    elif kind in (PackingKind.PACKED, PackingKind.PACKED_MSB, PackingKind.GROUPED, PackingKind.GROUPED_MSB):
-        bits = sum((share * width for share, width in zip(shares, sizes)), Fraction(0))
-    else:
-        bits = sum((share * _container(width) for share, width in zip(shares, sizes)), Fraction(0))
-    if cluster == 1 and bits.denominator == 1:
-        return int(bits)
-    return Fraction(bits)
-
-
-def _unpacked_bits(sizes: list[int], sampling: Sampling) -> Fraction:
-    return sum((Fraction(_container(width), h * v) for width, (h, v) in zip(sizes, sampling)), Fraction(0))
 
 
 class Progress:
@@ -107,7 +73,7 @@ def read_pieces(core: str, field: str, components: GenicamComponents, progress: 
         progress.reached(core, after_types)
         data_type_text = after_size[:len(after_size) - len(after_types)]
         for packing, after_packing in [(None, after_types), *Packing.from_designation(after_types)]:
-            if not _packing_fits(packing, field, components, size):
+            if not _memory.packing_fits(packing, field, components, list(size)):
                 continue
             progress.reached(core, after_packing)
             for planes, interface_specific in _read_layout(after_packing, components, size, core, progress):
@@ -138,31 +104,6 @@ def _read_size(rest: str, channels: int) -> tuple[Any, str] | None:
     return found
 
 
-def _packing_fits(packing: Packing | None, field: str, components: GenicamComponents, size: Any) -> bool:
-    """Whether the convention allows this packing for these channels and widths."""
-    if packing is None:
-        return True
-    kind, sizes = packing.kind, list(size)
-    if packing.cluster > 1 and len(sizes) != 1:
-        return False  # clusters are of single-component pixels
-    if kind is PackingKind.LEGACY_PACKED:
-        return len(sizes) == 1 and sizes[0] in (10, 12)
-    if kind is PackingKind.LEGACY_V1_PACKED:
-        return field == "RGB" and sizes[0] in (10, 12) and len(set(sizes)) == 1
-    if kind is PackingKind.MSB_UNPACKED:
-        return all(width % 8 for width in sizes)
-    if kind in (PackingKind.GROUPED, PackingKind.GROUPED_MSB) and not all(9 <= width <= 12 for width in sizes):
-        return False
-    sampling = sampling_of(components)
-    if kind is PackingKind.ALIGNED:
-        bits = packing.bits or 0  # never None: an alignment always has its number
-        return bits % 8 == 0 and bits > _unpacked_bits(sizes, sampling) * packing.cluster
-    if packing.bits is not None:  # p<x>, g<x>: written only when there is padding
-        data = sum(Fraction(width, h * v) for width, (h, v) in zip(sizes, sampling))
-        return packing.bits > data * packing.cluster
-    return True
-
-
 def _read_layout(text: str, components: GenicamComponents, size: Any, core: str, progress: Progress) -> Iterator[tuple[Planes | None, Any]]:
     """(planes, interface-specific reading) pairs that read all of ``text``."""
     planes, rest = _read_planes(text, components)
@@ -177,23 +118,15 @@ def _read_layout(text: str, components: GenicamComponents, size: Any, core: str,
     for interface_specific, remaining in layouts.InterfaceSpecific.create(rest, components, size):
         if type(remaining) is not str or remaining:
             continue
-        if (isinstance(interface_specific, layouts.ComponentsSequencing)
-                and interface_specific.components == _memory_order(components)):
-            continue  # a sequencing is written only where it changes the order
+        if isinstance(interface_specific, layouts.ComponentsSequencing):
+            sequence = tuple(interface_specific.components)
+            # Written only where it changes the order, and only with the samples the sampling gives.
+            if sequence == _memory.memory_order(components) or not _memory.sequencing_fits(sequence, components):
+                continue
         semiplanar = isinstance(interface_specific, layouts.SemiPlanar)
         # _Semiplanar lists its planes; 4:2:0 exists only semi-planar.
         if semiplanar == (planes is not None) and (semiplanar or not needs_planes):
             yield planes, interface_specific
-
-
-def _memory_order(components: GenicamComponents) -> tuple[str, ...]:
-    """The order of samples in memory without a sequencing: Y0 Cb0 Y1 Cr0 for 4:2:2, Y0 Y1 Cb0 Y2 Y3 Cr0 for 4:1:1."""
-    names = components.names
-    location = components.location
-    if isinstance(location, SamplingLocation) and location.scheme in ("422", "411"):
-        lumas = (names[0],) * (1 if location.scheme == "422" else 2)
-        return lumas + (names[1],) + lumas + (names[2],)
-    return names
 
 
 def _read_planes(text: str, components: GenicamComponents) -> tuple[Planes | None, str]:
@@ -229,6 +162,6 @@ def _planes_fit(planes: Planes, components: GenicamComponents) -> bool:
                 return False
     if set(owner) != set(names):
         return False
-    divisors = sampling_of(components)
+    divisors = _memory.sampling_of(components)
     counts = {name: sum(plane.count(name) for plane in planes) * h for name, (h, _) in zip(names, divisors)}
     return len(set(counts.values())) == 1

@@ -18,15 +18,15 @@ import copy
 import operator
 from fractions import Fraction
 
-from . import _road
+from . import _memory, _road
 from ._components_field import read_fields
 from ._packing import Packing, PackingKind
 from ._standard_table import LEGACY, STANDARD
-from .exceptions import NameReadError, UnknownCodeError
+from ..exceptions import NameReadError, UnknownCodeError
 from . import _components_field, _packing, _standard_table
-from ._internal._family import cached_reader
-from .genicam import components, layouts, scalars, widths
-from .genicam.components import GenicamComponents
+from .._internal._family import cached_reader
+from ..genicam import components, layouts, scalars, widths
+from ..genicam.components import GenicamComponents
 
 __all__ = ["MAX_NAME_LENGTH", "Packing", "PackingKind", "PixelFormat"]
 
@@ -50,7 +50,7 @@ def _shown(text: str, limit: int = 60) -> str:
 
 
 # What a reading looks up besides the pieces (which every memo watches) and this module.
-_READING_DEPENDS_ON = (_road, _components_field, _packing, _standard_table, components, Packing,
+_READING_DEPENDS_ON = (_road, _memory, _components_field, _packing, _standard_table, components, Packing,
                        *(c for c in vars(components).values()
                          if isinstance(c, type) and c.__module__ == components.__name__))
 
@@ -85,9 +85,9 @@ class PixelFormat:
         put(self, "_planes", planes)
         put(self, "_interface_specific", interface_specific)
         put(self, "_deprecated", deprecated)
-        sampling = _road.sampling_of(components)
+        sampling = _memory.sampling_of(components)
         put(self, "_sampling", sampling)
-        put(self, "_bits_per_pixel", _road.bits_per_pixel(list(size), sampling, packing))
+        put(self, "_bits_per_pixel", _memory.bits_per_pixel(list(size), sampling, packing))
         name = self._compose()
         put(self, "_name", name)
         put(self, "_code", _CODES.get(name))
@@ -185,20 +185,6 @@ class PixelFormat:
     def designation(self) -> str:
         """The name, composed from the pieces."""
         return self._name
-
-    # -- pixels -------------------------------------------------------------------------------
-
-    def decode(self, data, width: int, height: int, *, stride: int | None = None):
-        """Decode a buffer of this format into numpy arrays: :func:`corvella.pfnc.codec.decode`."""
-        from . import codec
-
-        return codec.decode(data, self, width, height, stride=stride)
-
-    def encode(self, image, *, stride: int | None = None) -> bytes:
-        """Encode arrays of sample values into a buffer of this format: :func:`corvella.pfnc.codec.encode`."""
-        from . import codec
-
-        return codec.encode(image, self, stride=stride)
 
     # -- readers ------------------------------------------------------------------------------
 

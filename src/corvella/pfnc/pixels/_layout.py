@@ -10,9 +10,12 @@ interprets that description; nothing here depends on a particular name.
 """
 
 from dataclasses import dataclass
+from fractions import Fraction
 from math import gcd
 
-from .genicam.layouts import ComponentsSequencing, Planar, SemiPlanar
+from ..genicam.layouts import ComponentsSequencing, Planar, SemiPlanar
+from ..names import PackingKind
+from ..names._memory import GROUPED_WIDTHS, LEGACY_PACKED_WIDTHS, aligned_fits, container_bits, memory_order
 
 __all__ = ["Field", "Layout", "Plane", "Sample", "layout_of"]
 
@@ -70,10 +73,10 @@ class Unsupported(Exception):
 
 
 def _container_bits(width: int) -> int:
-    for bits in (8, 16, 32, 64):
-        if width <= bits:
-            return bits
-    raise Unsupported(f"components of {width} bits do not fit a 64-bit word")
+    bits = container_bits(width)
+    if bits is None:
+        raise Unsupported(f"components of {width} bits do not fit a 64-bit word")
+    return bits
 
 
 def _msb_fields(position: int, width: int) -> tuple[Field, ...]:
@@ -90,30 +93,33 @@ def _msb_fields(position: int, width: int) -> tuple[Field, ...]:
     return tuple(fields)
 
 
-def _place(widths: list[int], packing) -> tuple[list[tuple[Field, ...]], int, int]:
+def _place(widths: list[int], packing, pixels: int) -> tuple[list[tuple[Field, ...]], int, int]:
     """The fields of every sample of a group, its size in bits and its count of macro-pixels.
 
-    `widths` are the samples of one macro-pixel; a group repeats it until it ends on a byte.
+    `widths` are the samples of one macro-pixel, which counts as `pixels`
+    pixels for an alignment (1 for a cluster); a group repeats it until it
+    ends on a byte.
     """
-    kind = packing.kind.value if packing is not None else None
+    kind = packing.kind if packing is not None else None
     x = packing.bits if packing is not None else None
-    if kind == "Packed":
+    if kind is PackingKind.LEGACY_PACKED:
         return _legacy_packed(widths)
-    if kind in ("g", "gmsb"):
-        return _grouped(widths, x, kind == "gmsb")
-    if kind in (None, "msb", "a", "c"):
+    if kind in (PackingKind.GROUPED, PackingKind.GROUPED_MSB):
+        return _grouped(widths, x, kind is PackingKind.GROUPED_MSB)
+    if kind in (None, PackingKind.MSB_UNPACKED, PackingKind.ALIGNED, PackingKind.CLUSTER):
         fields, at = [], 0
         for width in widths:
             container = _container_bits(width)
-            low = container - width if kind == "msb" else 0
+            low = container - width if kind is PackingKind.MSB_UNPACKED else 0
             fields.append((Field(at + low, width, 0),))
             at += container
-        if kind == "a":
-            if x is None or x < at or x % 8:
+        if kind is PackingKind.ALIGNED:
+            # a<x> counts bits per pixel, or per cluster.
+            if x is None or not aligned_fits(x * pixels, Fraction(at)):
                 raise Unsupported(f"alignment to {x} bits cannot hold {at} bits of data")
-            at = x
+            at = x * pixels
         return fields, at, 1
-    if kind not in ("p", "pmsb"):
+    if kind not in (PackingKind.PACKED, PackingKind.PACKED_MSB):
         raise Unsupported(f"the {packing.designation()} packing has no layout")
     starts = [sum(widths[:i]) for i in range(len(widths))]
     total = sum(widths)
@@ -126,14 +132,14 @@ def _place(widths: list[int], packing) -> tuple[list[tuple[Field, ...]], int, in
     for m in range(count):
         for s, w in zip(starts, widths):
             at = m * total + s
-            fields.append((Field(at, w, 0),) if kind == "p" else _msb_fields(at, w))
+            fields.append((Field(at, w, 0),) if kind is PackingKind.PACKED else _msb_fields(at, w))
     return fields, total * count, count
 
 
 def _grouped(widths: list[int], x: int | None, msb: bool) -> tuple[list[tuple[Field, ...]], int, int]:
     """Whole bytes of each component first, then each macro-pixel's remaining bits in a slot of its own."""
-    if any(not 8 < w <= 16 for w in widths):
-        raise Unsupported("grouping needs components of 9 to 16 bits")
+    if any(w not in GROUPED_WIDTHS for w in widths):
+        raise Unsupported(f"grouping needs components of {GROUPED_WIDTHS[0]} to {GROUPED_WIDTHS[-1]} bits")
     total = x if x is not None else sum(widths)
     slot = total - 8 * len(widths)
     if slot < sum(w - 8 for w in widths):
@@ -157,7 +163,7 @@ def _grouped(widths: list[int], x: int | None, msb: bool) -> tuple[list[tuple[Fi
 
 def _legacy_packed(widths: list[int]) -> tuple[list[tuple[Field, ...]], int, int]:
     """Two pixels in three bytes: the high 8 bits of each in bytes 0 and 2, the rest in nibbles of byte 1."""
-    if len(widths) != 1 or widths[0] not in (10, 12):
+    if len(widths) != 1 or widths[0] not in LEGACY_PACKED_WIDTHS:
         raise Unsupported("the legacy Packed layout is defined for one component of 10 or 12 bits")
     rest = widths[0] - 8
     fields = [(Field(0, 8, rest), Field(8, rest, 0)), (Field(16, 8, rest), Field(12, rest, 0))]
@@ -178,15 +184,9 @@ def _sequence(fmt, names: tuple[str, ...], sampling) -> list[tuple[str, ...]]:
         return [tuple(specific.components)]
     if specific is not None:
         raise Unsupported(f"the _{specific.designation()} interface layout has no defined order")
-    if subsampled:
-        luma, c1, c2 = names
-        scheme = sampling[1]
-        if scheme == (2, 1):
-            return [(luma, c1, luma, c2)]
-        if scheme == (4, 1):
-            return [(luma, luma, c1, luma, luma, c2)]
+    if any(v != 1 for _, v in sampling):
         raise Unsupported("4:2:0 is laid out only as _Semiplanar")
-    return [tuple(names)]
+    return [memory_order(fmt.components)]
 
 
 def _dtype(widths: list[int], kinds: list[str]) -> str:
@@ -207,7 +207,7 @@ def _dtype(widths: list[int], kinds: list[str]) -> str:
 def layout_of(fmt) -> Layout:
     """The layout of `fmt`; raises Unsupported where none is defined or built."""
     packing = fmt.packing
-    if packing is not None and packing.kind.value == "V1Packed":
+    if packing is not None and packing.kind is PackingKind.LEGACY_V1_PACKED:
         raise Unsupported("no public document gives the order of its bits")
     names = tuple(fmt.components.names)
     widths = list(fmt.size.sizes)
@@ -247,7 +247,7 @@ def _plane(sequence, index, widths, kinds, sampling, packing, cluster, per_chann
     verticals = {sampling[c][1] for c in entries}
     if len(verticals) != 1:
         raise Unsupported("a plane mixes components of different vertical sampling")
-    fields, group_bits, count = _place([widths[c] for c in entries], packing)
+    fields, group_bits, count = _place([widths[c] for c in entries], packing, 1 if cluster > 1 else macro_pixels)
     group_pixels = count * macro_pixels
     n_channels = len(index)
     samples, steps = [], {}
@@ -264,8 +264,8 @@ def _plane(sequence, index, widths, kinds, sampling, packing, cluster, per_chann
             steps[0] = group_pixels * n_channels
         samples.append(Sample(target, element, pixel, widths[c], _KINDS[kinds[c]], fs))
     partial = None
-    kind = packing.kind.value if packing is not None else None
-    if kind in ("p", "pmsb") and packing.bits is None and cluster == 1 and group_pixels > 1:
+    kind = packing.kind if packing is not None else None
+    if kind in (PackingKind.PACKED, PackingKind.PACKED_MSB) and packing.bits is None and cluster == 1 and group_pixels > 1:
         partial = tuple(max((f.bit + f.bits + 7) // 8 for s in samples if s.pixel < k for f in s.fields)
                         for k in range(1, group_pixels))
     return Plane(-(-group_bits // 8), group_pixels, verticals.pop(), tuple(samples),

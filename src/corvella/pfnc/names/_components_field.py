@@ -9,7 +9,7 @@ fields may start a name (``R``, ``RGB``, ``RGBa``); the caller tries each.
 
 import re
 
-from .genicam.components import GenicamComponents, MosaicLocation, PolarizationLocation, SamplingLocation
+from ..genicam.components import GenicamComponents, MosaicLocation, PolarizationLocation, SamplingLocation
 
 __all__ = ["read_fields"]
 

@@ -1,6 +1,6 @@
 """Conversion of packed pixel buffers to and from arrays of sample values.
 
-The layout comes as a job: a flat list of integers that corvella.pfnc.codec
+The layout comes as a job: a flat list of integers that corvella.pfnc.pixels.codec
 builds. Every index in it is checked against the buffers before any is used.
 Its second entry, when 1, keeps to the general loop that interprets the layout,
 against which the faster loops are tested.

@@ -5,7 +5,7 @@ from typing import Any
 
 from numpy.typing import NDArray
 
-from corvella.pfnc.formats import PixelFormat
+from corvella.pfnc.names.formats import PixelFormat
 
 __all__ = ["decode", "encode"]
 

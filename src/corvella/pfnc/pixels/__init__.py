@@ -1,0 +1,10 @@
+"""Pixels: decode buffers of any pixel format into numpy arrays, and encode them back.
+
+Each format's memory layout is found from its name's structure once and
+compiled into a plan that later calls reuse; a call then passes only sizes
+and buffers.
+"""
+
+from .codec import decode, encode
+
+__all__ = ["decode", "encode"]
