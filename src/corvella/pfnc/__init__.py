@@ -33,5 +33,5 @@ def __getattr__(name: str) -> object:
 
 
 def __dir__() -> list[str]:
-    # help() and dir() list the lazy names with the module's own.
-    return sorted({*globals(), *__all__})
+    # help() and dir() list the lazy names with the module's own, not the machinery that imports them.
+    return sorted({*globals(), *__all__} - {"__getattr__", "__dir__", "TYPE_CHECKING"})

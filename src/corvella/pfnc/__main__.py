@@ -13,21 +13,24 @@ import importlib.util
 import sys
 
 from .exceptions import PfncError
-from .names import PixelFormat
 from .genicam.components import MosaicLocation, PolarizationLocation, SamplingLocation
+from .genicam.layouts import ComponentsSequencing, Planar
+from .names import PackingKind, PixelFormat
 
 USAGE = "usage: python -m corvella.pfnc NAME_OR_VALUE...\n       python -m corvella.pfnc layout ..."
 
 _KINDS = {
-    "msb": "msb unpacked", "p": "lsb packed", "pmsb": "msb packed", "g": "lsb grouped", "gmsb": "msb grouped",
-    "a": "aligned", "c": "cluster, unpacked", "Packed": "GigE Vision legacy Packed",
-    "V1Packed": "GigE Vision legacy V1Packed",
+    PackingKind.MSB_UNPACKED: "msb unpacked", PackingKind.PACKED: "lsb packed", PackingKind.PACKED_MSB: "msb packed",
+    PackingKind.GROUPED: "lsb grouped", PackingKind.GROUPED_MSB: "msb grouped", PackingKind.ALIGNED: "aligned",
+    PackingKind.CLUSTER: "cluster, unpacked", PackingKind.LEGACY_PACKED: "GigE Vision legacy Packed",
+    PackingKind.LEGACY_V1_PACKED: "GigE Vision legacy V1Packed",
 }
 
 
 def _read(argument: str) -> PixelFormat:
     text = argument.strip()
-    if text[:2].lower() == "0x" or text.isdecimal():
+    # Only ASCII digits make a value: str.isdecimal() and int() take every script's digits.
+    if text.isascii() and (text[:2].lower() == "0x" or text.isdecimal()):
         try:
             value = int(text, 0) if text[:2].lower() == "0x" else int(text)
         except ValueError:
@@ -58,7 +61,7 @@ def _packing(pf: PixelFormat) -> str:
     packing = pf.packing
     if packing is None:
         return "none (lsb unpacked)"
-    details = [_KINDS[packing.kind.value]]
+    details = [_KINDS[packing.kind]]
     if packing.cluster > 1:
         details.append(f"cluster of {packing.cluster}")
     if packing.bits is not None:
@@ -72,11 +75,10 @@ def _layout(pf: PixelFormat) -> str:
         return "semi-planar: " + " | ".join(" ".join(plane) for plane in pf.planes)
     if suffix is None:
         return "interleaved, in the components field's order"
-    if type(suffix).__name__ == "Planar":
+    if isinstance(suffix, Planar):
         return "planar: one plane per channel"
-    sequence = getattr(suffix, "components", None)
-    if isinstance(sequence, tuple):
-        return "interleaved, in memory: " + " ".join(sequence)
+    if isinstance(suffix, ComponentsSequencing):
+        return "interleaved, in memory: " + " ".join(suffix.components)
     return f"{type(suffix).__name__} {suffix.designation()}"
 
 
@@ -103,10 +105,17 @@ def describe(argument: str, pf: PixelFormat) -> str:
 def main(argv: list[str]) -> int:
     """Print every argument's structure; 1 if one of them could not be read."""
     if argv[:1] == ["layout"]:
-        if importlib.util.find_spec("corvella.pfnc.pixels._layout_figure") is None:
-            print("the layout command is not installed", file=sys.stderr)
+        try:
+            # Finding the command imports the pixels package, which needs numpy.
+            if importlib.util.find_spec("corvella.pfnc.pixels._layout_figure") is None:
+                print("the layout command is not installed", file=sys.stderr)
+                return 2
+            layout_figure = importlib.import_module("corvella.pfnc.pixels._layout_figure")
+        except ModuleNotFoundError as error:
+            if error.name is None or error.name.startswith("corvella."):
+                raise
+            print(f"the layout command needs {error.name}, which is not installed", file=sys.stderr)
             return 2
-        layout_figure = importlib.import_module("corvella.pfnc.pixels._layout_figure")
         return int(layout_figure.main(argv[1:]) or 0)
     if not argv or argv[0] in ("-h", "--help"):
         print(USAGE, file=sys.stdout if argv else sys.stderr)

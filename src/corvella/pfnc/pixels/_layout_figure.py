@@ -157,6 +157,13 @@ def render(figure: Figure, nbytes: int | None = None) -> str:
     return "\n".join(lines)
 
 
+def _positive(text: str) -> int:
+    """A count of bytes for --bytes: a positive decimal number."""
+    if not (text.isascii() and text.isdigit()) or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"expected a positive number of bytes, got {text!r}")
+    return int(text)
+
+
 def main(argv: list[str] | None = None) -> int:
     argv = list(sys.argv[1:] if argv is None else argv)
     if argv[:1] == ["layout"]:
@@ -165,7 +172,7 @@ def main(argv: list[str] | None = None) -> int:
         prog="python -m corvella.pfnc layout",
         description="Draw which bits of the first bytes of a format belong to which pixel and component.")
     parser.add_argument("name", nargs="+", help="a pixel-format name")
-    parser.add_argument("--bytes", type=int, default=None, metavar="N", help="show at most N bytes")
+    parser.add_argument("--bytes", type=_positive, default=None, metavar="N", help="show at most N bytes")
     args = parser.parse_args(argv)
     status = 0
     for name in args.name:
