@@ -14,8 +14,8 @@ from codec_impls import load
 from codec_vectors import assert_same_image
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
-numpy_layouts = pytest.importorskip("numpy_layouts")
-codec_bench = pytest.importorskip("codec")
+numpy_layouts = importlib.import_module("numpy_layouts")
+codec_bench = importlib.import_module("codec")
 
 
 @pytest.mark.parametrize("name", sorted(numpy_layouts.DECODERS))

@@ -5,7 +5,7 @@ from fractions import Fraction
 from corvella.pfnc import PixelFormat
 from corvella.pfnc._internal.registry import MappingSnapshot, Registry
 from corvella.pfnc.exceptions import NameReadError
-from corvella.pfnc.names.formats import Packing, PackingKind
+from corvella.pfnc.names import Packing, PackingKind
 from corvella.pfnc.genicam.components import (
     GenicamComponents,
     LMNLocation,
