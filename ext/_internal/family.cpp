@@ -116,9 +116,9 @@ int attribute_is_true(PyObject* owner, PyObject* name) noexcept {
 }
 
 // What ABCMeta will find for a class it has not finished: a member marked
-// abstract, or a base's abstract method not overridden. The members are
-// copied before they are asked, since asking may run code, and ABCMeta may
-// finish the class (adding to its dict) meanwhile.
+// abstract, or a base's abstract method not overridden. The members and the
+// names are copied before they are asked, since asking may run code, and
+// ABCMeta may finish the class (adding to its dict) meanwhile.
 int has_abstract_members(PyObject* cls, PyObject* dict) noexcept {
   Ref members = steal(PyDict_Values(dict));
   if (!members) return -1;
@@ -134,18 +134,17 @@ int has_abstract_members(PyObject* cls, PyObject* dict) noexcept {
       if (found < 0) return -1;
       continue;
     }
-    Ref iterator = steal(PyObject_GetIter(names));
+    Ref abstract_names = steal(PySequence_Tuple(names));
     Py_DECREF(names);
-    if (!iterator) return -1;
-    while (Ref name = steal(PyIter_Next(iterator.get()))) {
+    if (!abstract_names) return -1;
+    for (Py_ssize_t j = 0; j < PyTuple_GET_SIZE(abstract_names.get()); ++j) {
       PyObject* member = nullptr;
-      found = PyObject_GetOptionalAttr(cls, name.get(), &member);
+      found = PyObject_GetOptionalAttr(cls, PyTuple_GET_ITEM(abstract_names.get(), j), &member);
       if (found < 0) return -1;
       Ref held = steal(member);
       int abstract = found != 0 ? attribute_is_true(member, s_isabstractmethod.get()) : 0;
       if (abstract != 0) return abstract;
     }
-    if (PyErr_Occurred()) return -1;
   }
   return 0;
 }
