@@ -8,7 +8,7 @@ the cache and compares.
 import gc
 import sys
 from contextlib import contextmanager
-from abc import ABC, ABCMeta, abstractmethod
+from abc import ABCMeta, abstractmethod
 from inspect import isabstract
 
 import importlib
@@ -94,10 +94,11 @@ def test_each_change_of_the_family_changes_the_answer(change):
     check(base)
 
 
-def test_a_class_still_being_built_reads_as_the_documented_algorithm_reads_it():
+@pytest.mark.parametrize("meta", [ABCMeta, OwnMeta])
+def test_a_class_still_being_built_reads_as_the_documented_algorithm_reads_it(meta):
     seen = []
 
-    class Base(ABC):
+    class Base(metaclass=meta):
         @abstractmethod
         def f(self): ...
 
@@ -111,7 +112,11 @@ def test_a_class_still_being_built_reads_as_the_documented_algorithm_reads_it():
     class Whole(Base):
         def f(self): ...
 
-    assert all(mine == theirs for mine, theirs in seen)
+    class Another(Whole):  # abstract by a method of its own
+        @abstractmethod
+        def g(self): ...
+
+    assert len(seen) == 3 and all(mine == theirs for mine, theirs in seen)
     check(Base)
 
 

@@ -2,6 +2,7 @@
 
 import gc
 import itertools
+from abc import ABCMeta, abstractmethod
 import logging
 import sys
 import threading
@@ -128,6 +129,24 @@ def _family_calls():
             raise Boom
         return (key, scalars.DataTypes.create("s", 1))
 
+    class Walked(metaclass=ABCMeta):
+        """Walks its family while each subclass of it is still being built."""
+
+        @abstractmethod
+        def f(self): ...
+
+        def __init_subclass__(cls, **kwargs):
+            super().__init_subclass__(**kwargs)
+            try:
+                family.all_implementations(Walked)
+            except Boom:
+                pass
+
+    class Refusing:
+        @property
+        def __isabstractmethod__(self):
+            raise Boom
+
     memo = family.cached_reader(read)
     holder = type("Holder", (), {"read": memo})  # watched through __set_name__
     snapshot = scalars.DATA_TYPE_REGISTRY.snapshot()
@@ -142,6 +161,11 @@ def _family_calls():
             pass
         if i % 100 == 0:  # a subclass defined and collected, a registration undone
             type("Late", (base,), {"designation": None, "from_designation": classmethod(lambda *a: [])})
+            for members in ({}, {"f": None}, {"g": Refusing()}):  # abstract, concrete, failing
+                try:
+                    type("Unfinished", (Walked,), members)
+                except Boom:
+                    pass
             family.all_implementations(base), memo("k0")
             gc.collect()
             scalars.DATA_TYPE_REGISTRY.register("q", "q")
@@ -150,7 +174,7 @@ def _family_calls():
         if i % 1000 == 0:
             memo.cache_clear()
 
-    return step, [base, memo, read, Boom]
+    return step, [base, memo, read, Boom, Walked]
 
 
 def _formats_calls():

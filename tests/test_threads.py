@@ -6,9 +6,11 @@ import random
 import sys
 import threading
 import time
+from abc import ABCMeta, abstractmethod
 
 import pytest
 
+from corvella.pfnc._internal.utils import all_implementations
 from corvella.pfnc.exceptions import DuplicateRegistrationError
 from robustness import extension
 
@@ -145,3 +147,55 @@ def test_lists_changed_while_read():
                     pass
 
     assert run_threads(work) == []
+
+
+class OwnMeta(ABCMeta):
+    pass
+
+
+class OwnFamily(metaclass=OwnMeta):
+    @abstractmethod
+    def designation(self): ...
+
+
+def whole_name():
+    from corvella.pfnc.names import PixelFormat
+
+    return PixelFormat.from_name("YCbCr422_8_CbYCrY")
+
+
+@pytest.mark.parametrize(
+    "family, read",
+    [
+        (lambda m: m.layouts.InterfaceSpecific, lambda m: whole_name()),
+        (lambda m: m.scalars.DataTypes, lambda m: m.scalars.DataTypes.create("sf_x", 2)),
+        (lambda m: OwnFamily, lambda m: all_implementations(OwnFamily)),
+    ],
+    ids=["whole name", "data types", "metaclass built on ABCMeta"],
+)
+def test_an_abstract_class_defined_meanwhile_changes_no_reading(family, read):
+    """One thread keeps defining a subclass that stays abstract while another reads the family."""
+    m = extension("scalars", "layouts")
+
+    class Slow(family(m)):
+        def __init_subclass__(cls, **kwargs):
+            super().__init_subclass__(**kwargs)
+            time.sleep(0)  # the reader meets the subclass half built, before ABCMeta has finished it
+
+    expected, stop = read(m), threading.Event()
+
+    def define():
+        while not stop.is_set():
+
+            class Helper(Slow):
+                pass
+
+    definer = threading.Thread(target=define)
+    definer.start()
+    try:
+        deadline = time.monotonic() + 1.5
+        while time.monotonic() < deadline:
+            assert read(m) == expected
+    finally:
+        stop.set()
+        definer.join()

@@ -21,8 +21,8 @@ using pfnc::Ref;
 using pfnc::steal;
 using pfnc::Str;
 
-Str s_isabstract{"isabstract"};
 Str s_abstractmethods{"__abstractmethods__"};
+Str s_isabstractmethod{"__isabstractmethod__"};
 
 template <class T>
 bool push(std::vector<T>& items, T&& item) noexcept {
@@ -106,20 +106,64 @@ bool usual_metaclass(PyObject* cls) noexcept {
   return Py_IS_TYPE(cls, &PyType_Type) || Py_TYPE(cls) == reinterpret_cast<PyTypeObject*>(family.state.abc_meta.get());
 }
 
-// inspect.isabstract(cls); *native stays true where the answer came from the
-// class's flags and dict alone, with nothing of the class's run.
-int is_abstract(PyObject* cls, bool* native) noexcept {
-  if (usual_metaclass(cls)) {
-    if (PyType_HasFeature(reinterpret_cast<PyTypeObject*>(cls), Py_TPFLAGS_IS_ABSTRACT)) return 1;
-    if (Py_IS_TYPE(cls, &PyType_Type)) return 0;
-    // ABCMeta sets __abstractmethods__ when it has finished the class.
-    int finished = PyObject_HasAttrWithError(cls, s_abstractmethods.get());
-    if (finished != 0) return finished < 0 ? -1 : 0;
+// getattr(owner, name, False) is true: 1, 0, or -1 with an exception set.
+int attribute_is_true(PyObject* owner, PyObject* name) noexcept {
+  PyObject* value = nullptr;
+  int found = PyObject_GetOptionalAttr(owner, name, &value);
+  if (found <= 0) return found;
+  Ref held = steal(value);
+  return PyObject_IsTrue(value);
+}
+
+// What ABCMeta will find for a class it has not finished: a member marked
+// abstract, or a base's abstract method not overridden. The members and the
+// names are copied before they are asked, since asking may run code, and
+// ABCMeta may finish the class (adding to its dict) meanwhile.
+int has_abstract_members(PyObject* cls, PyObject* dict) noexcept {
+  Ref members = steal(PyDict_Values(dict));
+  if (!members) return -1;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(members.get()); ++i) {
+    int abstract = attribute_is_true(PyList_GET_ITEM(members.get(), i), s_isabstractmethod.get());
+    if (abstract != 0) return abstract;
   }
-  // Another metaclass, or a class still inside ABCMeta.__new__.
-  *native = false;
-  Ref answer = family.call(s_isabstract, {cls});
-  return answer ? PyObject_IsTrue(answer.get()) : -1;
+  Ref bases = borrow(reinterpret_cast<PyTypeObject*>(cls)->tp_bases);
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(bases.get()); ++i) {
+    PyObject* names = nullptr;
+    int found = PyObject_GetOptionalAttr(PyTuple_GET_ITEM(bases.get(), i), s_abstractmethods.get(), &names);
+    if (found <= 0) {
+      if (found < 0) return -1;
+      continue;
+    }
+    Ref abstract_names = steal(PySequence_Tuple(names));
+    Py_DECREF(names);
+    if (!abstract_names) return -1;
+    for (Py_ssize_t j = 0; j < PyTuple_GET_SIZE(abstract_names.get()); ++j) {
+      PyObject* member = nullptr;
+      found = PyObject_GetOptionalAttr(cls, PyTuple_GET_ITEM(abstract_names.get(), j), &member);
+      if (found < 0) return -1;
+      Ref held = steal(member);
+      int abstract = found != 0 ? attribute_is_true(member, s_isabstractmethod.get()) : 0;
+      if (abstract != 0) return abstract;
+    }
+  }
+  return 0;
+}
+
+// inspect.isabstract(cls) for a class, from what the class holds at one
+// moment, read with nothing run in between: another thread may be inside
+// ABCMeta.__new__ for it. *finished turns false for such a class, whose
+// answer must not be kept.
+int is_abstract(PyObject* cls, bool* finished) noexcept {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  if (PyType_HasFeature(type, Py_TPFLAGS_IS_ABSTRACT)) return 1;
+  if (!PyType_IsSubtype(Py_TYPE(cls), reinterpret_cast<PyTypeObject*>(family.state.abc_meta.get()))) return 0;
+  // ABCMeta sets __abstractmethods__ when it has finished the class. Read
+  // where type keeps it, so that no code of a metaclass's runs first.
+  Ref dict = steal(PyType_GetDict(type));
+  int done = dict ? PyDict_Contains(dict.get(), s_abstractmethods.get()) : -1;
+  if (done != 0) return done < 0 ? -1 : 0;
+  *finished = false;
+  return has_abstract_members(cls, dict.get());
 }
 
 bool push_reversed(std::vector<Ref>& pending, PyObject* list) noexcept {
@@ -148,10 +192,10 @@ Ref walk(PyObject* cls, Found* found) noexcept {
       continue;
     }
     if (PySet_Add(seen.get(), sub.get()) < 0) return {};
-    bool native = true;
-    int abstract = is_abstract(sub.get(), &native);
+    bool finished = true;
+    int abstract = is_abstract(sub.get(), &finished);
     if (abstract < 0 || (!abstract && PyList_Append(result.get(), sub.get()) < 0)) return {};
-    cacheable = cacheable && native && usual_metaclass(sub.get()) && record(found->nodes, sub.get()) &&
+    cacheable = cacheable && finished && usual_metaclass(sub.get()) && record(found->nodes, sub.get()) &&
                 (abstract || push(found->classes, sub.get()));
     Ref next = subclasses_of(sub.get());
     if (!next || !push_reversed(pending, next.get())) return {};
@@ -253,7 +297,7 @@ bool family_body(pfnc::Module& m) noexcept {
   State& state = family.state;
   PyObject* type = reinterpret_cast<PyObject*>(&PyType_Type);
   state.subclasses_method.set(steal(PyObject_GetAttrString(type, "__subclasses__")));
-  if (!state.subclasses_method || !m.import_from("inspect", {"isabstract"})) return false;
+  if (!state.subclasses_method) return false;
   Ref abc = steal(PyImport_ImportModule("abc"));
   state.abc_meta.set(abc ? steal(PyObject_GetAttrString(abc.get(), "ABCMeta")) : Ref());
   if (!state.abc_meta) return false;

@@ -2,7 +2,6 @@
 nothing a reading depends on changes."""
 
 from collections.abc import Callable, Iterable
-from inspect import isabstract as isabstract
 from typing import Any, Generic, TypeVar
 
 _R = TypeVar("_R")
