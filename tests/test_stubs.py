@@ -76,7 +76,7 @@ def _kind(node):
     decorators = {ast.unparse(d) for d in node.decorator_list}
     if "staticmethod" in decorators:
         # A memo of readings is taken from a class as staticmethod is: as itself.
-        from corvella.pfnc._internal._family import CachedReader
+        from corvella.pfnc.names._memo import CachedReader
 
         return (staticmethod, CachedReader)
     if "classmethod" in decorators:
