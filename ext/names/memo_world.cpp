@@ -206,8 +206,9 @@ bool watch_modules(PyObject* package, Classes& own) noexcept {
   PyObject* name = PyDict_GetItemWithError(PyModule_GetDict(package), s_name.get());
   if (name == nullptr || !PyUnicode_CheckExact(name)) return false;
   Ref prefix = steal(PyUnicode_FromFormat("%U.", name));
-  PyObject* modules = PyImport_GetModuleDict();
-  if (!prefix || !PyDict_CheckExact(modules)) return false;
+  // Borrowed, and none once the interpreter is being finalised.
+  PyObject* modules = PySys_GetObject("modules");
+  if (!prefix || modules == nullptr || !PyDict_CheckExact(modules)) return false;
   Py_ssize_t pos = 0;
   PyObject *key, *value;
   while (PyDict_Next(modules, &pos, &key, &value)) {
