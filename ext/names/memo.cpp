@@ -220,9 +220,9 @@ void reader_dealloc(PyObject* self) noexcept {
 
 PyMethodDef reader_methods[] = {
     {"__get__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reader_get)), METH_FASTCALL,
-     "Return the reader itself, as staticmethod does."},
+     "__get__($self, instance, owner=None, /)\n--\n\nReturn the reader itself, as staticmethod does."},
     {"__set_name__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reader_set_name)), METH_FASTCALL,
-     "Watch the class the reader is defined in."},
+     "__set_name__($self, owner, name, /)\n--\n\nWatch the class the reader is defined in."},
     {"cache_clear", reader_cache_clear, METH_NOARGS, "Forget every reading."},
     {nullptr, nullptr, 0, nullptr},
 };
