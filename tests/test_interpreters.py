@@ -51,7 +51,8 @@ def _compile_embedding(tmp_path: Path) -> Path:
 # a change it does not see, would show in a later round's line.
 USE_FAMILY = textwrap.dedent("""
     from corvella.pfnc import PixelFormat
-    from corvella.pfnc._internal._family import all_implementations, cached_reader
+    from corvella.pfnc._internal._family import all_implementations
+    from corvella.pfnc.names._memo import cached_reader
     from corvella.pfnc.genicam.scalars import DataTypes
 
     class Base: pass

@@ -118,16 +118,11 @@ def _registry_calls():
 
 
 def _family_calls():
-    """all_implementations and the memo, cached and after every kind of change, succeeding and failing."""
+    """all_implementations, cached and after a subclass comes and goes."""
     family = importlib.import_module("corvella.pfnc._internal._family")
     from corvella.pfnc.genicam import layouts, scalars
 
     base = layouts.InterfaceSpecific
-
-    def read(key):
-        if key == "bad":
-            raise Boom
-        return (key, scalars.DataTypes.create("s", 1))
 
     class Walked(metaclass=ABCMeta):
         """Walks its family while each subclass of it is still being built."""
@@ -147,13 +142,39 @@ def _family_calls():
         def __isabstractmethod__(self):
             raise Boom
 
-    memo = family.cached_reader(read)
+    def step(i):
+        family.all_implementations(base)
+        family._walk(scalars.DataTypes)
+        if i % 100 == 0:  # a subclass defined and collected
+            type("Late", (base,), {"designation": None, "from_designation": classmethod(lambda *a: [])})
+            for members in ({}, {"f": None}, {"g": Refusing()}):  # abstract, concrete, failing
+                try:
+                    type("Unfinished", (Walked,), members)
+                except Boom:
+                    pass
+            family.all_implementations(base)
+            gc.collect()
+
+    return step, [base]
+
+
+def _memo_calls():
+    """The memo, after every kind of change, succeeding and failing."""
+    from corvella.pfnc.names._memo import cached_reader
+    from corvella.pfnc.genicam import layouts, scalars
+
+    base = layouts.InterfaceSpecific
+
+    def read(key):
+        if key == "bad":
+            raise Boom
+        return (key, scalars.DataTypes.create("s", 1))
+
+    memo = cached_reader(read, watch=[importlib.import_module("corvella.pfnc.names")])
     holder = type("Holder", (), {"read": memo})  # watched through __set_name__
     snapshot = scalars.DATA_TYPE_REGISTRY.snapshot()
 
     def step(i):
-        family.all_implementations(base)
-        family._walk(scalars.DataTypes)
         memo(f"k{i % 50}"), memo(i % 50), memo(True), holder.read(key="x")
         try:
             memo("bad")
@@ -161,12 +182,7 @@ def _family_calls():
             pass
         if i % 100 == 0:  # a subclass defined and collected, a registration undone
             type("Late", (base,), {"designation": None, "from_designation": classmethod(lambda *a: [])})
-            for members in ({}, {"f": None}, {"g": Refusing()}):  # abstract, concrete, failing
-                try:
-                    type("Unfinished", (Walked,), members)
-                except Boom:
-                    pass
-            family.all_implementations(base), memo("k0")
+            memo("k0")
             gc.collect()
             scalars.DATA_TYPE_REGISTRY.register("q", "q")
             memo("k1")
@@ -258,6 +274,7 @@ _codec_calls.traced = True
 LOOPS = {
     "registry": [_registry_calls],
     "_family": [_family_calls],
+    "_memo": [_memo_calls],
     "formats": [_formats_calls],
     "codec": [_codec_calls],
 }

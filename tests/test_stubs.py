@@ -9,9 +9,11 @@ import pytest
 
 MODULES = [
     "corvella.pfnc._internal.registry",
+    "corvella.pfnc._internal._family",
     "corvella.pfnc.genicam.widths",
     "corvella.pfnc.genicam.scalars",
     "corvella.pfnc.genicam.layouts",
+    "corvella.pfnc.names._memo",
     "corvella.pfnc.names.formats",
     "corvella.pfnc.pixels._convert",
 ]
@@ -57,9 +59,10 @@ def test_stub_matches_runtime(module, qualname, node):
         return
     function = owner.__func__ if isinstance(owner, (staticmethod, classmethod)) else owner
     runtime = inspect.signature(function)
-    arguments = node.args.args
+    arguments = node.args.posonlyargs + node.args.args
     defaults = [None] * (len(arguments) - len(node.args.defaults)) + node.args.defaults
-    assert [a.arg for a in arguments] == list(runtime.parameters)
+    rest = [node.args.vararg, *node.args.kwonlyargs, node.args.kwarg]
+    assert [a.arg for a in arguments + rest if a is not None] == list(runtime.parameters)
     for argument, default in zip(arguments, defaults):
         parameter = runtime.parameters[argument.arg]
         assert (default is None) == (parameter.default is inspect.Parameter.empty), argument.arg
@@ -76,7 +79,7 @@ def _kind(node):
     decorators = {ast.unparse(d) for d in node.decorator_list}
     if "staticmethod" in decorators:
         # A memo of readings is taken from a class as staticmethod is: as itself.
-        from corvella.pfnc._internal._family import CachedReader
+        from corvella.pfnc.names._memo import CachedReader
 
         return (staticmethod, CachedReader)
     if "classmethod" in decorators:

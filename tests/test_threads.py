@@ -199,3 +199,47 @@ def test_an_abstract_class_defined_meanwhile_changes_no_reading(family, read):
     finally:
         stop.set()
         definer.join()
+
+
+def test_memos_see_each_threads_own_change_at_once():
+    """Each thread changes what its own reading depends on, then reads it through the memo, while
+    modules of the watched package come and go and the data-type registry changes."""
+    from types import ModuleType
+
+    from corvella.pfnc.genicam.scalars import DATA_TYPE_REGISTRY
+    from corvella.pfnc.names import PixelFormat
+    from corvella.pfnc.names._memo import cached_reader
+
+    package = ModuleType("probe_threads")
+    package.__path__ = []
+    values = ModuleType("probe_threads.values")
+    sys.modules.update({package.__name__: package, values.__name__: values})
+    package.values = values
+    memo = cached_reader(lambda n: getattr(sys.modules["probe_threads.values"], f"v{n}"), watch=[package])
+    defaults = DATA_TYPE_REGISTRY.snapshot()
+    expected = PixelFormat.from_name("Mono10p")
+
+    def work(n):
+        rng = random.Random(n)
+        for i in range(ROUNDS):
+            setattr(values, f"v{n}", i)
+            assert memo(n) == i
+            assert memo(n) == i
+            step = rng.randrange(4)
+            if step == 0:
+                name = f"probe_threads.m{n}"
+                sys.modules[name] = ModuleType(name)
+                setattr(package, f"m{n}", sys.modules[name])
+            elif step == 1:
+                sys.modules.pop(f"probe_threads.m{n}", None)
+            elif step == 2:
+                DATA_TYPE_REGISTRY.restore(defaults if n % 2 else DATA_TYPE_REGISTRY.snapshot())
+            else:
+                assert PixelFormat.from_name("Mono10p") == expected
+
+    try:
+        assert run_threads(work) == []
+    finally:
+        DATA_TYPE_REGISTRY.restore(defaults)
+        for name in [n for n in sys.modules if n.split(".")[0] == "probe_threads"]:
+            del sys.modules[name]

@@ -1,17 +1,50 @@
 // The implementations of a family of designation classes, found in C++ and cached while the family is unchanged.
-#include "family.hpp"
-
 #include <utility>
+#include <vector>
+
+#include "pfnc/pfnc.hpp"
 
 namespace family_module {
+
+using pfnc::class_tree::Node;
+using pfnc::class_tree::record;
+using pfnc::class_tree::release;
+using pfnc::class_tree::subclasses_of;
+using pfnc::class_tree::unchanged;
+
+// A family's implementations as they stand now.
+struct Found {
+  std::vector<Node> nodes;         // every class walked, cls first
+  std::vector<PyObject*> classes;  // the result, each among nodes
+  bool cacheable = false;
+};
+
+// all_implementations' cache: a few families at a time, the two of the
+// package and room for a caller's.
+struct Entry {
+  PyObject* base = nullptr;  // compared only; nodes[0] is its node
+  unsigned long long epoch = 0;
+  Found found;
+};
+
+// Everything the module keeps for its interpreter. When the module starts in
+// a new one, forget() drops what the old one held without releasing it.
+struct State {
+  pfnc::Kept abc_meta;             // abc.ABCMeta, compared only
+  pfnc::Kept all_implementations;  // held for the capsule's identity test
+  static constexpr int entry_count = 4;
+  Entry entries[entry_count];
+  int next_entry = 0;
+
+  void forget() noexcept;
+};
 
 namespace {
 bool family_body(pfnc::Module& m) noexcept;
 }  // namespace
 
 pfnc::ModuleWith<State> family("_family",
-                    "The implementations of a family of designation classes, and memos that last while\n"
-                    "nothing a reading depends on changes.\n",
+                    "The implementations of a family of designation classes.\n",
                     family_body);
 
 namespace {
@@ -45,57 +78,6 @@ void State::forget() noexcept {
     entry.found.classes.clear();
   }
   next_entry = 0;
-  world.ok = world.rebuilding = false;
-  world.dict_epoch = world.type_epoch = 0;
-  world.builtins = nullptr;
-  world.nodes.clear();
-  world.leaves.clear();
-  type_watcher = -1;
-}
-
-Ref subclasses_of(PyObject* cls) noexcept {
-  return steal(PyObject_Vectorcall(family.state.subclasses_method.get(), &cls, 1, nullptr));
-}
-
-bool record(std::vector<Node>& nodes, PyObject* cls) noexcept {
-  if (!PyType_Check(cls) || !PyType_HasFeature(reinterpret_cast<PyTypeObject*>(cls), Py_TPFLAGS_HEAPTYPE)) {
-    return false;
-  }
-  auto* type = reinterpret_cast<PyTypeObject*>(cls);
-  // First, as it may collect garbage and so run code; nothing runs after it.
-  PyObject* ref = PyWeakref_NewRef(cls, nullptr);
-  if (ref == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  auto* subclasses = static_cast<PyObject*>(type->tp_subclasses);
-  bool ok = PyUnstable_Type_AssignVersionTag(type) &&
-            (subclasses == nullptr || (PyDict_CheckExact(subclasses) && pfnc::Module::watch(subclasses)));
-  if (ok && push(nodes, Node{type, ref, type->tp_version_tag, subclasses})) return true;
-  PyErr_Clear();
-  Py_DECREF(ref);
-  return false;
-}
-
-bool unchanged(const Node& node) noexcept {
-  // PyWeakref_IsDead's test, inline: cleared, or its class on its way out.
-  // Read at once, with nothing run in between: no strong reference needed.
-#ifdef Py_GIL_DISABLED
-  if (PyWeakref_IsDead(node.ref) != 0) {
-    PyErr_Clear();
-    return false;
-  }
-#else
-  PyObject* referent = reinterpret_cast<PyWeakReference*>(node.ref)->wr_object;
-  if (referent == Py_None || Py_REFCNT(referent) == 0) return false;
-#endif
-  return node.type->tp_version_tag == node.tag && node.type->tp_subclasses == node.subclasses;
-}
-
-void release(std::vector<Node>& nodes) noexcept {
-  std::vector<Node> old;
-  old.swap(nodes);
-  for (Node& node : old) Py_DECREF(node.ref);
 }
 
 namespace {
@@ -295,9 +277,6 @@ bool family_body(pfnc::Module& m) noexcept {
   Ref utils_name = steal(PyUnicode_FromString("corvella.pfnc._internal.utils"));
   if (!utils_name) return false;
   State& state = family.state;
-  PyObject* type = reinterpret_cast<PyObject*>(&PyType_Type);
-  state.subclasses_method.set(steal(PyObject_GetAttrString(type, "__subclasses__")));
-  if (!state.subclasses_method) return false;
   Ref abc = steal(PyImport_ImportModule("abc"));
   state.abc_meta.set(abc ? steal(PyObject_GetAttrString(abc.get(), "ABCMeta")) : Ref());
   if (!state.abc_meta) return false;
@@ -308,7 +287,7 @@ bool family_body(pfnc::Module& m) noexcept {
   implementations_api.function = function.get();
   Ref api = steal(PyCapsule_New(&implementations_api, pfnc::implementations_api_name, nullptr));
   return api && m.set("_implementations_api", std::move(api)) && m.set("all_implementations", std::move(function)) &&
-         m.def(walk_spec) && define_memo(m);
+         m.def(walk_spec);
 }
 
 }  // namespace

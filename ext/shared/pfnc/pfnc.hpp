@@ -5,6 +5,7 @@
 #include "pfnc/calls.hpp"
 #include "pfnc/chars.hpp"
 #include "pfnc/checks.hpp"
+#include "pfnc/class_tree.hpp"
 #include "pfnc/classes.hpp"
 #include "pfnc/construct.hpp"
 #include "pfnc/errors.hpp"

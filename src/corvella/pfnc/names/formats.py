@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import copy
 import operator
+import sys
 from fractions import Fraction
 
 from . import _memory, _road
@@ -23,10 +24,9 @@ from ._components_field import read_fields
 from ._packing import Packing, PackingKind
 from ._standard_table import LEGACY, STANDARD
 from ..exceptions import NameReadError, UnknownCodeError
-from . import _components_field, _packing, _standard_table
-from .._internal._family import cached_reader
 from ..genicam import components, layouts, scalars, widths
 from ..genicam.components import GenicamComponents
+from ._memo import cached_reader
 
 __all__ = ["MAX_NAME_LENGTH", "Packing", "PackingKind", "PixelFormat"]
 
@@ -49,8 +49,9 @@ def _shown(text: str, limit: int = 60) -> str:
     return f"{text[:limit - 20]!r}... ({len(text)} characters)"
 
 
-# What a reading looks up besides the pieces (which every memo watches) and this module.
-_READING_DEPENDS_ON = (_road, _memory, _components_field, _packing, _standard_table, components, Packing,
+# What a reading looks up besides the pieces, which every memo watches: every module of this
+# package (found by the memo, imported now or later) and what they read from below.
+_READING_DEPENDS_ON = (sys.modules[__package__], components,
                        *(c for c in vars(components).values()
                          if isinstance(c, type) and c.__module__ == components.__name__))
 

@@ -1,9 +1,18 @@
 // Memos of a name reader that last while nothing a reading depends on changes.
 #include <utility>
 
-#include "family.hpp"
+#include "memo.hpp"
 
-namespace family_module {
+namespace memo_module {
+
+namespace {
+bool memo_body(pfnc::Module& m) noexcept;
+}  // namespace
+
+pfnc::ModuleWith<State> memo_extension("_memo",
+                                       "Memos of name readers that last while nothing a reading depends on\n"
+                                       "changes.\n",
+                                       memo_body);
 
 namespace {
 
@@ -12,160 +21,10 @@ using pfnc::Ref;
 using pfnc::steal;
 using pfnc::Str;
 
-Str s_name{"__name__"};
-Str s_module{"__module__"};
-Str s_globals{"__globals__"};
-Str s_registry{"DATA_TYPE_REGISTRY"};
-Str s_registry_dict{"_registry"};
 Str s_update_wrapper{"update_wrapper"};
 
 constexpr Py_ssize_t memo_limit = 4096;
-const char* const pieces[] = {"corvella.pfnc.genicam.widths", "corvella.pfnc.genicam.scalars",
-                              "corvella.pfnc.genicam.layouts"};
-
-// One type watcher for every class a memo depends on; the dict watcher is the module's.
-State& state = family.state;
-World& world = family.state.world;
-
-int on_type_change(PyTypeObject*) noexcept {
-  ++state.type_epoch;
-  return 0;
-}
-
-bool watch_type(PyTypeObject* type) noexcept {
-  // A static type never changes; a heap type tells the watcher only while it has a tag.
-  if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return true;
-  if (state.type_watcher < 0) return false;
-  if (PyType_Watch(state.type_watcher, reinterpret_cast<PyObject*>(type)) < 0) {
-    PyErr_Clear();
-    return false;
-  }
-  return PyUnstable_Type_AssignVersionTag(type) != 0;
-}
-
-// ---------------------------------------------------------------- what readings depend on
-
-// The pieces as a reading sees them: the three modules' globals and the
-// builtins they fall back on, the registry's contents, and the trees of the
-// classes the modules define. Checked on every call by two counters, the
-// builtins in use and the subclass registries that did not exist yet; rebuilt
-// when any of them moved.
-// Nothing changed since the world was last looked at (whether it could be memoised or not).
-bool world_current() noexcept {
-  if (world.dict_epoch != pfnc::Module::epoch() || world.type_epoch != state.type_epoch ||
-      world.builtins != PyEval_GetBuiltins()) {
-    return false;
-  }
-  for (PyTypeObject* leaf : world.leaves) {
-    if (leaf->tp_subclasses != nullptr) return false;
-  }
-  return true;
-}
-
-bool world_holds() noexcept { return world.ok && world_current(); }
-
-// Strong: recording a class may collect garbage, and a finaliser may unbind the others.
-using Classes = std::vector<Ref>;
-
-bool is_own(const Classes& own, PyObject* cls) noexcept {
-  for (const Ref& c : own) {
-    if (c.get() == cls) return true;
-  }
-  return false;
-}
-
-// The classes a module defines: its globals whose __module__ is the module.
-bool own_classes(PyObject* globals, Classes& own) noexcept {
-  PyObject* name = PyDict_GetItemWithError(globals, s_name.get());
-  if (name == nullptr || !PyUnicode_CheckExact(name)) return false;
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(globals, &pos, &key, &value)) {
-    if (!PyType_Check(value) || !PyType_HasFeature(reinterpret_cast<PyTypeObject*>(value), Py_TPFLAGS_HEAPTYPE)) {
-      continue;
-    }
-    Ref dict = steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(value)));
-    PyObject* module = dict ? PyDict_GetItemWithError(dict.get(), s_module.get()) : nullptr;
-    if (module == nullptr && PyErr_Occurred()) return false;
-    if (module == nullptr || !PyUnicode_CheckExact(module) || PyUnicode_Compare(module, name) != 0) continue;
-    try {
-      own.push_back(borrow(value));
-    } catch (...) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Every class of cls's tree; all must be the pieces' own (a memo holding an
-// instance of a caller's class would keep that class from being collected).
-bool record_tree(PyObject* cls, const Classes& own) noexcept {
-  if (!is_own(own, cls) || !record(world.nodes, cls)) return false;
-  const Node& node = world.nodes.back();
-  if (!watch_type(node.type) || !watch_type(Py_TYPE(cls))) return false;
-  if (node.subclasses == nullptr) {
-    try {
-      world.leaves.push_back(node.type);
-    } catch (...) {
-      return false;
-    }
-  }
-  Ref subclasses = subclasses_of(cls);
-  if (!subclasses) return false;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(subclasses.get()); ++i) {
-    if (!record_tree(PyList_GET_ITEM(subclasses.get(), i), own)) return false;
-  }
-  return true;
-}
-
-// DATA_TYPE_REGISTRY: the binding (a global), its attributes and its dict.
-bool record_registry(PyObject* globals, const Classes& own) noexcept {
-  PyObject* found = nullptr;
-  if (PyDict_GetItemRef(globals, s_registry.get(), &found) <= 0) return false;
-  // Strong: the class lookup below may run a descriptor's code.
-  Ref registry_ref = steal(found);
-  PyObject* registry = found;
-  PyTypeObject* type = Py_TYPE(registry);
-  // Attributes come from the instance dict alone: no metaclass, no class attribute of the name.
-  if (!is_own(own, reinterpret_cast<PyObject*>(type)) || !Py_IS_TYPE(type, &PyType_Type) ||
-      PyObject_HasAttrWithError(reinterpret_cast<PyObject*>(type), s_registry_dict.get()) != 0) {
-    return false;
-  }
-  Ref attributes = steal(PyObject_GenericGetDict(registry, nullptr));
-  if (!attributes || !PyDict_CheckExact(attributes.get()) || !pfnc::Module::watch(attributes.get())) return false;
-  PyObject* names = PyDict_GetItemWithError(attributes.get(), s_registry_dict.get());
-  return names != nullptr && PyDict_CheckExact(names) && pfnc::Module::watch(names);
-}
-
-void rebuild_world() noexcept {
-  world.ok = false;
-  // Code run meanwhile (a finaliser, a descriptor) may read through a memo: it reads without one.
-  if (world.rebuilding) return;
-  world.rebuilding = true;
-  release(world.nodes);
-  world.leaves.clear();
-  world.dict_epoch = pfnc::Module::epoch();
-  world.type_epoch = state.type_epoch;
-  world.builtins = PyEval_GetBuiltins();
-  Classes own;
-  Ref modules[3];
-  PyObject* globals[3] = {};  // each borrowed from its module in modules
-  bool ok = world.builtins != nullptr && pfnc::Module::watch(world.builtins);
-  for (int i = 0; ok && i < 3; ++i) {
-    Ref name = steal(PyUnicode_FromString(pieces[i]));
-    modules[i] = name ? steal(PyImport_GetModule(name.get())) : Ref();
-    globals[i] = modules[i] && PyModule_CheckExact(modules[i].get()) ? PyModule_GetDict(modules[i].get()) : nullptr;
-    // Not imported yet: nothing watched would tell when it is, so look again next time.
-    if (globals[i] == nullptr) world.dict_epoch = 0;
-    ok = globals[i] != nullptr && pfnc::Module::watch(globals[i]) && own_classes(globals[i], own);
-  }
-  for (size_t i = 0; ok && i < own.size(); ++i) ok = record_tree(own[i].get(), own);
-  ok = ok && record_registry(globals[1], own);
-  // Whatever stopped it, the reader reads without the memo meanwhile.
-  PyErr_Clear();
-  world.ok = ok;
-  world.rebuilding = false;
-}
+State& state = memo_extension.state;
 
 // ---------------------------------------------------------------- the memo
 
@@ -193,9 +52,11 @@ bool memo_valid(Reader* r) noexcept {
   if (!world_current()) rebuild_world();
   if (!world_holds() || r->watched == nullptr) return false;
   // The classes watched for this reader alone tell the watcher only while they have a tag.
+  // A package's modules are looked for again: one may have been imported since.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(r->watched); ++i) {
     PyObject* item = PyList_GET_ITEM(r->watched, i);
     if (PyType_Check(item) && !PyUnstable_Type_AssignVersionTag(reinterpret_cast<PyTypeObject*>(item))) return false;
+    if (is_package(item) && !watch_package(item)) return false;
   }
   r->dict_epoch = pfnc::Module::epoch();
   r->type_epoch = state.type_epoch;
@@ -243,7 +104,8 @@ PyObject* reader_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
   return reading.release();
 }
 
-// What watch= names: a module's globals, a dict, or a class's attributes.
+// What watch= names: a module's globals, a dict, or a class's attributes (a
+// package's modules are watched as the memo is checked).
 bool watch_one(Reader* r, PyObject* item) noexcept {
   PyObject* dict = PyModule_Check(item) ? PyModule_GetDict(item) : PyDict_CheckExact(item) ? item : nullptr;
   if (dict != nullptr) {
@@ -358,9 +220,9 @@ void reader_dealloc(PyObject* self) noexcept {
 
 PyMethodDef reader_methods[] = {
     {"__get__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reader_get)), METH_FASTCALL,
-     "Return the reader itself, as staticmethod does."},
+     "__get__($self, instance, owner=None, /)\n--\n\nReturn the reader itself, as staticmethod does."},
     {"__set_name__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reader_set_name)), METH_FASTCALL,
-     "Watch the class the reader is defined in."},
+     "__set_name__($self, owner, name, /)\n--\n\nWatch the class the reader is defined in."},
     {"cache_clear", reader_cache_clear, METH_NOARGS, "Forget every reading."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -389,7 +251,7 @@ PyType_Slot reader_slots[] = {
 };
 
 PyType_Spec reader_spec = {
-    .name = "corvella.pfnc._internal._family.CachedReader",
+    .name = "corvella.pfnc.names._memo.CachedReader",
     .basicsize = sizeof(Reader),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HAVE_VECTORCALL |
@@ -397,7 +259,7 @@ PyType_Spec reader_spec = {
     .slots = reader_slots,
 };
 
-PyObject* family_cached_reader(PyObject* const* args) noexcept { return reader_new(args[0], args[1]); }
+PyObject* memo_cached_reader(PyObject* const* args) noexcept { return reader_new(args[0], args[1]); }
 
 const pfnc::FunctionSpec cached_reader_spec{
     .name = "cached_reader",
@@ -410,20 +272,23 @@ const pfnc::FunctionSpec cached_reader_spec{
            "depends on changes: the globals of the widths, scalars and layouts modules and\n"
            "the builtins, ``DATA_TYPE_REGISTRY``, the classes those modules define and\n"
            "their subclasses, ``read``'s own module globals, the class the reader is\n"
-           "defined in, and the modules, dicts and classes given in ``watch``. While a\n"
-           "family holds a class defined elsewhere, nothing is kept.",
+           "defined in, and the modules, dicts and classes given in ``watch``. A package\n"
+           "in ``watch`` stands for every module of it, imported now or later, and the\n"
+           "classes they define. While a family holds a class defined elsewhere,\n"
+           "nothing is kept.",
     .params = {{"read", "Callable[[Any], Any]"}, {"watch", "Iterable[object] | None", pfnc::Default::none}},
     .returns = "CachedReader",
-    .impl = family_cached_reader,
+    .impl = memo_cached_reader,
 };
 
-}  // namespace
-
-bool define_memo(pfnc::Module& m) noexcept {
-  // Watcher ids belong to an interpreter: each new one adds its own, or the memos stay off.
-  if (state.type_watcher < 0 && (state.type_watcher = PyType_AddWatcher(on_type_change)) < 0) PyErr_Clear();
+bool memo_body(pfnc::Module& m) noexcept {
+  add_type_watcher();
   state.reader_type.set(steal(PyType_FromSpec(&reader_spec)));
   return m.set("CachedReader", borrow(state.reader_type.get())) && m.def(cached_reader_spec);
 }
 
-}  // namespace family_module
+}  // namespace
+
+}  // namespace memo_module
+
+PFNC_MODULE(_memo, memo_module::memo_extension)

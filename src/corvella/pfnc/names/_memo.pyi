@@ -1,0 +1,16 @@
+"""Memos of name readers that last while nothing a reading depends on
+changes."""
+
+from collections.abc import Callable, Iterable
+from typing import Any
+
+class CachedReader:
+    """A name reader with a memo; see cached_reader()."""
+
+    __wrapped__: Callable[[Any], Any]
+    def __call__(self, *args: Any, **kwargs: Any) -> Any: ...
+    def __get__(self, instance, owner=None, /) -> CachedReader: ...
+    def __set_name__(self, owner, name, /) -> None: ...
+    def cache_clear(self) -> None: ...
+
+def cached_reader(read: Callable[[Any], Any], watch: Iterable[object] | None = None) -> CachedReader: ...
