@@ -155,7 +155,7 @@ def _family_calls():
             family.all_implementations(base)
             gc.collect()
 
-    return step, [base]
+    return step, [base, Walked]
 
 
 def _memo_calls():
@@ -190,7 +190,7 @@ def _memo_calls():
         if i % 1000 == 0:
             memo.cache_clear()
 
-    return step, [base, memo, read, Boom, Walked]
+    return step, [base, memo, read, Boom]
 
 
 def _formats_calls():
