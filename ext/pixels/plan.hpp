@@ -1,4 +1,5 @@
-// Pixel conversion over byte spans: a layout description and the loops that follow it.
+// A pixel format's conversion plan: what its groups hold, checked and given its loops once;
+// and the geometry of one image, worked out per call.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +7,10 @@
 #include <vector>
 
 namespace pfnc::pixels {
+
+// What the loops handle; a layout beyond these is refused when its plan is built.
+constexpr std::size_t max_targets = 8, max_planes = 8, max_group_samples = 4096, max_fields = 16;
+constexpr int64_t max_group_bytes = 1 << 16;
 
 // Bits [bit, bit + bits) of a group's little-endian bit stream, worth value >> shift.
 struct Field {
@@ -22,6 +27,7 @@ struct Sample {
   int64_t width;
   ValueKind kind;
   std::size_t first_field, fields;
+  int64_t reach;  // bytes of the group its fields lie in
 };
 
 // How a plane converts when its layout has a loop of its own.
@@ -70,12 +76,12 @@ struct ShuffleSet {
 };
 
 struct Plane {
-  int64_t offset;    // first byte of the plane in the buffer
-  int64_t stride;    // bytes from one segment to the next
-  int64_t segments;  // lines, or 1 for a stream that runs on
-  int64_t groups;    // whole groups in a segment
-  int64_t partial_pixels, partial_bytes;  // an incomplete last group
   int64_t group_bytes;
+  int64_t group_pixels;
+  int64_t line_divisor;  // 2 where a line of samples serves two lines of pixels
+  // Bytes the first k pixels of a group need, k = 1..group_pixels - 1, for a
+  // stream whose last group may stop early; empty when it may not.
+  std::vector<int64_t> partial_bytes;
   std::size_t first_sample, samples;
   Fast fast = Fast::none;
   int64_t target = -1;    // the one output its samples go to, if one
@@ -88,17 +94,41 @@ struct Plane {
 
 struct Target {
   int64_t itemsize;
-  int64_t row_bytes;  // bytes from one segment's elements to the next
+  int64_t across, down;  // pixels per sample, horizontally and vertically
+  int64_t components;    // elements per sample
 };
 
-struct Job {
+struct Plan {
   std::vector<Target> targets;
   std::vector<Plane> planes;
   std::vector<Sample> samples;
   std::vector<Field> fields;
-  int64_t read_end = 0;  // bytes of the packed buffer the job touches
   std::vector<ShuffleSet> shuffles;
   bool general_only = false;  // no faster loops: what they are tested against
+};
+
+// Where one image's planes lie in the buffer, and the outputs' shapes.
+struct PlaneGeometry {
+  int64_t offset;    // first byte of the plane
+  int64_t stride;    // bytes from one segment to the next
+  int64_t segments;  // lines, or 1 for a stream that runs on
+  int64_t groups;    // whole groups in a segment
+  int64_t partial_pixels, partial_bytes;  // an incomplete last group
+};
+
+struct Geometry {
+  PlaneGeometry planes[max_planes];
+  int64_t lines[max_targets], columns[max_targets];  // each output's shape, before its components
+  int64_t row_bytes[max_targets];                    // from one segment's elements to the next; 0 for a stream
+  int64_t read_end = 0;  // bytes of the buffer the image takes
+  int64_t total = 0;     // bytes of the buffer encode writes
+};
+
+// Why an image does not fit a plan, with what the message needs.
+struct Misfit {
+  enum Kind { none, sampling, packing, stride, memory } kind = none;
+  int64_t index = 0;  // the target (sampling) or plane (packing, stride)
+  int64_t count = 0;  // packing: the pixels that do not fill whole groups; stride: a line's bytes
 };
 
 // A byte span per output, in target order.
@@ -107,18 +137,25 @@ struct Span {
   int64_t size;
 };
 
-// Checks every index of the job against the buffers before anything is read
-// or written; returns nullptr, or what is wrong. `packed` is the size of the
-// packed buffer, `outputs` those of the unpacked ones.
-const char* check(Job& job, int64_t packed, const std::vector<int64_t>& outputs) noexcept;
+// Checks every index of a plan read from its description, then picks the
+// fastest loop each plane can use. Returns nullptr, or what is wrong. Throws
+// std::bad_alloc only.
+const char* prepare(Plan& plan);
 
-// Picks the fastest loop each plane can use; after check().
-void choose_loops(Job& job) noexcept;
+// The geometry of a width x height image (stride < 0: lines run on), or why
+// there is none; sizes must be positive.
+Misfit geometry(const Plan& plan, int64_t width, int64_t height, int64_t stride, Geometry& geo) noexcept;
 
-void decode(const Job& job, const uint8_t* packed, int64_t size, const std::vector<Span>& outputs) noexcept;
+void decode(const Plan& plan, const Geometry& geo, const uint8_t* packed, int64_t size, const Span* outputs) noexcept;
 
-// Writes into `packed`, which the caller zeroes. Returns -1, or the output
-// holding a value that its component cannot hold (nothing more is written).
-int64_t encode(const Job& job, uint8_t* packed, const std::vector<Span>& images) noexcept;
+// The first value an encode found that its component cannot hold.
+struct Overflow {
+  int64_t target = -1;  // -1: none
+  int64_t element = 0;  // from the start of that output
+};
+
+// Writes into `packed` (geo.total bytes), which the caller zeroes. Stops at a
+// value that its component cannot hold.
+Overflow encode(const Plan& plan, const Geometry& geo, uint8_t* packed, const Span* images) noexcept;
 
 }  // namespace pfnc::pixels
