@@ -233,18 +233,9 @@ bool encode_runs(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b,
 
 // Groups from the first whose every field can be read or written 8 bytes at a
 // time within the `room` bytes from the segment's start.
-int64_t wide_groups(const Plan& plan, const Plane& p, int64_t room) noexcept {
-  int64_t last_byte = 0;
-  for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
-    const Sample& s = plan.samples[i];
-    for (std::size_t k = s.first_field; k < s.first_field + s.fields; ++k) {
-      const Field& f = plan.fields[k];
-      if (f.bit % 8 + f.bits > 64) return 0;
-      if (f.bit / 8 > last_byte) last_byte = f.bit / 8;
-    }
-  }
-  int64_t fit = room - last_byte - 8;
-  return fit < 0 ? 0 : fit / p.group_bytes + 1;
+int64_t wide_groups(const Plane& p, int64_t room) noexcept {
+  int64_t fit = room - p.wide_bytes;
+  return p.wide_bytes == 0 || fit < 0 ? 0 : fit / p.group_bytes + 1;
 }
 
 // Groups [from, to) of a segment starting at `in`, of which the buffer holds

@@ -19,7 +19,7 @@ Bases bases_of(const Plan& plan, const Geometry& geo, const Span* spans, int64_t
 // groups [from, to), with 8 bytes readable (or writable) from every field's
 // first byte; wide_groups() says how many groups from the first allow that
 // within `room` bytes.
-int64_t wide_groups(const Plan& plan, const Plane& p, int64_t room) noexcept;
+int64_t wide_groups(const Plane& p, int64_t room) noexcept;
 void decode_runs(const Plan& plan, const Plane& p, const uint8_t* in, const Bases& b, int64_t from, int64_t to) noexcept;
 // False when a value does not fit; `failed` is then its output.
 bool encode_runs(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to,

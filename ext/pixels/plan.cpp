@@ -50,7 +50,7 @@ const char* check_sample(const Plan& plan, const Plane& p, Sample& s) noexcept {
   return check_fields(plan, p, s);
 }
 
-const char* check_plane(Plan& plan, const Plane& p) noexcept {
+const char* check_plane(Plan& plan, Plane& p) noexcept {
   if (p.group_bytes < 1 || p.group_bytes > max_group_bytes) return "a group size is out of range";
   if (p.group_pixels < 1 || p.group_pixels > most_pixels || p.line_divisor < 1 || p.line_divisor > most_pixels) {
     return "a group's pixels are out of range";
@@ -64,16 +64,22 @@ const char* check_plane(Plan& plan, const Plane& p) noexcept {
       return "the last group's sizes are out of order";
     }
   }
-  int64_t steps[max_targets] = {};
+  int64_t steps[max_targets] = {}, last_byte = 0;
+  bool wide = true;
   for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
     Sample& s = plan.samples[i];
     if (const char* wrong = check_sample(plan, p, s)) return wrong;
+    for (std::size_t k = s.first_field; k < s.first_field + s.fields; ++k) {
+      wide = wide && plan.fields[k].bit % 8 + plan.fields[k].bits <= 64;
+      last_byte = std::max(last_byte, plan.fields[k].bit / 8);
+    }
     if (steps[s.target] != 0 && steps[s.target] != s.step) return "a plane's steps disagree";
     steps[s.target] = s.step;
     if (s.pixel + 1 < p.group_pixels && !p.partial_bytes.empty() && p.partial_bytes[s.pixel] < s.reach) {
       return "a field lies outside the last group";
     }
   }
+  p.wide_bytes = wide ? last_byte + 8 : 0;
   return nullptr;
 }
 
@@ -85,7 +91,7 @@ const char* check(Plan& plan) noexcept {
       return "an output's sampling is out of range";
     }
   }
-  for (const Plane& p : plan.planes) {
+  for (Plane& p : plan.planes) {
     if (const char* wrong = check_plane(plan, p)) return wrong;
   }
   return nullptr;

@@ -83,6 +83,9 @@ struct Plane {
   // stream whose last group may stop early; empty when it may not.
   std::vector<int64_t> partial_bytes;
   std::size_t first_sample, samples;
+  // Bytes from a group's start that reading or writing every field 8 bytes
+  // at a time needs; 0 when a field spans more than 8 bytes.
+  int64_t wide_bytes = 0;
   Fast fast = Fast::none;
   int64_t target = -1;    // the one output its samples go to, if one
   bool shuffled = false;  // converted by a ShuffleSet

@@ -115,7 +115,7 @@ void decode(const Plan& plan, const Geometry& geo, const uint8_t* packed, int64_
       int64_t done = p.shuffled ? g.groups / 16 * 16 : decode_fast(plan, p, g.groups, in, b.at[p.target]);
       int64_t room = size - (g.offset + segment * g.stride);
       if (!plan.general_only) {
-        int64_t wide = std::min(wide_groups(plan, p, room), g.groups);
+        int64_t wide = std::min(wide_groups(p, room), g.groups);
         if (wide > done) decode_runs(plan, p, in, b, done, wide);
         done = std::max(done, wide);
       }
@@ -147,7 +147,7 @@ Overflow encode(const Plan& plan, const Geometry& geo, uint8_t* packed, const Sp
       }
       if (fit && !plan.general_only && done < g.groups) {
         // Only the segment's own bytes: the 8-byte writes must not reach another's.
-        int64_t wide = std::min(wide_groups(plan, p, room), g.groups), failed;
+        int64_t wide = std::min(wide_groups(p, room), g.groups), failed;
         fit = wide <= done || encode_runs(plan, p, out, b, done, wide, failed);
         done = fit ? std::max(done, wide) : 0;
       }
