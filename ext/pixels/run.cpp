@@ -112,7 +112,9 @@ void decode(const Plan& plan, const Geometry& geo, const uint8_t* packed, int64_
     for (int64_t segment = 0; segment < g.segments; ++segment) {
       const uint8_t* in = packed + g.offset + segment * g.stride;
       Bases b = bases_of(plan, geo, outputs, segment);
-      int64_t done = p.shuffled ? g.groups / 16 * 16 : decode_fast(plan, p, g.groups, in, b.at[p.target]);
+      int64_t done = p.shuffled             ? g.groups / 16 * 16
+                     : p.fast == Fast::none ? 0
+                                            : decode_fast(plan, p, g.groups, in, b.at[p.target]);
       int64_t room = size - (g.offset + segment * g.stride);
       if (!plan.general_only) {
         int64_t wide = std::min(wide_groups(p, room), g.groups);
