@@ -185,3 +185,27 @@ def test_plans_refuse_a_wrong_description():
         convert.plan("Mono8", [1, 1, 1, 1, 1, 1], np.uint8, None)
     with pytest.raises(ValueError, match="keys"):
         convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1, 0, 8, 0, 1, 0, 8, 0], np.uint8, ("Y", "U"))
+
+
+def test_threads_share_a_cache_that_keeps_forgetting(small_cache):
+    import threading
+
+    names = [f"Mono8c{n}" for n in range(2, 26)]
+    failures = []
+
+    def work(k):
+        for i in range(60):
+            name = names[(i * 7 + k) % len(names)]
+            width = int(name[6:])
+            data = bytes(range(width)) * 2
+            if decode(data, name, width, 2).tolist() != [list(range(width))] * 2:
+                failures.append(name)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == []
+    count, size = _plans.kept()
+    assert count <= 6 and size <= 40_000
