@@ -107,11 +107,16 @@ def test_the_cache_stays_within_its_bounds(small_cache, names):
         assert count <= 6 and size <= 40_000
 
 
-def test_a_plan_is_built_once_and_kept():
+def test_a_plan_is_built_once_and_kept(monkeypatch):
     fmt = PixelFormat.from_name("RGB10p32")
     first = _plans.converter_of(fmt)
-    decode(bytes(64), fmt, 4, 4)
-    encode(np.zeros((2, 2, 3), np.uint16), "RGB10p32")
+    built = []
+    monkeypatch.setattr(_plans, "build", lambda *args: built.append(args))
+    for width in (4, 5, 8):
+        decode(bytes(64), fmt, width, 2)
+        decode(bytes(64), "RGB10p32", width, 2, stride=32)
+        encode(np.zeros((2, width, 3), np.uint16), "RGB10p32")
+    assert built == []
     assert _plans.converter_of(fmt) is first
     assert first.plan.__sizeof__() > 0
 
