@@ -1,8 +1,8 @@
 // Memory for large outputs. Fresh pages from the kernel cost more than the
 // conversion that fills them (every one is faulted in and zeroed), so a block
 // goes back to a small pool when the last array using it goes, and the next
-// block of the same size comes from there. A type of its own, built from a
-// spec: only a C type can hand out its memory through the buffer protocol,
+// block of the same size comes from there. A type of its own (PyType_FromSpec):
+// only a C type can hand out its memory through the buffer protocol,
 // and its deallocation is exactly "nothing uses this memory any more".
 #include "block.hpp"
 
