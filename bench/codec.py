@@ -35,6 +35,10 @@ DECODE_ROWS = ["Mono8", "Mono10p", "Mono12p", "Mono12Packed", "Mono16", "BayerRG
                "Coord3D_ABC10p"]
 ENCODE_ROWS = ["Mono12p", "RGB10p32"]
 GOALS = "goals: decode >= 0.5 x memcpy and >= 5 x numpy; Mono8 and Mono16 within 1.2 x memcpy (>= 0.83)"
+# Small frames, where the cost of a call is what is left: the most each may cost, in copies of a
+# 64 x 64 Mono8 frame by numpy (frombuffer, reshape, copy).
+SMALL_SIDE = 64
+SMALL_ROWS = {"Mono8": 2.0, "Mono12p": 3.0}
 
 
 def opencv_rows() -> dict:
@@ -74,6 +78,35 @@ def median_seconds(call, repeat: int, budget: float) -> float:
         call()
         times.append((time.perf_counter_ns() - t0) / 1e9)
     return statistics.median(times)
+
+
+def median_per_call(call, batch: int, batches: int) -> float:
+    """Seconds per call, the median over batches: a single call is too short for the clock."""
+    call()
+    times = []
+    for _ in range(batches):
+        t0 = time.perf_counter_ns()
+        for _ in range(batch):
+            call()
+        times.append((time.perf_counter_ns() - t0) / 1e9 / batch)
+    return statistics.median(times)
+
+
+def small_rows(codec, only, batch: int, batches: int):
+    """The lines of the small-frame table."""
+    side = SMALL_SIDE
+    frame = bytes(range(256)) * (side * side // 256)
+    baseline = median_per_call(lambda: np.frombuffer(frame, np.uint8).reshape(side, side).copy(), batch, batches)
+    yield f"{'row':<44}{'C++ us':>9}{'numpy us':>10}{'C++/numpy':>11}{'most':>7}  goal missed"
+    for name, most in SMALL_ROWS.items():
+        label = f"decode {name} {side}x{side}"
+        if codec is None or (only and not any(o in label for o in only)):
+            continue
+        data = codec.encode(codec.decode(frame * 2, name, side, side), name)
+        cost = median_per_call(lambda d=data, n=name: codec.decode(d, n, side, side), batch, batches)
+        ratio = cost / baseline
+        yield (f"{label:<44}{cost * 1e6:>9.2f}{baseline * 1e6:>10.2f}{ratio:>11.2f}{most:>7.1f}  "
+               f"{'yes' if ratio > most else '-'}")
 
 
 def machine() -> str:
@@ -160,6 +193,10 @@ def main(argv=None) -> int:
     print(GOALS)
     for note in notes:
         print(note)
+    print(f"small frames: microseconds per call, median of batches; numpy copies a {SMALL_SIDE} x {SMALL_SIDE} Mono8 "
+          "frame (frombuffer, reshape, copy)")
+    for line in small_rows(codec, args.only, *((1, 1) if args.smoke else (200, 9) if args.quick else (1000, 25))):
+        print(line, flush=True)
     return 0
 
 

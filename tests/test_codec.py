@@ -1,9 +1,9 @@
 """Decoding and encoding pixel buffers: round trips, the argument rules, and buffers that fight back."""
 
-import mmap
-import threading
-
 import importlib
+import mmap
+import re
+import threading
 
 import pytest
 
@@ -11,6 +11,7 @@ np = pytest.importorskip("numpy")
 codec = importlib.import_module("corvella.pfnc.pixels.codec")
 from corvella.pfnc import PixelFormat, decode, encode  # noqa: E402
 from corvella.pfnc.pixels import _convert as convert  # noqa: E402
+from corvella.pfnc.pixels import _layout, _plans  # noqa: E402
 
 UNDEFINED = {"RGB10V1Packed", "RGB12V1Packed"}
 STANDARD = [f for f in PixelFormat.standard() if f.name not in UNDEFINED]
@@ -22,17 +23,34 @@ OUTSIDE = ["Mono10pmsb", "RGB10p32msb", "Mono12g", "Mono10g12", "RGB10g32", "RGB
 def sizes(fmt, wide=False):
     """(width, height, stride) the format accepts: odd widths where a stream allows, a stride with room."""
     sub = max(max(h for h, _ in fmt.sampling), max(v for _, v in fmt.sampling))
-    group = max(p.group_pixels for p in codec._layout_for(fmt).planes)
-    step = group if group > 1 and codec._layout_for(fmt).planes[0].partial_bytes is None else 1
+    planes = _layout.layout_of(fmt).planes
+    group = max(p.group_pixels for p in planes)
+    step = group if group > 1 and planes[0].partial_bytes is None else 1
     width = max(step, sub) * (3 if not wide else 3 * 16 * group) + (1 if step == 1 and sub == 1 else 0)
     return [(width, 2 * sub, None), (width, 2 * sub, 8 * width * 8 + 3)]
 
 
+def needed_bytes(fmt, width, height, stride=None):
+    with pytest.raises(ValueError, match="data is too short") as refused:
+        decode(b"", fmt, width, height, stride=stride)
+    return int(re.search(r"need (\d+) bytes", str(refused.value))[1])
+
+
 def random_buffer(rng, fmt, width, height, stride):
-    layout = codec._layout_for(fmt)
-    needed = codec._job(layout, width, height, stride, np.dtype(layout.dtype).itemsize,
-                        codec._shapes(layout, width, height))[1]
-    return rng.integers(0, 256, needed + 5, dtype=np.uint8).tobytes()
+    return rng.integers(0, 256, needed_bytes(fmt, width, height, stride) + 5, dtype=np.uint8).tobytes()
+
+
+def general_plan(fmt):
+    """The format's plan that keeps to the general loop."""
+    return _plans.build(fmt if isinstance(fmt, PixelFormat) else PixelFormat.from_name(fmt), general=True).plan
+
+
+def general_decode(fmt, data, width, height, stride=None):
+    return general_plan(fmt).decode(data, width, height, stride, np.empty, codec._recycled)
+
+
+def outputs_of(image):
+    return (image,) if not isinstance(image, dict) else tuple(image.values())
 
 
 def same(a, b):
@@ -54,18 +72,13 @@ def test_round_trips(fmt):
 
 @pytest.mark.parametrize("fmt", STANDARD + [PixelFormat.from_name(n) for n in OUTSIDE], ids=str)
 def test_fast_loops_match_the_general_one(fmt):
-    """Wide images take the faster loops; the job's second entry keeps to the general one."""
+    """Wide images take the faster loops; a general plan keeps to the general one."""
     rng = np.random.default_rng(5)
-    layout = codec._layout_for(fmt)
     for width, height, stride in sizes(fmt, wide=True):
         data = random_buffer(rng, fmt, width, height, stride)
         image = decode(data, fmt, width, height, stride=stride)
-        job, _, total, outputs = job_of(fmt, width, height, stride)
-        job[1] = 1
-        convert.decode(job, data, tuple(outputs))
-        assert same(image, outputs[0] if layout.targets[0][0] is None else dict(zip(image, outputs)))
-        arrays = [image] if layout.targets[0][0] is None else list(image.values())
-        assert convert.encode(job, tuple(arrays), total) == encode(image, fmt, stride=stride)
+        assert same(general_decode(fmt, data, width, height, stride), image)
+        assert general_plan(fmt).encode(outputs_of(image), width, height, stride) == encode(image, fmt, stride=stride)
 
 
 @pytest.mark.parametrize(("name", "values", "packed"), [
@@ -182,35 +195,35 @@ def test_encode_checks_signed_range_and_takes_views():
     assert encode(image[:, ::2], "Mono8") == image[:, ::2].tobytes()
 
 
-def job_of(name, width, height, stride=None):
-    layout = codec._layout_for(name if isinstance(name, PixelFormat) else PixelFormat.from_name(name))
+def test_short_data_is_refused_with_both_counts():
+    needed = needed_bytes("Mono12p", 7, 3)
+    assert needed == 32
+    with pytest.raises(ValueError, match=f"7x3 pixels of Mono12p need {needed} bytes, {needed - 1} given"):
+        decode(bytes(needed - 1), "Mono12p", 7, 3)
+
+
+@pytest.mark.parametrize("name", ["Mono12p", "YUV422_8_UYVY", "Mono12Packed", "RGB8_Planar", "YCbCr420_8_YY_CbCr_Semiplanar"])
+def test_every_description_entry_is_checked(name):
+    """Any entry of a plan's description changed to any value is refused, or converts within bounds."""
+    fmt = PixelFormat.from_name(name)
+    layout = _layout.layout_of(fmt)
     dtype = np.dtype(layout.dtype)
-    shapes = codec._shapes(layout, width, height)
-    job, needed, total = codec._job(layout, width, height, stride, dtype.itemsize, shapes)
-    return job, needed, total, [np.full(s, 0x5A, dtype) for s in shapes]
-
-
-def test_short_data_writes_nothing():
-    job, needed, _, outputs = job_of("Mono12p", 7, 3)
-    with pytest.raises(ValueError, match=f"{needed} bytes needed, {needed - 1} given"):
-        convert.decode(job, bytes(needed - 1), tuple(outputs))
-    assert (outputs[0] == 0x5A).all()
-
-
-@pytest.mark.parametrize("name", ["Mono12p", "YUV422_8_UYVY", "Mono12Packed", "RGB8_Planar"])
-def test_every_job_entry_is_checked(name):
-    """Any entry of a job changed to any value converts within bounds or is refused."""
-    job, needed, total, outputs = job_of(name, 6, 2, 16)
-    data = bytes(range(256)) * (needed // 256 + 1)
-    for i in range(len(job)):
-        for value in (-1, 0, 1, 7, 64, 65, 1 << 20, (1 << 62) + 1, -(1 << 63)):
-            bad = job.copy()
+    keys = None if layout.targets[0][0] is None else tuple(t[0] for t in layout.targets)
+    description = _plans._description(layout, dtype.itemsize)
+    data = bytes(range(256)) * 8
+    for i in range(len(description)):
+        for value in (-1, 0, 1, 2, 7, 64, 65, 4097, 1 << 20, (1 << 62) + 1, -(1 << 63)):
+            bad = description.copy()
             bad[i] = value
-            for call in (lambda: convert.decode(bad, data[:needed], tuple(outputs)),
-                         lambda: convert.encode(bad, tuple(outputs), total)):
+            try:
+                plan = convert.plan(name, bad, dtype, keys)
+            except ValueError:
+                continue
+            for stride in (None, 64):
                 try:
-                    call()
-                except (ValueError, OverflowError):
+                    image = plan.decode(data, 6, 4, stride, np.empty, codec._recycled)
+                    plan.encode(outputs_of(image), 6, 4, stride)
+                except ValueError:
                     pass
 
 
@@ -283,10 +296,8 @@ def test_byte_moving_loops_match_the_general_one(name, groups):
     for stride in (None, 2 * width * 4 + 5):
         data = random_buffer(rng, fmt, width, 4, stride)
         image = decode(data, fmt, width, 4, stride=stride)
-        job, _, total, outputs = job_of(fmt, width, 4, stride)
-        job[1] = 1
-        convert.decode(job, data, tuple(outputs))
-        assert same(image, outputs[0] if codec._layout_for(fmt).targets[0][0] is None else dict(zip(image, outputs)))
+        assert same(general_decode(fmt, data, width, 4, stride), image)
+        assert general_plan(fmt).encode(outputs_of(image), width, 4, stride) == encode(image, fmt, stride=stride)
 
 
 @pytest.mark.parametrize(("name", "bits"), [("Mono10p", 10), ("Mono12p", 12)])
@@ -295,13 +306,11 @@ def test_packed_encode_loop_matches_the_general_one_and_checks_every_value(name,
     rng = np.random.default_rng(width)
     image = rng.integers(0, 1 << bits, (3, width), dtype=np.uint16)
     for stride in (None, width * 2 + 3):
-        job, _, total, _ = job_of(name, width, 3, stride)
         packed = encode(image, name, stride=stride)
-        job[1] = 1
-        assert convert.encode(job, (image,), total) == packed
+        assert general_plan(name).encode((image,), width, 3, stride) == packed
         assert decode(packed, name, width, 3, stride=stride).tolist() == image.tolist()
     for row, column in [(0, 0), (1, width // 2), (2, width - 1)]:
         wrong = image.copy()
         wrong[row, column] = 1 << bits
-        with pytest.raises(ValueError, match=f"is {1 << bits}"):
+        with pytest.raises(ValueError, match=re.escape(f"at {(row, column)} is {1 << bits}")):
             encode(wrong, name)

@@ -234,6 +234,7 @@ def _codec_calls():
     cases = [("Mono12p", 5, 3), ("YUV422_8_UYVY", 4, 2), ("RGB8_Planar", 3, 2), ("Mono10pmsb", 7, 1),
              ("YCbCr420_8_YY_CbCr_Semiplanar", 4, 4), ("Coord3D_ABC32f", 2, 2), ("Mono8", 300, 250)]
     data = bytes(range(256)) * 8000
+    mono8 = convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1, 0, 8, 0, 1, 0, 8, 0], np.uint8, None)
     expected = (TypeError, ValueError, NotImplementedError, LookupError)
     failing = [
         lambda i: codec.decode(data[:3], "Mono12p", 4, 4),
@@ -245,8 +246,10 @@ def _codec_calls():
         lambda i: codec.encode(np.array([[4096 + i % 7]], np.uint16), "Mono12p"),
         lambda i: codec.encode({"Y": np.zeros((1, 2), np.uint8)}, "YUV422_8"),
         lambda i: codec.encode(np.zeros((2, 2), np.int8), "Mono8"),
-        lambda i: convert.decode([1, 0, 1, 1, 2, 0, 0, 0, 1, 1, 0, 0, 1, 1, i, 0, 1, 0, 8, 0, 1, 0, 8, 0], data, ()),
-        lambda i: convert.decode([1, 0, 1, 1, 1, i], data, (np.empty(1, np.uint8),)),
+        lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, i + 1, 1, 0, 8, 0, 1, 0, 8, 0], np.uint8, None),
+        lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1, 0, 8, 0, 1, 0, 9 + i, 0], np.uint8, None),
+        lambda i: mono8.decode(data, 4, True, None, np.empty, codec._recycled),
+        lambda i: mono8.encode((np.zeros((2, 2), np.uint8),), 4, 2, None),
     ]
 
     def step(i):

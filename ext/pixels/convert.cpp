@@ -1,10 +1,9 @@
-// Binding of the pixel conversion loops: buffers in, buffers out, the lock released while they run.
-#include <cstdlib>
+// Binding of the pixel loops: a format's plan as an object, buffers and arrays in and out, Python's errors.
 #include <cstring>
-#include <iterator>
-#include <vector>
+#include <new>
 
-#include "kernels.hpp"
+#include "block.hpp"
+#include "plan.hpp"
 #include "pfnc/pfnc.hpp"
 
 namespace {
@@ -17,51 +16,46 @@ bool convert_body(pfnc::Module& m) noexcept;
 
 pfnc::Module convert("_convert",
                      "Conversion of packed pixel buffers to and from arrays of sample values.\n\n"
-                     "The layout comes as a job: a flat list of integers that corvella.pfnc.pixels.codec\n"
-                     "builds. Every index in it is checked against the buffers before any is used.\n"
-                     "Its second entry, when 1, keeps to the general loop that interprets the layout,\n"
-                     "against which the faster loops are tested.",
+                     "plan() builds a format's Plan once, from a description of its layout that\n"
+                     "corvella.pfnc.pixels.codec writes; every index in it is checked then. Each\n"
+                     "call of the plan gives only the image's size and the buffers.",
                      convert_body);
 
-constexpr long job_version = 1;
-constexpr std::size_t max_targets = 8, max_planes = 8, max_samples = 4096, max_field_count = 16;
 // Below this many bytes, giving up the interpreter lock costs more than it frees.
 constexpr int64_t unlocked_from = 1 << 16;
+// From this size on, an output's memory is recycled (see block.cpp).
+constexpr int64_t recycled_from = 16 << 20;
 
-// ---------------------------------------------------------------- the job
+// ---------------------------------------------------------------- the description
 
 class Reader {
  public:
   explicit Reader(PyObject* items) noexcept
       : items_(PySequence_Fast_ITEMS(items)), size_(PySequence_Fast_GET_SIZE(items)) {}
   bool next(int64_t& value) noexcept {
-    if (at_ >= size_) {
-      PyErr_SetString(PyExc_ValueError, "invalid conversion job: it ends too early");
-      return false;
-    }
+    if (at_ >= size_) return fail("it ends too early");
     PyObject* item = items_[at_++];
     if (!PyLong_Check(item)) {
       pfnc::raise_expected("int", item);
       return false;
     }
-    long long v = PyLong_AsLongLong(item);
+    int overflow;
+    long long v = PyLong_AsLongLongAndOverflow(item, &overflow);
+    if (overflow != 0) return fail("a value out of range");
     if (v == -1 && PyErr_Occurred()) return false;
     value = v;
     return true;
   }
-  bool count(std::size_t& value, std::size_t most, std::size_t least = 0) noexcept {
+  bool count(std::size_t& value, std::size_t most, std::size_t least = 1) noexcept {
     int64_t v;
     if (!next(v)) return false;
-    if (v < static_cast<int64_t>(least) || v > static_cast<int64_t>(most)) {
-      PyErr_Format(PyExc_ValueError, "invalid conversion job: a count of %lld", static_cast<long long>(v));
-      return false;
-    }
+    if (v < static_cast<int64_t>(least) || v > static_cast<int64_t>(most)) return fail("a count out of range");
     value = static_cast<std::size_t>(v);
     return true;
   }
-  bool done() const noexcept {
-    if (at_ == size_) return true;
-    PyErr_SetString(PyExc_ValueError, "invalid conversion job: it runs on past its end");
+  bool done() noexcept { return at_ == size_ || fail("it runs on past its end"); }
+  static bool fail(const char* what) noexcept {
+    PyErr_Format(PyExc_ValueError, "invalid plan description: %s", what);
     return false;
   }
 
@@ -71,62 +65,222 @@ class Reader {
   Py_ssize_t at_ = 0;
 };
 
-bool read_sample(Reader& r, px::Job& job) noexcept {
+// Throws std::bad_alloc only.
+bool read_sample(Reader& r, px::Plan& plan) {
   px::Sample s{};
   int64_t kind;
   if (!r.next(s.target) || !r.next(s.element) || !r.next(s.step) || !r.next(s.pixel) || !r.next(s.width) ||
-      !r.next(kind) || !r.count(s.fields, max_field_count, 1)) {
+      !r.next(kind) || !r.count(s.fields, px::max_fields)) {
     return false;
   }
-  if (kind < 0 || kind > 2) {
-    PyErr_SetString(PyExc_ValueError, "invalid conversion job: an unknown kind of value");
-    return false;
-  }
+  if (kind < 0 || kind > 2) return Reader::fail("an unknown kind of value");
   s.kind = static_cast<px::ValueKind>(kind);
-  s.first_field = job.fields.size();
+  s.first_field = plan.fields.size();
   for (std::size_t i = 0; i < s.fields; ++i) {
     px::Field f{};
     if (!r.next(f.bit) || !r.next(f.bits) || !r.next(f.shift)) return false;
-    job.fields.push_back(f);
+    plan.fields.push_back(f);
   }
-  job.samples.push_back(s);
+  plan.samples.push_back(s);
   return true;
 }
 
-// A job as codec._job writes it; false with an exception set.
-bool read_job(PyObject* list, px::Job& job) noexcept {
-  Ref items = steal(PySequence_Fast(list, "the conversion job must be a sequence"));
+// A description as codec writes it; false with an exception set. Throws std::bad_alloc only.
+bool read_plan(PyObject* description, px::Plan& plan) {
+  Ref items = steal(PySequence_Fast(description, "a plan description must be a sequence"));
   if (!items) return false;
   Reader r(items.get());
-  int64_t version;
   std::size_t targets, planes;
-  if (!r.next(version)) return false;
-  if (version != job_version) {
-    PyErr_SetString(PyExc_ValueError, "invalid conversion job: an unknown version");
-    return false;
-  }
-  std::size_t general;
-  if (!r.count(general, 1) || !r.count(targets, max_targets, 1) || !r.count(planes, max_planes, 1)) return false;
-  job.general_only = general != 0;
+  if (!r.count(targets, px::max_targets) || !r.count(planes, px::max_planes)) return false;
   for (std::size_t t = 0; t < targets; ++t) {
     px::Target target{};
-    if (!r.next(target.itemsize) || !r.next(target.row_bytes)) return false;
-    job.targets.push_back(target);
+    if (!r.next(target.itemsize) || !r.next(target.across) || !r.next(target.down) || !r.next(target.components)) {
+      return false;
+    }
+    plan.targets.push_back(target);
   }
   for (std::size_t n = 0; n < planes; ++n) {
     px::Plane p{};
-    if (!r.next(p.offset) || !r.next(p.stride) || !r.next(p.segments) || !r.next(p.groups) ||
-        !r.next(p.partial_pixels) || !r.next(p.partial_bytes) || !r.next(p.group_bytes) ||
-        !r.count(p.samples, max_samples, 1)) {
+    std::size_t partials;
+    if (!r.next(p.group_bytes) || !r.next(p.group_pixels) || !r.next(p.line_divisor) ||
+        !r.count(partials, px::max_group_samples, 0)) {
       return false;
     }
-    p.first_sample = job.samples.size();
-    for (std::size_t i = 0; i < p.samples; ++i) {
-      if (!read_sample(r, job)) return false;
+    p.partial_bytes.resize(partials);
+    for (int64_t& bytes : p.partial_bytes) {
+      if (!r.next(bytes)) return false;
     }
-    job.planes.push_back(p);
+    if (!r.count(p.samples, px::max_group_samples)) return false;
+    p.first_sample = plan.samples.size();
+    for (std::size_t i = 0; i < p.samples; ++i) {
+      if (!read_sample(r, plan)) return false;
+    }
+    plan.planes.push_back(std::move(p));
   }
   return r.done();
+}
+
+// ---------------------------------------------------------------- the plan object
+
+struct PlanObject {
+  PyObject_HEAD
+  px::Plan* plan;
+  PyObject* name;   // the format's, for messages
+  PyObject* dtype;  // of every output
+  PyObject* keys;   // a tuple of component names for a dict of outputs, or None for one array
+  Py_ssize_t nbytes;
+};
+
+PyTypeObject* plan_type = nullptr;
+
+px::Plan& plan_of(PyObject* self) noexcept { return *reinterpret_cast<PlanObject*>(self)->plan; }
+PyObject* name_of(PyObject* self) noexcept { return reinterpret_cast<PlanObject*>(self)->name; }
+
+template <typename T>
+Py_ssize_t capacity_bytes(const std::vector<T>& v) noexcept {
+  return static_cast<Py_ssize_t>(v.capacity() * sizeof(T));
+}
+
+Py_ssize_t size_of(const px::Plan& plan) noexcept {
+  Py_ssize_t size = sizeof(PlanObject) + sizeof(px::Plan) + capacity_bytes(plan.targets) + capacity_bytes(plan.planes) +
+                    capacity_bytes(plan.samples) + capacity_bytes(plan.fields) + capacity_bytes(plan.shuffles);
+  for (const px::Plane& p : plan.planes) size += capacity_bytes(p.partial_bytes);
+  for (const px::ShuffleSet& set : plan.shuffles) size += capacity_bytes(set.planes) + capacity_bytes(set.targets);
+  return size;
+}
+
+void plan_dealloc(PyObject* self) noexcept {
+  auto* object = reinterpret_cast<PlanObject*>(self);
+  delete object->plan;
+  Py_XDECREF(object->name);
+  Py_XDECREF(object->dtype);
+  Py_XDECREF(object->keys);
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* convert_plan(PyObject* const* args) noexcept {
+  PyObject *name = args[0], *description = args[1], *dtype = args[2], *keys = args[3];
+  if (!pfnc::check_str(name, "name")) return nullptr;
+  if (keys != Py_None && !PyTuple_Check(keys)) {
+    pfnc::raise_expected("tuple or None", keys);
+    return nullptr;
+  }
+  int general = PyObject_IsTrue(args[4]);
+  if (general < 0) return nullptr;
+  auto* plan = new (std::nothrow) px::Plan;
+  if (plan == nullptr) return PyErr_NoMemory();
+  plan->general_only = general != 0;
+  // Owned from here on: the object's deallocation frees it.
+  Ref self = steal(reinterpret_cast<PyObject*>(PyObject_New(PlanObject, plan_type)));
+  if (!self) {
+    delete plan;
+    return nullptr;
+  }
+  auto* object = reinterpret_cast<PlanObject*>(self.get());
+  object->plan = plan;
+  object->name = Py_NewRef(name);
+  object->dtype = Py_NewRef(dtype);
+  object->keys = Py_NewRef(keys);
+  object->nbytes = 0;
+  try {
+    if (!read_plan(description, *plan)) return nullptr;
+    if (const char* wrong = px::prepare(*plan)) {
+      PyErr_Format(PyExc_ValueError, "invalid plan description: %s", wrong);
+      return nullptr;
+    }
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  if (keys != Py_None && static_cast<std::size_t>(PyTuple_GET_SIZE(keys)) != plan->targets.size()) {
+    PyErr_Format(PyExc_ValueError, "a plan of %zu outputs takes as many keys", plan->targets.size());
+    return nullptr;
+  }
+  object->nbytes = size_of(*plan);
+  return self.release();
+}
+
+// ---------------------------------------------------------------- sizes
+
+// A width, height or stride: any integer operator.index takes but a bool,
+// positive. `value` is INT64_MAX for one beyond any size memory can hold.
+bool read_size(PyObject* arg, const char* what, int64_t& value) noexcept {
+  if (PyBool_Check(arg)) {
+    PyErr_Format(PyExc_TypeError, "%s must be an integer, not bool", what);
+    return false;
+  }
+  Ref index = pfnc::borrow(arg);
+  if (!PyLong_CheckExact(arg)) {
+    index = steal(PyNumber_Index(arg));
+    if (!index) {
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "%s must be an integer, not %s", what, Py_TYPE(arg)->tp_name);
+      return false;
+    }
+  }
+  int overflow;
+  long long v = pfnc::long_long_of(index.get(), &overflow);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && v <= 0)) {
+    PyErr_Format(PyExc_ValueError, "%s must be positive, got %S", what, index.get());
+    return false;
+  }
+  value = overflow > 0 ? INT64_MAX : v;
+  return true;
+}
+
+// The geometry of the call's image, or false with the error that names what does not fit.
+bool geometry_of(PyObject* self, PyObject* width_arg, PyObject* height_arg, PyObject* stride_arg, int64_t& width,
+                 int64_t& height, px::Geometry& geo) noexcept {
+  int64_t stride = -1;
+  if (!read_size(width_arg, "width", width) || !read_size(height_arg, "height", height) ||
+      (stride_arg != Py_None && !read_size(stride_arg, "stride", stride))) {
+    return false;
+  }
+  const px::Plan& plan = plan_of(self);
+  PyObject* name = name_of(self);
+  bool huge = width == INT64_MAX || height == INT64_MAX || stride == INT64_MAX;
+  px::Misfit misfit = huge ? px::Misfit{px::Misfit::memory} : px::geometry(plan, width, height, stride, geo);
+  switch (misfit.kind) {
+    case px::Misfit::none:
+      return true;
+    case px::Misfit::sampling: {
+      const px::Target& t = plan.targets[misfit.index];
+      PyObject* keys = reinterpret_cast<PlanObject*>(self)->keys;
+      PyErr_Format(PyExc_ValueError, "%U samples %S once every %lldx%lld pixels: %Sx%S is not a multiple", name,
+                   keys == Py_None ? Py_None : PyTuple_GET_ITEM(keys, misfit.index), static_cast<long long>(t.across),
+                   static_cast<long long>(t.down), width_arg, height_arg);
+      return false;
+    }
+    case px::Misfit::packing: {
+      const px::Plane& p = plan.planes[misfit.index];
+      if (stride >= 0) {
+        PyErr_Format(PyExc_ValueError, "%U packs %lld pixels together: a width of %lld is not a multiple of %lld", name,
+                     static_cast<long long>(p.group_pixels), static_cast<long long>(width),
+                     static_cast<long long>(p.group_pixels));
+      } else {
+        PyErr_Format(PyExc_ValueError,
+                     "%U packs %lld pixels together: a stream of %lld pixels (%lld pixels x %lld lines) is not a multiple "
+                     "of %lld",
+                     name, static_cast<long long>(p.group_pixels), static_cast<long long>(misfit.count),
+                     static_cast<long long>(width), static_cast<long long>(height / p.line_divisor),
+                     static_cast<long long>(p.group_pixels));
+      }
+      return false;
+    }
+    case px::Misfit::stride:
+      PyErr_Format(PyExc_ValueError, "stride %lld is smaller than a line of %U at width %lld (%lld bytes)",
+                   static_cast<long long>(stride), name, static_cast<long long>(width),
+                   static_cast<long long>(misfit.count));
+      return false;
+    case px::Misfit::memory:
+      PyErr_Format(PyExc_ValueError, "%Sx%S pixels of %U need over %lld bytes, more than memory can hold", width_arg,
+                   height_arg, name, static_cast<long long>(INT64_MAX));
+      return false;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------- buffers
@@ -143,238 +297,201 @@ class Buffer {
   bool get(PyObject* object, int flags) noexcept { return held_ = PyObject_GetBuffer(object, &view_, flags) == 0; }
   uint8_t* data() const noexcept { return static_cast<uint8_t*>(view_.buf); }
   int64_t size() const noexcept { return view_.len; }
+  bool c_contiguous() const noexcept { return PyBuffer_IsContiguous(&view_, 'C') != 0; }
 
  private:
   Py_buffer view_{};
   bool held_ = false;
 };
 
-// The buffers of a tuple of arrays, one per output of the job.
-bool get_all(PyObject* tuple, const px::Job& job, int flags, Buffer* buffers, std::vector<px::Span>& spans,
-             std::vector<int64_t>& sizes) noexcept {
-  if (!PyTuple_Check(tuple)) {
-    pfnc::raise_expected("tuple", tuple);
-    return false;
+// The bytes the elements of output t take.
+int64_t output_bytes(const px::Plan& plan, const px::Geometry& geo, std::size_t t) noexcept {
+  const px::Target& target = plan.targets[t];
+  int64_t bytes;
+  if (__builtin_mul_overflow(geo.lines[t], geo.columns[t], &bytes) ||
+      __builtin_mul_overflow(bytes, target.components * target.itemsize, &bytes)) {
+    return INT64_MAX;
   }
-  if (static_cast<std::size_t>(PyTuple_GET_SIZE(tuple)) != job.targets.size()) {
-    PyErr_Format(PyExc_ValueError, "the job has %zu outputs, but %zd arrays were given", job.targets.size(),
-                 PyTuple_GET_SIZE(tuple));
-    return false;
-  }
-  for (std::size_t t = 0; t < job.targets.size(); ++t) {
-    if (!buffers[t].get(PyTuple_GET_ITEM(tuple, t), flags)) return false;
-    spans.push_back({buffers[t].data(), buffers[t].size()});
-    sizes.push_back(buffers[t].size());
+  return bytes;
+}
+
+// Each output's buffer, which must be exactly its size: an array of another
+// size (from an allocator replaced under us, or an image) is refused.
+bool hold_all(PyObject* self, PyObject* const* arrays, const px::Geometry& geo, int flags, Buffer* buffers,
+              px::Span* spans) noexcept {
+  const px::Plan& plan = plan_of(self);
+  for (std::size_t t = 0; t < plan.targets.size(); ++t) {
+    if (!buffers[t].get(arrays[t], flags)) return false;
+    int64_t expected = output_bytes(plan, geo, t);
+    if (buffers[t].size() != expected) {
+      PyErr_Format(PyExc_ValueError, "an array of %U has %lld bytes where %lld were expected", name_of(self),
+                   static_cast<long long>(buffers[t].size()), static_cast<long long>(expected));
+      return false;
+    }
+    spans[t] = {buffers[t].data(), buffers[t].size()};
   }
   return true;
 }
 
-bool check_job(px::Job& job, int64_t packed, const std::vector<int64_t>& sizes, bool reading) noexcept {
-  const char* wrong = px::check(job, packed, sizes);
-  if (wrong == nullptr) {
-    if (!job.general_only) px::choose_loops(job);
-    return true;
+// A new array for output t, from `empty`, or for large ones `recycled`, called as f(shape, dtype).
+Ref new_output(PyObject* self, const px::Geometry& geo, std::size_t t, PyObject* empty, PyObject* recycled) noexcept {
+  const px::Plan& plan = plan_of(self);
+  const px::Target& target = plan.targets[t];
+  Ref shape = steal(target.components > 1 ? Py_BuildValue("(LLL)", static_cast<long long>(geo.lines[t]),
+                                                          static_cast<long long>(geo.columns[t]),
+                                                          static_cast<long long>(target.components))
+                                          : Py_BuildValue("(LL)", static_cast<long long>(geo.lines[t]),
+                                                          static_cast<long long>(geo.columns[t])));
+  if (!shape) return {};
+  PyObject* call[2] = {shape.get(), reinterpret_cast<PlanObject*>(self)->dtype};
+  PyObject* allocate = output_bytes(plan, geo, t) < recycled_from ? empty : recycled;
+  return steal(PyObject_Vectorcall(allocate, call, 2, nullptr));
+}
+
+bool lock_free(int64_t bytes) noexcept { return bytes >= unlocked_from; }
+
+// ---------------------------------------------------------------- methods
+
+PyObject* plan_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  if (nargs != 6) {
+    PyErr_Format(PyExc_TypeError, "decode() takes 6 arguments (%zd given)", nargs);
+    return nullptr;
   }
-  if (*wrong == '\0') {
-    PyErr_Format(PyExc_ValueError,
-                 reading ? "data is too short: %lld bytes needed, %lld given"
-                         : "size is too small: the job writes %lld bytes, %lld given",
-                 static_cast<long long>(job.read_end), static_cast<long long>(packed));
+  px::Geometry geo;
+  int64_t width, height;
+  if (!geometry_of(self, args[1], args[2], args[3], width, height, geo)) return nullptr;
+  Buffer data;
+  if (!data.get(args[0], PyBUF_FULL_RO)) return nullptr;
+  if (!data.c_contiguous()) {
+    PyErr_SetString(PyExc_ValueError, "data must be C-contiguous");
+    return nullptr;
+  }
+  if (data.size() < geo.read_end) {
+    PyErr_Format(PyExc_ValueError, "data is too short: %lldx%lld pixels of %U need %lld bytes, %lld given",
+                 static_cast<long long>(width), static_cast<long long>(height), name_of(self),
+                 static_cast<long long>(geo.read_end), static_cast<long long>(data.size()));
+    return nullptr;
+  }
+  const px::Plan& plan = plan_of(self);
+  Ref outputs[px::max_targets];
+  PyObject* arrays[px::max_targets];
+  for (std::size_t t = 0; t < plan.targets.size(); ++t) {
+    if (!(outputs[t] = new_output(self, geo, t, args[4], args[5]))) return nullptr;
+    arrays[t] = outputs[t].get();
+  }
+  Buffer buffers[px::max_targets];
+  px::Span spans[px::max_targets];
+  if (!hold_all(self, arrays, geo, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE, buffers, spans)) return nullptr;
+  if (lock_free(geo.read_end)) {
+    Py_BEGIN_ALLOW_THREADS
+    px::decode(plan, geo, data.data(), data.size(), spans);
+    Py_END_ALLOW_THREADS
   } else {
-    PyErr_Format(PyExc_ValueError, "invalid conversion job: %s", wrong);
+    px::decode(plan, geo, data.data(), data.size(), spans);
   }
-  return false;
+  PyObject* keys = reinterpret_cast<PlanObject*>(self)->keys;
+  if (keys == Py_None) return outputs[0].release();
+  Ref result = steal(PyDict_New());
+  if (!result) return nullptr;
+  for (std::size_t t = 0; t < plan.targets.size(); ++t) {
+    if (PyDict_SetItem(result.get(), PyTuple_GET_ITEM(keys, t), arrays[t]) < 0) return nullptr;
+  }
+  return result.release();
 }
 
-int64_t total(int64_t packed, const std::vector<int64_t>& sizes) noexcept {
-  for (int64_t s : sizes) packed += s;
-  return packed;
+PyObject* plan_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  if (nargs != 4) {
+    PyErr_Format(PyExc_TypeError, "encode() takes 4 arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  const px::Plan& plan = plan_of(self);
+  PyObject* images = args[0];
+  if (!PyTuple_Check(images) || static_cast<std::size_t>(PyTuple_GET_SIZE(images)) != plan.targets.size()) {
+    PyErr_Format(PyExc_TypeError, "images must be a tuple of %zu arrays", plan.targets.size());
+    return nullptr;
+  }
+  px::Geometry geo;
+  int64_t width, height;
+  if (!geometry_of(self, args[1], args[2], args[3], width, height, geo)) return nullptr;
+  Buffer buffers[px::max_targets];
+  px::Span spans[px::max_targets];
+  if (!hold_all(self, PySequence_Fast_ITEMS(images), geo, PyBUF_C_CONTIGUOUS, buffers, spans)) return nullptr;
+  Ref packed = steal(PyBytes_FromStringAndSize(nullptr, geo.total));
+  if (!packed) return nullptr;
+  auto* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(packed.get()));
+  px::Overflow overflow;
+  if (lock_free(geo.total)) {
+    Py_BEGIN_ALLOW_THREADS
+    std::memset(out, 0, geo.total);
+    overflow = px::encode(plan, geo, out, spans);
+    Py_END_ALLOW_THREADS
+  } else {
+    std::memset(out, 0, geo.total);
+    overflow = px::encode(plan, geo, out, spans);
+  }
+  if (overflow.target < 0) return packed.release();
+  return Py_BuildValue("(LL)", static_cast<long long>(overflow.target), static_cast<long long>(overflow.element));
 }
 
-// ---------------------------------------------------------------- blocks
-//
-// Memory for large outputs. Fresh pages from the kernel cost more than the
-// conversion that fills them (every one is faulted in and zeroed), so a block
-// goes back to a small pool when the last array using it goes, and the next
-// block of the same size comes from there. A type of its own, built from a
-// spec: only a C type can hand out its memory through the buffer protocol,
-// and its deallocation is exactly "nothing uses this memory any more".
+PyObject* plan_sizeof(PyObject* self, PyObject*) noexcept {
+  return PyLong_FromSsize_t(reinterpret_cast<PlanObject*>(self)->nbytes);
+}
 
-struct BlockObject {
-  PyObject_HEAD
-  void* data;
-  Py_ssize_t size;
+PyMethodDef plan_methods[] = {
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plan_decode)), METH_FASTCALL,
+     "decode($self, data, width, height, stride, empty, recycled)\n--\n\n"
+     "New arrays of the sample values of `data`, an image of width x height pixels\n"
+     "(stride: None, or bytes from one line to the next): one array, or a dict by\n"
+     "component. Each comes from empty(shape, dtype), or from recycled(shape, dtype)\n"
+     "from 16 MiB on."},
+    {"encode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plan_encode)), METH_FASTCALL,
+     "encode($self, images, width, height, stride)\n--\n\n"
+     "The packed bytes of `images`, a tuple of C-contiguous arrays in output order;\n"
+     "or (output, element) of the first value its component cannot hold."},
+    {"__sizeof__", plan_sizeof, METH_NOARGS, "__sizeof__($self)\n--\n\nBytes the plan takes."},
+    {nullptr, nullptr, 0, nullptr},
 };
 
-constexpr std::size_t kept_blocks = 4;
-constexpr Py_ssize_t kept_bytes = Py_ssize_t{512} << 20;
-
-struct Kept {
-  void* data;
-  Py_ssize_t size;
-};
-std::vector<Kept> kept;  // most recently freed last; touched only with the interpreter lock held
-PyTypeObject* block_type = nullptr;
-
-int block_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
-  auto* block = reinterpret_cast<BlockObject*>(self);
-  return PyBuffer_FillInfo(view, self, block->data, block->size, 0, flags);
-}
-
-void block_dealloc(PyObject* self) noexcept {
-  auto* block = reinterpret_cast<BlockObject*>(self);
-  Py_ssize_t total = block->size;
-  for (const Kept& k : kept) total += k.size;
-  if (block->size <= kept_bytes) {
-    kept.push_back({block->data, block->size});
-    // The oldest go first.
-    while (kept.size() > kept_blocks || total > kept_bytes) {
-      total -= kept.front().size;
-      std::free(kept.front().data);
-      kept.erase(kept.begin());
-    }
-  } else {
-    std::free(block->data);
-  }
-  PyTypeObject* type = Py_TYPE(self);
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
-PyType_Slot block_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Memory of an array made by convert.block().")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(block_dealloc)},
-    {Py_bf_getbuffer, reinterpret_cast<void*>(block_getbuffer)},
+PyType_Slot plan_slots[] = {
+    {Py_tp_doc, const_cast<char*>("A pixel format's conversion plan, made by plan().")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(plan_dealloc)},
+    {Py_tp_methods, plan_methods},
     {0, nullptr},
 };
 
-PyType_Spec block_spec = {"corvella.pfnc.pixels._convert.Block", sizeof(BlockObject), 0,
-                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, block_slots};
-
-PyObject* convert_block(PyObject* const* args) noexcept {
-  Py_ssize_t size = PyLong_AsSsize_t(args[0]);
-  if (size == -1 && PyErr_Occurred()) return nullptr;
-  if (size < 1) {
-    PyErr_SetString(PyExc_ValueError, "size must be positive");
-    return nullptr;
-  }
-  void* data = nullptr;
-  for (auto k = kept.rbegin(); k != kept.rend(); ++k) {
-    if (k->size == size) {
-      data = k->data;
-      kept.erase(std::next(k).base());
-      break;
-    }
-  }
-  if (data == nullptr && (data = std::malloc(size)) == nullptr) return PyErr_NoMemory();
-  auto* block = PyObject_New(BlockObject, block_type);
-  if (block == nullptr) {
-    std::free(data);
-    return nullptr;
-  }
-  block->data = data;
-  block->size = size;
-  return reinterpret_cast<PyObject*>(block);
-}
+PyType_Spec plan_spec = {"corvella.pfnc.pixels._convert.Plan", sizeof(PlanObject), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, plan_slots};
 
 // ---------------------------------------------------------------- functions
 
-PyObject* convert_decode(PyObject* const* args) noexcept {
-  px::Job job;
-  if (!read_job(args[0], job)) return nullptr;
-  Buffer data;
-  if (!data.get(args[1], PyBUF_C_CONTIGUOUS)) return nullptr;
-  Buffer outputs[max_targets];
-  std::vector<px::Span> spans;
-  std::vector<int64_t> sizes;
-  if (!get_all(args[2], job, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE, outputs, spans, sizes) ||
-      !check_job(job, data.size(), sizes, true)) {
-    return nullptr;
-  }
-  if (total(job.read_end, sizes) < unlocked_from) {
-    px::decode(job, data.data(), data.size(), spans);
-  } else {
-    Py_BEGIN_ALLOW_THREADS
-    px::decode(job, data.data(), data.size(), spans);
-    Py_END_ALLOW_THREADS
-  }
-  Py_RETURN_NONE;
-}
-
-PyObject* convert_encode(PyObject* const* args) noexcept {
-  px::Job job;
-  if (!read_job(args[0], job)) return nullptr;
-  Buffer images[max_targets];
-  std::vector<px::Span> spans;
-  std::vector<int64_t> sizes;
-  if (!get_all(args[1], job, PyBUF_C_CONTIGUOUS, images, spans, sizes)) return nullptr;
-  Py_ssize_t size = PyLong_AsSsize_t(args[2]);
-  if (size == -1 && PyErr_Occurred()) return nullptr;
-  if (size < 0) {
-    PyErr_SetString(PyExc_ValueError, "size must not be negative");
-    return nullptr;
-  }
-  // The job reads the images and writes the buffer: check it the other way round.
-  if (!check_job(job, size, sizes, false)) return nullptr;
-  Ref packed = steal(PyBytes_FromStringAndSize(nullptr, size));
-  if (!packed) return nullptr;
-  uint8_t* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(packed.get()));
-  int64_t failed;
-  if (total(size, sizes) < unlocked_from) {
-    std::memset(out, 0, size);
-    failed = px::encode(job, out, spans);
-  } else {
-    Py_BEGIN_ALLOW_THREADS
-    std::memset(out, 0, size);
-    failed = px::encode(job, out, spans);
-    Py_END_ALLOW_THREADS
-  }
-  return failed < 0 ? packed.release() : PyLong_FromLongLong(failed);
-}
-
-const pfnc::FunctionSpec decode_spec{
-    .name = "decode",
-    .qualname = "decode",
-    .doc = "decode(job: list[int], data: collections.abc.Buffer, outputs: tuple[numpy.ndarray, ...]) -> None\n\n"
-           "Unpack `data` into the arrays `outputs` as `job` describes.\n\n"
-           "Raises ValueError, and writes nothing, when `data` is shorter than the job\n"
-           "needs or the job does not fit the arrays.",
-    .params = {{"job", "list[int]"}, {"data", "collections.abc.Buffer"}, {"outputs", "tuple[numpy.ndarray, ...]"}},
-    .returns = "None",
-    .impl = convert_decode,
+const pfnc::FunctionSpec plan_function_spec{
+    .name = "plan",
+    .qualname = "plan",
+    .doc = "plan(name: str, description: list[int], dtype: object, keys: tuple[str, ...] | None, general: bool = False)"
+           " -> Plan\n\n"
+           "The plan of format `name` from the description of its layout; its outputs\n"
+           "have element type `dtype` and are returned in a dict by `keys`, or alone for\n"
+           "None. With `general`, it keeps to the general loop, against which the faster\n"
+           "loops are tested. Raises ValueError for a description it cannot follow.",
+    .params = {{"name", "str"},
+               {"description", "list[int]"},
+               {"dtype", "object"},
+               {"keys", "tuple[str, ...] | None"},
+               {"general", "bool", pfnc::Default::false_}},
+    .returns = "Plan",
+    .impl = convert_plan,
 };
 
-const pfnc::FunctionSpec encode_spec{
-    .name = "encode",
-    .qualname = "encode",
-    .doc = "encode(job: list[int], images: tuple[numpy.ndarray, ...], size: int) -> bytes | int\n\n"
-           "Pack the arrays `images` into `size` zeroed bytes as `job` describes.\n\n"
-           "Returns the bytes, or the index of the first array holding a value that\n"
-           "its component cannot hold.",
-    .params = {{"job", "list[int]"}, {"images", "tuple[numpy.ndarray, ...]"}, {"size", "int"}},
-    .returns = "bytes | int",
-    .impl = convert_encode,
-};
-
-const pfnc::FunctionSpec block_function_spec{
-    .name = "block",
-    .qualname = "block",
-    .doc = "block(size: int) -> Block\n\n"
-           "Uninitialised memory of `size` bytes, exposed through the buffer protocol.\n\n"
-           "When nothing uses it any more, it is kept for the next block of the same size:\n"
-           "at most 4 blocks and 512 MiB, the oldest given back first.",
-    .params = {{"size", "int"}},
-    .returns = "Block",
-    .impl = convert_block,
-};
+Ref constant(int64_t value) noexcept { return steal(PyLong_FromLongLong(value)); }
 
 bool convert_body(pfnc::Module& m) noexcept {
   // Kept across a failed initialisation, which the next import runs again.
-  if (block_type == nullptr) block_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&block_spec));
-  if (block_type == nullptr) return false;
-  return m.set("Block", pfnc::borrow(reinterpret_cast<PyObject*>(block_type))) &&
-         m.set("JOB_VERSION", steal(PyLong_FromLong(job_version))) && m.def(decode_spec) && m.def(encode_spec) &&
-         m.def(block_function_spec);
+  if (plan_type == nullptr) plan_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&plan_spec));
+  if (plan_type == nullptr) return false;
+  return m.set("Plan", pfnc::borrow(reinterpret_cast<PyObject*>(plan_type))) && m.def(plan_function_spec) &&
+         px::define_blocks(m) && m.set("MAX_OUTPUTS", constant(px::max_targets)) &&
+         m.set("MAX_PLANES", constant(px::max_planes)) && m.set("MAX_GROUP_SAMPLES", constant(px::max_group_samples)) &&
+         m.set("MAX_GROUP_BYTES", constant(px::max_group_bytes)) && m.set("MAX_FIELDS", constant(px::max_fields));
 }
 
 }  // namespace

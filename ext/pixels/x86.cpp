@@ -1,0 +1,425 @@
+// The x86 vector loops (SSSE3, AVX2) and their plans; built for x86 only, run where the CPU has them.
+#include "x86.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+#include <immintrin.h>
+
+namespace pfnc::pixels::x86 {
+
+namespace {
+
+struct Cpu {
+  bool ssse3, avx2;
+};
+
+// The one place that asks the CPU.
+const Cpu& cpu() noexcept {
+  static const Cpu found{__builtin_cpu_supports("ssse3") != 0, __builtin_cpu_supports("avx2") != 0};
+  return found;
+}
+
+__attribute__((target("ssse3"))) int64_t decode_windows_ssse3(const Windows& w, const uint8_t* in, uint8_t* out,
+                                                        int64_t groups, int64_t group_bytes) noexcept {
+  int64_t round_bytes = w.groups * group_bytes;
+  int64_t available = groups * group_bytes;
+  bool two = false;  // a second field, or a first one not at the bottom of its value
+  for (int c = 0; c < w.chunks; ++c) {
+    for (int e = 0; e < 16; ++e) two = two || w.pick[c][1][e] != 0x80 || w.place[c][0][e / 2] != 1;
+  }
+  auto vector = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
+  int64_t done = 0;
+  for (int64_t at = 0; at + w.reach <= available; at += round_bytes, done += w.groups) {
+    for (int c = 0; c < w.chunks; ++c) {
+      __m128i bytes = vector(in + at + w.base[c]);
+      __m128i value = _mm_mulhi_epu16(_mm_mullo_epi16(_mm_shuffle_epi8(bytes, vector(w.pick[c][0])), vector(w.up[c][0])),
+                                      vector(w.down[c][0]));
+      if (two) {
+        value = _mm_mullo_epi16(value, vector(w.place[c][0]));
+        __m128i high = _mm_mulhi_epu16(
+            _mm_mullo_epi16(_mm_shuffle_epi8(bytes, vector(w.pick[c][1])), vector(w.up[c][1])), vector(w.down[c][1]));
+        value = _mm_or_si128(value, _mm_mullo_epi16(high, vector(w.place[c][1])));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), value);
+      out += 16;
+    }
+  }
+  return done;
+}
+
+__attribute__((target("avx2"))) inline __m256i both(const void* p) noexcept {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(p)));
+}
+
+// The same two rounds at a time, one in each 128-bit lane.
+__attribute__((target("avx2"))) int64_t decode_windows_avx2(const Windows& w, const uint8_t* in, uint8_t* out,
+                                                            int64_t groups, int64_t group_bytes) noexcept {
+  int64_t round_bytes = w.groups * group_bytes;
+  int64_t available = groups * group_bytes;
+  bool two = false;
+  for (int c = 0; c < w.chunks; ++c) {
+    for (int e = 0; e < 16; ++e) two = two || w.pick[c][1][e] != 0x80 || w.place[c][0][e / 2] != 1;
+  }
+  __m256i pick[4][2], up[4][2], down[4][2], place[4][2];
+  for (int c = 0; c < w.chunks; ++c) {
+    for (int k = 0; k < 2; ++k) {
+      pick[c][k] = both(w.pick[c][k]);
+      up[c][k] = both(w.up[c][k]);
+      down[c][k] = both(w.down[c][k]);
+      place[c][k] = both(w.place[c][k]);
+    }
+  }
+  int64_t done = 0;
+  for (int64_t at = 0; at + round_bytes + w.reach <= available; at += 2 * round_bytes, done += 2 * w.groups) {
+    for (int c = 0; c < w.chunks; ++c) {
+      __m256i bytes = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at + w.base[c]))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at + round_bytes + w.base[c])), 1);
+      __m256i value = _mm256_mulhi_epu16(_mm256_mullo_epi16(_mm256_shuffle_epi8(bytes, pick[c][0]), up[c][0]), down[c][0]);
+      if (two) {
+        value = _mm256_mullo_epi16(value, place[c][0]);
+        __m256i high = _mm256_mulhi_epu16(_mm256_mullo_epi16(_mm256_shuffle_epi8(bytes, pick[c][1]), up[c][1]), down[c][1]);
+        value = _mm256_or_si256(value, _mm256_mullo_epi16(high, place[c][1]));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * c), _mm256_castsi256_si128(value));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (w.chunks + c)), _mm256_extracti128_si256(value, 1));
+    }
+    out += 32 * w.chunks;
+  }
+  return done;
+}
+
+bool is_moved_byte(const Plan& plan, const Sample& s) noexcept {
+  const Field& f = plan.fields[s.first_field];
+  return s.fields == 1 && s.width == 8 && f.bits == 8 && f.bit % 8 == 0 && f.shift == 0 &&
+         plan.targets[s.target].itemsize == 1;
+}
+
+// Adds byte `at` of output vector `to`, taken from byte `byte` of input vector `from`.
+bool add_part(Shuffle& sh, int64_t to, int64_t from, int64_t at, int64_t byte) noexcept {
+  for (int i = 0; i < sh.parts; ++i) {
+    if (sh.part[i].to == to && sh.part[i].from == from) {
+      sh.part[i].pick[at] = static_cast<uint8_t>(byte);
+      return true;
+    }
+  }
+  if (sh.parts == 64) return false;
+  Shuffle::Part& part = sh.part[sh.parts++];
+  part.to = static_cast<uint8_t>(to);
+  part.from = static_cast<uint8_t>(from);
+  std::memset(part.pick, 0x80, 16);
+  part.pick[at] = static_cast<uint8_t>(byte);
+  return true;
+}
+
+int streams(Shuffle::Stream* streams, int& count, int64_t bytes) noexcept {
+  int first = count == 0 ? 0 : streams[count - 1].first + static_cast<int>(streams[count - 1].bytes);
+  streams[count++] = {bytes, first};
+  return first + static_cast<int>(bytes);
+}
+
+// The two shuffles of a set of planes, or false when they cannot be built.
+bool plan_shuffles(const Plan& plan, ShuffleSet& set) noexcept {
+  Shuffle& un = set.unpack;
+  Shuffle& pk = set.pack;
+  int vectors = 0, elements = 0;
+  for (std::size_t n : set.planes) {
+    vectors = streams(un.in, un.inputs, plan.planes[n].group_bytes);
+    streams(pk.out, pk.outputs, plan.planes[n].group_bytes);
+  }
+  int64_t steps[8] = {};
+  for (std::size_t n : set.planes) {
+    const Plane& p = plan.planes[n];
+    for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) steps[plan.samples[i].target] = plan.samples[i].step;
+  }
+  for (int64_t t : set.targets) {
+    if (steps[t] < 1) return false;
+    elements = streams(un.out, un.outputs, steps[t]);
+    streams(pk.in, pk.inputs, steps[t]);
+  }
+  if (vectors > 16 || elements > 16) return false;
+  // Each element of a round of the outputs, and where it comes from.
+  for (std::size_t k = 0; k < set.targets.size(); ++k) {
+    int64_t t = set.targets[k], step = steps[t];
+    for (int64_t e = 0; e < 16 * step; ++e) {
+      bool found = false;
+      for (std::size_t j = 0; j < set.planes.size() && !found; ++j) {
+        const Plane& p = plan.planes[set.planes[j]];
+        for (std::size_t i = p.first_sample; i < p.first_sample + p.samples && !found; ++i) {
+          const Sample& s = plan.samples[i];
+          if (s.target != t || s.step != step || s.element != e % step) continue;
+          int64_t byte = (e / step) * p.group_bytes + plan.fields[s.first_field].bit / 8;
+          int64_t packed = un.in[j].first * 16 + byte, unpacked = un.out[k].first * 16 + e;
+          found = add_part(un, unpacked / 16, packed / 16, unpacked % 16, packed % 16) &&
+                  add_part(pk, packed / 16, unpacked / 16, packed % 16, unpacked % 16);
+          if (!found) return false;
+        }
+      }
+      if (!found) return false;  // an element no plane of the set writes
+    }
+  }
+  auto by_vector = [](const Shuffle::Part& a, const Shuffle::Part& b) { return a.to < b.to; };
+  std::sort(un.part, un.part + un.parts, by_vector);
+  std::sort(pk.part, pk.part + pk.parts, by_vector);
+  return un.parts > 0 && pk.parts > 0;
+}
+
+// Rounds of 16 groups: `in` and `out` point at each stream's first byte.
+__attribute__((target("ssse3"))) void run_shuffle(const Shuffle& sh, const uint8_t* const* in, uint8_t* const* out,
+                                                  int64_t rounds) noexcept {
+  const uint8_t* from[16];
+  uint8_t* to[16];
+  int64_t from_step[16], to_step[16];
+  for (int i = 0; i < sh.inputs; ++i) {
+    for (int64_t v = 0; v < sh.in[i].bytes; ++v) {
+      from[sh.in[i].first + v] = in[i] + 16 * v;
+      from_step[sh.in[i].first + v] = 16 * sh.in[i].bytes;
+    }
+  }
+  for (int o = 0; o < sh.outputs; ++o) {
+    for (int64_t v = 0; v < sh.out[o].bytes; ++v) {
+      to[sh.out[o].first + v] = out[o] + 16 * v;
+      to_step[sh.out[o].first + v] = 16 * sh.out[o].bytes;
+    }
+  }
+  int inputs = sh.in[sh.inputs - 1].first + static_cast<int>(sh.in[sh.inputs - 1].bytes);
+  int outputs = sh.out[sh.outputs - 1].first + static_cast<int>(sh.out[sh.outputs - 1].bytes);
+  for (int64_t r = 0; r < rounds; ++r) {
+    // The parts come sorted by the vector they make.
+    int current = sh.part[0].to;
+    __m128i made = _mm_setzero_si128();
+    for (int i = 0; i < sh.parts; ++i) {
+      const Shuffle::Part& part = sh.part[i];
+      if (part.to != current) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current]), made);
+        made = _mm_setzero_si128();
+        current = part.to;
+      }
+      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[part.from]));
+      made = _mm_or_si128(made, _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(part.pick))));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[current]), made);
+    if (r + 1 == rounds) break;  // no pointer past the buffers
+    for (int v = 0; v < inputs; ++v) from[v] += from_step[v];
+    for (int v = 0; v < outputs; ++v) to[v] += to_step[v];
+  }
+}
+
+// Sets whose shape has a loop of its own: one-byte planes interleaved into
+// one output (3 or 4 of them), or one plane of 2- or 4-byte groups split into
+// its outputs (a chroma pair; a 4:2:2 sequence into luma and two chroma).
+void plan_moves(const Plan& plan, ShuffleSet& set) noexcept {
+  set.moves = Moves::general;
+  std::size_t k = set.planes.size();
+  if (set.targets.size() == 1 && (k == 3 || k == 4)) {
+    bool seen[4] = {};
+    for (std::size_t j = 0; j < k; ++j) {
+      const Plane& p = plan.planes[set.planes[j]];
+      const Sample& s = plan.samples[p.first_sample];
+      if (p.group_bytes != 1 || p.samples != 1 || s.step != static_cast<int64_t>(k) || s.element >= s.step ||
+          seen[s.element]) {
+        return;
+      }
+      seen[s.element] = true;
+      set.lanes[s.element] = static_cast<int>(j);
+    }
+    set.moves = Moves::interleave;
+    return;
+  }
+  if (k != 1) return;
+  const Plane& p = plan.planes[set.planes[0]];
+  int64_t g = p.group_bytes;
+  std::size_t parts = g == 2 ? 2 : 3;
+  if ((g != 2 && g != 4) || static_cast<int64_t>(p.samples) != g || set.targets.size() != parts) return;
+  int64_t step[3] = {}, count[3] = {}, byte[3][2] = {}, seen[3] = {};
+  for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+    const Sample& s = plan.samples[i];
+    std::size_t t = std::find(set.targets.begin(), set.targets.end(), s.target) - set.targets.begin();
+    if (s.element >= s.step || s.element > 1 || (seen[t] >> s.element & 1) != 0 || (count[t] > 0 && step[t] != s.step)) {
+      return;
+    }
+    seen[t] |= int64_t{1} << s.element;
+    step[t] = s.step;
+    byte[t][s.element] = plan.fields[s.first_field].bit / 8;
+    ++count[t];
+  }
+  // Split4: the output of two samples a group (elements 0 and 1) fills the first half of `sort`.
+  int n = 0;
+  for (std::size_t t = 0; t < parts; ++t) {
+    if (g == 4 && step[t] == 2 && count[t] == 2) set.lanes[n++] = static_cast<int>(t);
+  }
+  for (std::size_t t = 0; t < parts; ++t) {
+    if (step[t] == 1 && count[t] == 1) set.lanes[n++] = static_cast<int>(t);
+  }
+  if (n != static_cast<int>(parts) || (g == 4 && step[set.lanes[0]] != 2)) return;
+  int at = 0;
+  for (int part = 0; part < n; ++part) {
+    int t = set.lanes[part];
+    for (int64_t group = 0; group < 16 / g; ++group) {
+      for (int64_t e = 0; e < step[t]; ++e) set.sort[at++] = static_cast<uint8_t>(group * g + byte[t][e]);
+    }
+  }
+  set.moves = g == 2 ? Moves::split2 : Moves::split4;
+}
+
+// Rounds of 16 groups of a set that plan_moves() gave a shape.
+__attribute__((target("ssse3"))) void run_moves(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out,
+                                                int64_t rounds) noexcept {
+  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  auto put = [](uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+  if (set.moves == Moves::interleave && set.planes.size() == 3) {
+    // Output byte n of a round is element n % 3 of pixel n / 3.
+    uint8_t picks[3][3][16];
+    for (int n = 0; n < 48; ++n) {
+      for (int c = 0; c < 3; ++c) picks[n / 16][c][n % 16] = n % 3 == c ? static_cast<uint8_t>(n / 3) : 0x80;
+    }
+    __m128i m[3][3];
+    for (int o = 0; o < 3; ++o) {
+      for (int c = 0; c < 3; ++c) m[o][c] = load(picks[o][c]);
+    }
+    const uint8_t *a = in[set.lanes[0]], *b = in[set.lanes[1]], *c = in[set.lanes[2]];
+    uint8_t* to = out[0];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i x = load(a + 16 * r), y = load(b + 16 * r), z = load(c + 16 * r);
+      for (int o = 0; o < 3; ++o) {
+        __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(x, m[o][0]), _mm_shuffle_epi8(y, m[o][1])),
+                                 _mm_shuffle_epi8(z, m[o][2]));
+        put(to + 48 * r + 16 * o, v);
+      }
+    }
+  } else if (set.moves == Moves::interleave) {
+    const uint8_t *a = in[set.lanes[0]], *b = in[set.lanes[1]], *c = in[set.lanes[2]], *d = in[set.lanes[3]];
+    uint8_t* to = out[0];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i w = load(a + 16 * r), x = load(b + 16 * r), y = load(c + 16 * r), z = load(d + 16 * r);
+      __m128i low = _mm_unpacklo_epi8(w, x), high = _mm_unpackhi_epi8(w, x);
+      __m128i low2 = _mm_unpacklo_epi8(y, z), high2 = _mm_unpackhi_epi8(y, z);
+      put(to + 64 * r, _mm_unpacklo_epi16(low, low2));
+      put(to + 64 * r + 16, _mm_unpackhi_epi16(low, low2));
+      put(to + 64 * r + 32, _mm_unpacklo_epi16(high, high2));
+      put(to + 64 * r + 48, _mm_unpackhi_epi16(high, high2));
+    }
+  } else if (set.moves == Moves::split2) {
+    __m128i sort = load(set.sort);
+    const uint8_t* from = in[0];
+    uint8_t *u = out[set.lanes[0]], *v = out[set.lanes[1]];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i x = _mm_shuffle_epi8(load(from + 32 * r), sort), y = _mm_shuffle_epi8(load(from + 32 * r + 16), sort);
+      put(u + 16 * r, _mm_unpacklo_epi64(x, y));
+      put(v + 16 * r, _mm_unpackhi_epi64(x, y));
+    }
+  } else {
+    __m128i sort = load(set.sort);
+    const uint8_t* from = in[0];
+    uint8_t *y = out[set.lanes[0]], *u = out[set.lanes[1]], *v = out[set.lanes[2]];
+    for (int64_t r = 0; r < rounds; ++r) {
+      // Each vector: 8 bytes of the pair's output, then 4 of each other.
+      __m128i a = _mm_shuffle_epi8(load(from + 64 * r), sort), b = _mm_shuffle_epi8(load(from + 64 * r + 16), sort);
+      __m128i c = _mm_shuffle_epi8(load(from + 64 * r + 32), sort), d = _mm_shuffle_epi8(load(from + 64 * r + 48), sort);
+      put(y + 32 * r, _mm_unpacklo_epi64(a, b));
+      put(y + 32 * r + 16, _mm_unpacklo_epi64(c, d));
+      __m128i ab = _mm_shuffle_epi32(_mm_unpackhi_epi64(a, b), 0xd8), cd = _mm_shuffle_epi32(_mm_unpackhi_epi64(c, d), 0xd8);
+      put(u + 16 * r, _mm_unpacklo_epi64(ab, cd));
+      put(v + 16 * r, _mm_unpackhi_epi64(ab, cd));
+    }
+  }
+}
+
+}  // namespace
+
+bool has_vectors() noexcept { return cpu().ssse3; }
+
+int64_t decode_windows(const Windows& w, const uint8_t* in, uint8_t* out, int64_t groups, int64_t group_bytes,
+                       int64_t itemsize) noexcept {
+  int64_t done = cpu().avx2 ? decode_windows_avx2(w, in, out, groups, group_bytes) : 0;
+  // The rounds left over, from where the wide loop stopped.
+  return done + decode_windows_ssse3(w, in + done * group_bytes, out + done * itemsize, groups - done, group_bytes);
+}
+
+void decode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out, int64_t rounds) noexcept {
+  if (set.moves == Moves::general) {
+    run_shuffle(set.unpack, in, out, rounds);
+  } else {
+    run_moves(set, in, out, rounds);
+  }
+}
+
+void encode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out, int64_t rounds) noexcept {
+  run_shuffle(set.pack, in, out, rounds);
+}
+
+bool plan_windows(const Plan& plan, const Plane& p, Windows& w) noexcept {
+  if (plan.targets[p.target].itemsize != 2) return false;
+  int64_t samples = static_cast<int64_t>(p.samples);
+  int64_t round = std::lcm(samples, int64_t{8});
+  if (round > 32) return false;
+  w = Windows{};
+  w.chunks = static_cast<int>(round / 8);
+  w.groups = static_cast<int>(round / samples);
+  for (int c = 0; c < w.chunks; ++c) {
+    int64_t first = INT64_MAX;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int e = 0; e < 8; ++e) {
+        int64_t n = c * 8 + e;
+        const Sample& s = plan.samples[p.first_sample + n % samples];
+        if (s.fields > 2 || s.width > 16) return false;
+        for (std::size_t k = 0; k < s.fields; ++k) {
+          const Field& f = plan.fields[s.first_field + k];
+          int64_t byte = (n / samples) * p.group_bytes + f.bit / 8, low = f.bit % 8;
+          if (pass == 0) {
+            first = byte < first ? byte : first;
+            continue;
+          }
+          int64_t at = byte - first;
+          if (at > 14 || low + f.bits > 16 || f.bits >= 16 || first > 255) return false;
+          w.pick[c][k][2 * e] = static_cast<uint8_t>(at);
+          w.pick[c][k][2 * e + 1] = static_cast<uint8_t>(at + 1);
+          w.up[c][k][e] = static_cast<uint16_t>(1u << (16 - low - f.bits));
+          w.down[c][k][e] = static_cast<uint16_t>(1u << f.bits);
+          w.place[c][k][e] = static_cast<uint16_t>(1u << f.shift);
+        }
+        if (pass == 1) {
+          for (std::size_t k = s.fields; k < 2; ++k) w.pick[c][k][2 * e] = w.pick[c][k][2 * e + 1] = 0x80;
+        }
+      }
+    }
+    w.base[c] = static_cast<uint8_t>(first);
+    if (first + 16 > w.reach) w.reach = first + 16;
+  }
+  return true;
+}
+
+void plan_shuffle_sets(Plan& plan) {
+  std::vector<bool> taken(plan.planes.size());
+  for (std::size_t a = 0; a < plan.planes.size(); ++a) {
+    if (taken[a]) continue;
+    ShuffleSet set;
+    const Plane& first = plan.planes[a];
+    for (std::size_t n = a; n < plan.planes.size(); ++n) {
+      const Plane& p = plan.planes[n];
+      // A plain copy is faster than any shuffle.
+      if (taken[n] || p.fast == Fast::copy || p.group_pixels != first.group_pixels ||
+          p.line_divisor != first.line_divisor) {
+        continue;
+      }
+      bool moved = true;
+      for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) moved = moved && is_moved_byte(plan, plan.samples[i]);
+      if (!moved) continue;
+      set.planes.push_back(n);
+      for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
+        int64_t t = plan.samples[i].target;
+        bool known = false;
+        for (int64_t u : set.targets) known = known || u == t;
+        if (!known) set.targets.push_back(t);
+      }
+    }
+    if (set.planes.empty() || set.planes.size() > 8 || set.targets.size() > 8 || !plan_shuffles(plan, set)) continue;
+    for (std::size_t n : set.planes) taken[n] = plan.planes[n].shuffled = true;
+    plan_moves(plan, set);
+    plan.shuffles.push_back(set);
+  }
+}
+
+}  // namespace pfnc::pixels::x86
