@@ -43,7 +43,7 @@ def test_bool_is_no_size_and_no_code(call):
 
 
 @pytest.mark.parametrize(("name", "width", "height", "stride", "text"), [
-    ("Mono12g", 3, 1, None, r"a stream of 3 pixels \(3 pixels x 1 lines\) is not a multiple of 2"),
+    ("Mono12g", 3, 1, None, r"a stream of 3 pixels \(3 x 1\) is not a multiple of 2"),
     ("Mono12g", 3, 3, None, "a stream of 9 pixels"),
     ("Mono12g", 3, 2, 6, "a width of 3 is not a multiple of 2"),
     ("Mono10c3p32", 4, 1, None, "packs 3 pixels together: a stream of 4 pixels"),

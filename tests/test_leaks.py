@@ -145,7 +145,7 @@ def _family_calls():
     def step(i):
         family.all_implementations(base)
         family._walk(scalars.DataTypes)
-        if i % 100 == 0:  # a subclass defined and collected
+        if i % 500 == 0:  # a subclass defined and collected (rarely: a full collection is most of a step)
             type("Late", (base,), {"designation": None, "from_designation": classmethod(lambda *a: [])})
             for members in ({}, {"f": None}, {"g": Refusing()}):  # abstract, concrete, failing
                 try:
@@ -180,7 +180,7 @@ def _memo_calls():
             memo("bad")
         except Boom:
             pass
-        if i % 100 == 0:  # a subclass defined and collected, a registration undone
+        if i % 500 == 0:  # a subclass defined and collected, a registration undone
             type("Late", (base,), {"designation": None, "from_designation": classmethod(lambda *a: [])})
             memo("k0")
             gc.collect()

@@ -262,7 +262,7 @@ bool geometry_of(PyObject* self, PyObject* width_arg, PyObject* height_arg, PyOb
                      static_cast<long long>(p.group_pixels));
       } else {
         PyErr_Format(PyExc_ValueError,
-                     "%U packs %lld pixels together: a stream of %lld pixels (%lld pixels x %lld lines) is not a multiple "
+                     "%U packs %lld pixels together: a stream of %lld pixels (%lld x %lld) is not a multiple "
                      "of %lld",
                      name, static_cast<long long>(p.group_pixels), static_cast<long long>(misfit.count),
                      static_cast<long long>(width), static_cast<long long>(height / p.line_divisor),
