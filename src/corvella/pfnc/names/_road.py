@@ -20,7 +20,7 @@ __all__ = ["Pieces", "Progress", "read_pieces"]
 
 Planes = tuple[tuple[str, ...], ...]
 
-_MAX_WIDTH = 64
+_MAX_WIDTH = _memory.CONTAINER_BITS[-1]  # the widest component a container holds
 _FLOAT_WIDTHS = (16, 32, 64)
 
 
