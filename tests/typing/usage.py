@@ -5,7 +5,8 @@ from fractions import Fraction
 from corvella.pfnc import PixelFormat
 from corvella.pfnc._internal.registry import MappingSnapshot, Registry
 from corvella.pfnc.exceptions import NameReadError
-from corvella.pfnc.names import Packing, PackingKind
+from corvella.pfnc.names import Packing, PackingKind, register_custom_format, unregister_custom_format
+from corvella.pfnc.names.custom import CUSTOM_FORMATS
 from corvella.pfnc.genicam.components import (
     GenicamComponents,
     LMNLocation,
@@ -87,4 +88,12 @@ try:
     PixelFormat.from_name(pf.designation() + "x")
 except NameReadError as error:
     where: int = error.position
+    offered: tuple[str, ...] = error.suggestions
+strict: PixelFormat = PixelFormat.from_name("Mono8", strict=True)
+widest: int = max(pf.size)
+register_custom_format(0x810C0001, "Mono12pmsb")
+vendor: int | None = PixelFormat.from_code(0x810C0001).code
+vendors: MappingSnapshot[int, str] = CUSTOM_FORMATS.snapshot()
+unregister_custom_format(0x810C0001)
+CUSTOM_FORMATS.restore(vendors)
 pieces: str = "".join(pf.pieces()) + str(pf)
