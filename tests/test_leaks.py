@@ -197,7 +197,8 @@ def _formats_calls():
     """Whole names and values read, succeeding and failing, and the readings used."""
     formats = importlib.import_module("corvella.pfnc.names.formats")
     from corvella.pfnc.names._standard_table import STANDARD
-    from corvella.pfnc.exceptions import NameReadError, UnknownCodeError
+    from corvella.pfnc.exceptions import NameReadError
+    from corvella.pfnc.names.custom import register_custom_format, unregister_custom_format
 
     PixelFormat = formats.PixelFormat
     names = [name for name, _ in STANDARD] + ["Mono10c3p32", "RGB8Packed", "POL22M1_8", "CFA_RGGB8", "YUV411_9p"]
@@ -205,8 +206,11 @@ def _formats_calls():
         (PixelFormat.from_name, "Mono12P"), (PixelFormat.from_name, ""), (PixelFormat.from_name, "Mono\ud800"),
         (PixelFormat.from_name, b"Mono8"), (PixelFormat.from_name, "x" * 1000), (PixelFormat.from_code, 0x01080099),
         (PixelFormat.from_code, True), (PixelFormat.from_code, -1), (PixelFormat.from_code, 2**70),
+        (PixelFormat.from_name, "YUV422_UYVY"), (lambda name: PixelFormat.from_name(name, strict=True), "Mono8u"),
+        (PixelFormat.from_code, 0x810C0001), (lambda code: register_custom_format(code, "Mono12pmsb"), 0x810D0001),
+        (unregister_custom_format, 0x810C0001),
     ]
-    expected = (NameReadError, UnknownCodeError, TypeError, ValueError)
+    expected = (NameReadError, LookupError, TypeError, ValueError)
 
     def step(i):
         name = names[i % len(names)]
@@ -221,6 +225,12 @@ def _formats_calls():
             pass
         else:
             raise AssertionError(f"{call} did not fail")
+        # Last before each count, so that the memos hold the same readings then.
+        if i % 100 == 99:
+            register_custom_format(0x810C0001, "Mono12pmsb")
+            if PixelFormat.from_code(0x810C0001).code != PixelFormat.from_name("Mono12pmsb").code:
+                raise AssertionError(f"iteration {i}: the vendor value reads otherwise")
+            unregister_custom_format(0x810C0001)
 
     return step, [PixelFormat, NameReadError, formats.Packing]
 

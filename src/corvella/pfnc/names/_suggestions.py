@@ -41,7 +41,7 @@ class _Index:
             pieces = _PIECE.findall(folded)
             for at, piece in enumerate(pieces):
                 rest = "".join(pieces[:at] + pieces[at + 1:])
-                # What is kept must be most of the name: "8" is not Mono8 with a piece left out.
+                # What is kept must be longer than what is left out: "8" is not Mono8 without "Mono".
                 if len(piece) < len(rest):
                     self.piece_left_out.setdefault(rest, []).append(number)
         self.longest = max(self.by_length)

@@ -61,7 +61,7 @@ def _checked_name(name: object) -> str:
     return name
 
 
-def _check_bits(code: int, name: str) -> None:
+def _check_reading(code: int, name: str) -> None:
     # Formats read lazily: this module is imported by the one that reads names.
     from .formats import PixelFormat
 
@@ -85,18 +85,9 @@ class CustomFormatRegistry(Registry[int, str]):
         self._changing = threading.Lock()
 
     def register(self, code: int, name: str) -> None:
-        """Give the vendor value ``code`` to the format ``name``.
-
-        Raises TypeError unless ``code`` is an int (numpy integers too, no
-        bool) and ``name`` a str; ValueError when bit 31 of ``code`` is clear,
-        when ``name`` is a standard name or legacy spelling, or when the bits
-        per pixel that bits 23-16 give are not the format's; NameReadError (a
-        ValueError) when ``name`` does not read; DuplicateRegistrationError (a
-        ValueError) when the value or the name is already registered with
-        another.
-        """
+        """Give the vendor value ``code`` to the format ``name``, as register_custom_format does."""
         number = _vendor_code(code)
-        _check_bits(number, _checked_name(name))
+        _check_reading(number, _checked_name(name))
         with self._changing:
             taken = self._registry.get(number)
             if taken == name:
@@ -150,7 +141,14 @@ CUSTOM_FORMATS = CustomFormatRegistry()
 def register_custom_format(code: int, name: str) -> None:
     """Teach the package a vendor's value (bit 31 set) for a pixel-format name the grammar reads.
 
-    See ``CustomFormatRegistry.register`` for what is refused.
+    Raises TypeError unless ``code`` is an int (numpy integers too, no bool)
+    and ``name`` a str; ValueError when bit 31 of ``code`` is clear, when
+    ``name`` is a standard name or legacy spelling, or when the bits per
+    pixel that bits 23-16 of ``code`` give are not the format's (for a format
+    whose pixels take a fraction of a bit count, the bits of the fewest whole
+    pixels: 32 for Mono10c3p32); NameReadError (a ValueError) when ``name``
+    does not read; DuplicateRegistrationError (a ValueError) when the value
+    or the name is registered with another. The same pair again changes nothing.
     """
     CUSTOM_FORMATS.register(code, name)
 
