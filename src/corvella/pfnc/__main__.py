@@ -157,7 +157,7 @@ def _run_command(command: str, argv: list[str]) -> int:
 
 def main(argv: list[str]) -> int:
     """Print every argument's structure, or run a command; 1 if an argument could not be read."""
-    if argv[:1] and argv[0] in COMMANDS:
+    if argv and argv[0] in COMMANDS:
         return _run_command(argv[0], argv[1:])
     if not argv:
         print(USAGE, file=sys.stderr)

@@ -20,10 +20,10 @@ from fractions import Fraction
 
 from . import _memory, _road
 from ._components_field import read_fields
-from ._suggestions import did_you_mean, suggestions_for
-from .custom import CUSTOM_FORMATS, VENDOR_BIT, checked_code
 from ._packing import Packing, PackingKind
 from ._standard_table import LEGACY, STANDARD
+from ._suggestions import did_you_mean, suggestions_for
+from .custom import CUSTOM_FORMATS, VENDOR_BIT, checked_code
 from ..exceptions import NameReadError, UnknownCodeError
 from ..genicam import components, layouts, scalars, widths
 from ..genicam.components import GenicamComponents
@@ -330,29 +330,29 @@ def _readings(name: object) -> tuple[list[PixelFormat], _road.Progress | str]:
     return found, progress
 
 
-def _not_a_name(message: str, name: str, position: int) -> NameReadError:
-    """The error for a text that reads as no name, offering the names closest to it."""
+def _name_error(message: str, name: str, position: int) -> NameReadError:
+    """A NameReadError that offers the names closest to ``name``."""
     suggestions = suggestions_for(name)
     return NameReadError(message + did_you_mean(suggestions), name, position, (), suggestions)
 
 
 def _failure(name: str, readings: list[PixelFormat], progress: "_road.Progress | str") -> NameReadError:
     if isinstance(progress, str):
-        return _not_a_name(progress, name, 0)
+        return _name_error(progress, name, 0)
     if readings:
         listed = "; ".join(repr(r) for r in readings)
         return NameReadError(f"{_shown(name)} has {len(readings)} readings: {listed}", name,
                              len(name), tuple(readings))
     at = progress.position
     if progress.composed is not None:
-        return _not_a_name(f"{_shown(name)} is not a pixel-format name: the convention writes its reading as "
+        return _name_error(f"{_shown(name)} is not a pixel-format name: the convention writes its reading as "
                            f"{_shown(progress.composed)}", name, at)
     if at == len(name):
-        return _not_a_name(f"{_shown(name)} is not a pixel-format name: its pieces read to the end but do not"
+        return _name_error(f"{_shown(name)} is not a pixel-format name: its pieces read to the end but do not"
                            " fit together", name, at)
     if at == 0:
-        return _not_a_name(f"{_shown(name)} is not a pixel-format name: it starts with no components field", name, 0)
-    return _not_a_name(f"{_shown(name)} is not a pixel-format name: reading gets through "
+        return _name_error(f"{_shown(name)} is not a pixel-format name: it starts with no components field", name, 0)
+    return _name_error(f"{_shown(name)} is not a pixel-format name: reading gets through "
                        f"{_shown(name[:at])} and no piece reads {_shown(name[at:])}", name, at)
 
 
@@ -368,7 +368,7 @@ def _read_strictly(name: str) -> PixelFormat:
     """The reading of ``name`` if it has a value; every check and every error of ``from_name(strict=True)``."""
     reading = PixelFormat.from_name(name)
     if reading.code is None:
-        raise _not_a_name(f"{_shown(name)} reads by the naming grammar but is not in the value list, and no vendor"
+        raise _name_error(f"{_shown(name)} reads by the naming grammar but is not in the value list, and no vendor"
                           " value is registered for it", name, len(name))
     return reading
 
