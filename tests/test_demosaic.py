@@ -216,6 +216,18 @@ def test_bicolor_equals_the_reference(first, method, dtype, bits, shape):
 
 # ------------------------------------------------------------------ arguments
 
+class Raising:
+    def __index__(self):
+        raise ZeroDivisionError("index")
+
+    def __bool__(self):
+        raise ZeroDivisionError("bool")
+
+
+class Tile(str):
+    pass
+
+
 MOSAIC = np.zeros((4, 6), np.uint8)
 OUT = np.zeros((4, 6, 3), np.uint8)
 
@@ -230,6 +242,9 @@ OUT = np.zeros((4, 6, 3), np.uint8)
         ({"bits": 9}, ValueError, "bits must be 1..8"),
         ({"bits": 2**70}, ValueError, "bits must be 1..8"),
         ({"bits": 8.0}, TypeError, "float"),
+        ({"bits": Raising()}, ZeroDivisionError, "index"),
+        ({"blue_first": Raising()}, ZeroDivisionError, "bool"),
+        ({"tile": Tile("RGBG")}, ValueError, "'RGGB', 'BGGR', 'GRBG', 'GBRG'"),
         ({"mosaic": MOSAIC.astype(np.uint16), "bits": 8}, TypeError, "sample type"),
         ({"mosaic": MOSAIC.astype(np.int8)}, TypeError, "uint8 or uint16"),
         ({"mosaic": MOSAIC.astype(np.uint32)}, TypeError, "uint8 or uint16"),
@@ -275,3 +290,21 @@ def test_numpy_integers_and_keywords_are_taken():
     out = np.zeros((5, 8, 3), np.uint8)
     _demosaic.demosaic(mosaic=mosaic, out=out, tile="RGGB", method="gradient", bits=np.int64(8), blue_first=np.bool_(0))
     np.testing.assert_array_equal(out, reference(mosaic, "RGGB", "gradient", 8))
+
+
+def test_threads_demosaic_at_once_as_one_does():
+    from concurrent.futures import ThreadPoolExecutor
+
+    mosaics = [random_mosaic(np.random.default_rng(k), (64, 96), np.uint16, 12) for k in range(8)]
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(lambda m: run(m, "RGGB", "gradient", 12), mosaics * 4))
+    for mosaic, result in zip(mosaics * 4, results):
+        np.testing.assert_array_equal(result, reference(mosaic, "RGGB", "gradient", 12))
+
+
+def test_the_benchmark_runs(capsys):
+    import demosaic as bench
+
+    results = bench.main(["--smoke"])
+    assert set(results["kernels"]) >= {"8-bit bilinear", "16-bit gradient (12-bit data)"}
+    assert "decode + gradient" in capsys.readouterr().out
