@@ -154,11 +154,13 @@ def test_strided_rows_give_what_contiguous_ones_give(method, dtype, view):
     assert (store == 77).all()
 
 
-@pytest.mark.parametrize("blue_first", [False, True])
-def test_blue_first_swaps_red_and_blue(blue_first):
-    mosaic = random_mosaic(np.random.default_rng(4), (10, 20), np.uint8, 8)
-    out = run(mosaic, "GRBG", "gradient", 8, blue_first)
-    np.testing.assert_array_equal(out, reference(mosaic, "GRBG", "gradient", 8, blue_first))
+@pytest.mark.parametrize("tile", TILES)
+@pytest.mark.parametrize("method", METHODS)
+@pytest.mark.parametrize(("dtype", "bits"), [(np.uint8, 8), (np.uint16, 12)])
+def test_blue_first_swaps_red_and_blue(tile, method, dtype, bits):
+    mosaic = random_mosaic(np.random.default_rng(4), (10, 80), dtype, bits)
+    out = run(mosaic, tile, method, bits, blue_first=True)
+    np.testing.assert_array_equal(out, reference(mosaic, tile, method, bits, blue_first=True))
 
 
 @pytest.mark.parametrize(("bicolor", "measured"), [(False, 34.58), (True, 41.03)], ids=["mosaic", "bicolor"])
