@@ -64,8 +64,7 @@ def reflect(image, pad, axis):
 
 def reference(mosaic, tile, method, bits, blue_first=False):
     height, width = mosaic.shape
-    padded = reflect(mosaic.astype(np.int64), 2, axis=0)
-    padded = reflect(padded, 2, axis=1)
+    padded = reflect(reflect(mosaic.astype(np.int64), 2, axis=0), 2, axis=1)
     estimate = {}
     for name, k in KERNELS[method].items():
         total = sum(k[dy, dx] * padded[dy : dy + height, dx : dx + width] for dy in range(5) for dx in range(5) if k[dy, dx])
@@ -73,9 +72,11 @@ def reference(mosaic, tile, method, bits, blue_first=False):
     red, green, blue = sites(tile, height, width)
     red_rows = (np.arange(height) % 2 == tile.index("R") // 2)[:, None]
     own = np.clip(mosaic.astype(np.int64), 0, 2**bits - 1)
-    at_green = {True: estimate["row"], False: estimate["column"]}
-    r = np.where(red, own, np.where(blue, estimate["diagonal"], np.where(red_rows, at_green[True], at_green[False])))
-    b = np.where(blue, own, np.where(red, estimate["diagonal"], np.where(red_rows, at_green[False], at_green[True])))
+    # At a green site, red comes from the row's neighbours in red rows, from the column's elsewhere.
+    red_at_green = np.where(red_rows, estimate["row"], estimate["column"])
+    blue_at_green = np.where(red_rows, estimate["column"], estimate["row"])
+    r = np.where(red, own, np.where(blue, estimate["diagonal"], red_at_green))
+    b = np.where(blue, own, np.where(red, estimate["diagonal"], blue_at_green))
     g = np.where(green, own, estimate["green"])
     return np.stack([b, g, r] if blue_first else [r, g, b], axis=-1).astype(mosaic.dtype)
 
