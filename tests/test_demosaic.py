@@ -117,6 +117,13 @@ def test_equals_the_reference_everywhere(tile, method, dtype, bits, shape):
     np.testing.assert_array_equal(run(mosaic, tile, method, bits), reference(mosaic, tile, method, bits))
 
 
+@pytest.mark.parametrize("shape", [(0, 0), (0, 5), (5, 0)], ids=str)
+def test_empty_images_are_nothing_to_do(shape):
+    out = np.zeros(shape + (3,), np.uint8)
+    assert _demosaic.demosaic(np.zeros(shape, np.uint8), out, "RGGB", "gradient", 8, False) is None
+    assert _demosaic.bicolor(np.zeros(shape + (2,), np.uint8), out, "R", "gradient", 8, False) is None
+
+
 @pytest.mark.parametrize("method", METHODS)
 @pytest.mark.parametrize(("dtype", "bits"), [(np.uint8, 8), (np.uint16, 12)])
 def test_every_width_equals_the_reference(method, dtype, bits):
