@@ -39,7 +39,7 @@ using Bytes = Lanes<uint8_t, int16_t>;
 using Words = Lanes<uint16_t, int32_t>;
 
 // Byte shuffles that interleave three channels of one 128-bit lane into three
-// 16-byte parts of RGB output: kShuffles[itemsize - 1][part][channel].
+// 16-byte parts of RGB output: shuffles[itemsize - 1][part][channel].
 using Shuffles = std::array<std::array<std::array<std::array<uint8_t, 16>, 3>, 3>, 2>;
 constexpr Shuffles make_shuffles() noexcept {
   Shuffles s{};
