@@ -174,8 +174,10 @@ def test_blue_first_swaps_red_and_blue(tile, method, dtype, bits):
 @pytest.mark.parametrize(("bicolor", "measured"), [(False, 34.58), (True, 41.03)], ids=["mosaic", "bicolor"])
 def test_a_photograph_keeps_its_measured_quality(bicolor, measured):
     """As bench/demosaic_quality.py measured it for the astronaut, with "gradient"."""
-    pytest.importorskip("skimage")
-    image = demosaic_quality.photograph("astronaut")
+    try:
+        image = demosaic_quality.photograph("astronaut")
+    except ImportError as e:  # no scikit-image, or none for this interpreter (a debug build)
+        pytest.skip(f"no photographs: {e}")
     sample = demosaic_quality.bicolor_of if bicolor else demosaic_quality.mosaic_of
     out = demosaic_quality.ours("gradient", bicolor)(sample(image))
     assert demosaic_quality.psnr(out, image) >= measured - 0.03
