@@ -282,6 +282,48 @@ def _codec_calls():
 _codec_calls.traced = True
 
 
+def _demosaic_calls():
+    """Both kernels on tiny images, then one of the calls they refuse."""
+    import numpy as np
+
+    demosaic = importlib.import_module("corvella.pfnc.pixels._demosaic")
+    mosaic, pairs = np.arange(35, dtype=np.uint16).reshape(5, 7), np.zeros((5, 7, 2), np.uint16)
+    out = np.zeros((5, 7, 3), np.uint16)
+    failing = [
+        lambda: demosaic.demosaic(mosaic, out, "RGBG", "gradient", 12, False),
+        lambda: demosaic.demosaic(mosaic, out, "RGGB", 1, 12, False),
+        lambda: demosaic.demosaic(mosaic, out, "RGGB", "gradient", 17, False),
+        lambda: demosaic.demosaic(mosaic, out, "RGGB", "gradient", 12, RaisingBool()),
+        lambda: demosaic.demosaic(mosaic, out[:, :3], "RGGB", "gradient", 12, False),
+        lambda: demosaic.demosaic(mosaic, mosaic, "RGGB", "gradient", 12, False),
+        lambda: demosaic.demosaic(mosaic.astype(np.uint8), out, "RGGB", "gradient", 8, False),
+        lambda: demosaic.bicolor(pairs, out, "G", "bilinear", 12, False),
+        lambda: demosaic.bicolor(mosaic, out, "R", "bilinear", 12, False),
+        lambda: demosaic.bicolor(pairs, out, "R", "bilinear", 12, False, 1),
+    ]
+
+    def step(i):
+        demosaic.demosaic(mosaic, out, ("RGGB", "GBRG")[i % 2], ("bilinear", "gradient")[i % 3 % 2], 12, i % 5 == 0)
+        demosaic.bicolor(pairs, out, "B", "gradient", 12, False)
+        try:
+            failing[i % len(failing)]()
+        except (TypeError, ValueError, Boom):
+            pass
+        else:
+            raise AssertionError(f"iteration {i}: case {i % len(failing)} did not fail")
+
+    return step, [demosaic.demosaic, mosaic, out, pairs]
+
+
+class RaisingBool:
+    def __bool__(self):
+        raise Boom
+
+
+# numpy's arrays upset a debug interpreter's reference total: count traced bytes.
+_demosaic_calls.traced = True
+
+
 # Each module adds its loops here; a loop is a callable returning
 # (step(i), objects whose reference counts must come back unchanged).
 LOOPS = {
@@ -290,6 +332,7 @@ LOOPS = {
     "_memo": [_memo_calls],
     "formats": [_formats_calls],
     "codec": [_codec_calls],
+    "_demosaic": [_demosaic_calls],
 }
 
 
