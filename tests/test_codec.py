@@ -175,7 +175,7 @@ def test_decode_refuses(args, kwargs, error, text):
     (np.zeros((2, 2, 3), np.uint16), "Mono12p", ValueError, r"shape \(height, width\)"),
     (np.zeros((2, 2), np.uint8), "RGB8", ValueError, r"shape \(height, width, 3\)"),
     (np.zeros((2, 0), np.uint8), "Mono8", ValueError, "must not be empty"),
-    ([[1]], "Mono8", TypeError, "numpy array, not list"),
+    ([[1]], "Mono8", TypeError, "numpy array or a dict of them by component, not list"),
     ({"Y": np.zeros((1, 2), np.uint8), "U": np.zeros((1, 1), np.uint8)}, "YUV422_8", ValueError, "'V'.*missing"),
     ({"Y": np.zeros((1, 2), np.uint8), "U": np.zeros((1, 1), np.uint8), "V": np.zeros((1, 2), np.uint8)},
      "YUV422_8", ValueError, r"'V' must have shape \(1, 1\)"),

@@ -10,7 +10,8 @@
 
 The element type is the smallest unsigned (``u``), signed (``s``) or
 floating-point (``f``) type that holds every component. ``encode(image,
-format)`` takes what ``decode`` returns and gives the buffer back as bytes.
+format)`` takes what ``decode`` returns, or a dict of 2-D arrays by component,
+and gives the buffer back as bytes, or writes it into ``out=``.
 
 Without a stride, the pixel stream runs on from one line to the next, so a
 packed group may straddle two lines, and planes follow one another directly.
@@ -89,11 +90,43 @@ def _recycled(shape, dtype):
     return numpy.frombuffer(convert.block(dtype.itemsize * math.prod(shape)), dtype).reshape(shape)
 
 
+def _interleaved(image: dict, converter) -> numpy.ndarray:
+    """The one array of a format with every component on every pixel, from its planes by component name."""
+    names = [limit[0] for limit in converter.limits]
+    planes = _planes(image, names, converter.name)
+    for name, plane in zip(names, planes):
+        if plane.dtype != converter.dtype:
+            raise ValueError(f"{converter.name} takes {converter.dtype} samples; {name} has dtype {plane.dtype}")
+    shapes = {plane.shape for plane in planes}
+    if len(shapes) != 1:
+        raise ValueError(f"the components of {converter.name} must have one shape, not {sorted(shapes)}")
+    return planes[0] if len(planes) == 1 else numpy.stack(planes, axis=-1)
+
+
+def _planes(image: dict, names: list, format_name: str) -> list:
+    """The 2-D arrays of `image` in the order of `names`, which must be its keys."""
+    missing = [n for n in names if n not in image]
+    if missing:
+        raise ValueError(f"component {missing[0]!r} of {format_name} is missing")
+    unknown = [n for n in image if n not in names]
+    if unknown:
+        raise ValueError(f"{format_name} has no component {unknown[0]!r}")
+    planes = [image[n] for n in names]
+    for name, plane in zip(names, planes):
+        if not isinstance(plane, numpy.ndarray):
+            raise TypeError(f"component {name!r} must be a numpy array, not {type(plane).__name__}")
+        if plane.ndim != 2:
+            raise ValueError(f"component {name!r} must be a 2-D array, not of shape {plane.shape}")
+    return planes
+
+
 def _arrays(image, converter) -> tuple[list, int, int]:
     """The arrays of `image` in output order, checked against the converter; and the image size."""
     if converter.targets[0][0] is None:
-        if not isinstance(image, numpy.ndarray):
-            raise TypeError(f"image must be a numpy array, not {type(image).__name__}")
+        if isinstance(image, dict):
+            image = _interleaved(image, converter)
+        elif not isinstance(image, numpy.ndarray):
+            raise TypeError(f"image must be a numpy array or a dict of them by component, not {type(image).__name__}")
         arrays = [image]
         components = converter.targets[0][3]
         expected = "(height, width)" if components == 1 else f"(height, width, {components})"
@@ -104,18 +137,7 @@ def _arrays(image, converter) -> tuple[list, int, int]:
         if not isinstance(image, dict):
             raise TypeError(f"image must be a dict of numpy arrays by component, not {type(image).__name__}")
         names = [t[0] for t in converter.targets]
-        missing = [n for n in names if n not in image]
-        if missing:
-            raise ValueError(f"component {missing[0]!r} of {converter.name} is missing")
-        unknown = [n for n in image if n not in names]
-        if unknown:
-            raise ValueError(f"{converter.name} has no component {unknown[0]!r}")
-        arrays = [image[n] for n in names]
-        for name, array in zip(names, arrays):
-            if not isinstance(array, numpy.ndarray):
-                raise TypeError(f"component {name!r} must be a numpy array, not {type(array).__name__}")
-            if array.ndim != 2:
-                raise ValueError(f"component {name!r} must be a 2-D array, not of shape {array.shape}")
+        arrays = _planes(image, names, converter.name)
     for name, array in zip(names, arrays):
         if array.dtype != converter.dtype:
             raise ValueError(f"{converter.name} takes {converter.dtype} samples; {name} has dtype {array.dtype}")
@@ -143,26 +165,37 @@ def _value_error(converter, arrays, target: int, element: int) -> ValueError:
                       f"but the value at {index[:2]} is {array[index]}")
 
 
-def encode(image, format, *, stride=None) -> bytes:
+def encode(image, format, *, stride=None, out=None):
     """Encode sample values, as `decode` returns them, into a buffer in `format`.
 
     Args:
         image: a numpy array ``(height, width)`` or ``(height, width,
-            components)``, or for sub-sampled formats a dict of 2-D arrays
-            from component name; the dtype is the one `decode` gives.
+            components)``, or a dict of 2-D arrays from component name (for
+            sub-sampled formats, each at its own sampling); the dtype is the
+            one `decode` gives.
         format: a pixel-format name, its 32-bit value or a PixelFormat.
         stride: bytes from the start of one line to the start of the next;
             each line is padded with zeros to that length.
+        out: a writable C-contiguous buffer (bytearray, memoryview, numpy
+            array, mmap) of at least the frame's bytes, which are written
+            there, padding as zeros; bytes past the frame are left as they
+            are. It must not share memory with `image`.
+
+    Returns:
+        `out`, or without it new bytes holding the frame.
 
     Raises:
         TypeError: an argument of the wrong type.
-        ValueError: a wrong dtype or shape, a missing component, or a value
-            that does not fit its component (the message says which).
+        ValueError: a wrong dtype or shape, a missing component, an `out`
+            that is read-only or smaller than the frame (refused before
+            anything is written; the message gives both byte counts), or a
+            value that does not fit its component (the message says which;
+            the frame's bytes of `out` are then all zero).
         NotImplementedError: a format whose layout is not defined.
     """
     converter = converter_of(_format(format))
     arrays, width, height = _arrays(image, converter)
-    result = converter.plan.encode(tuple(arrays), width, height, stride)
+    result = converter.plan.encode(tuple(arrays), width, height, stride, out)
     if isinstance(result, tuple):
         raise _value_error(converter, arrays, *result)
     return result

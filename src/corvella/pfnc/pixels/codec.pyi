@@ -1,7 +1,7 @@
 """Decode image buffers of any pixel format into numpy arrays, and encode them back."""
 
 from collections.abc import Buffer
-from typing import Any
+from typing import Any, TypeVar, overload
 
 from numpy.typing import NDArray
 
@@ -12,6 +12,17 @@ __all__ = ["decode", "encode"]
 def decode(
     data: Buffer, format: str | int | PixelFormat, width: int, height: int, *, stride: int | None = None
 ) -> NDArray[Any] | dict[str, NDArray[Any]]: ...
+_Out = TypeVar("_Out", bound=Buffer)
+
+@overload
 def encode(
-    image: NDArray[Any] | dict[str, NDArray[Any]], format: str | int | PixelFormat, *, stride: int | None = None
+    image: NDArray[Any] | dict[str, NDArray[Any]],
+    format: str | int | PixelFormat,
+    *,
+    stride: int | None = None,
+    out: None = None,
 ) -> bytes: ...
+@overload
+def encode(
+    image: NDArray[Any] | dict[str, NDArray[Any]], format: str | int | PixelFormat, *, stride: int | None = None, out: _Out
+) -> _Out: ...
