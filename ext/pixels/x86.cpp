@@ -430,6 +430,7 @@ void stream_order(int64_t width, uint8_t* pick) noexcept {
 // bytes put end to end.
 __attribute__((target("ssse3"))) int64_t encode_stream_ssse3(const uint8_t* in, uint8_t* out, int64_t values,
                                                              int64_t room, int64_t width, __m128i& seen) noexcept {
+  __m128i all = _mm_setzero_si128();
   uint8_t pick[16];
   stream_order(width, pick);
   __m128i weights = _mm_set1_epi32(static_cast<int>(1 | (1u << width) << 16));
@@ -438,11 +439,12 @@ __attribute__((target("ssse3"))) int64_t encode_stream_ssse3(const uint8_t* in, 
   int64_t done = 0, at = 0;
   for (; done + 8 <= values && at + 16 <= room; done += 8, at += width) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * done));
-    seen = _mm_or_si128(seen, v);
+    all = _mm_or_si128(all, v);
     __m128i pairs = _mm_madd_epi16(v, weights);
     __m128i joined = _mm_or_si128(_mm_and_si128(pairs, low), _mm_andnot_si128(low, _mm_srl_epi64(pairs, count)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_shuffle_epi8(joined, order));
   }
+  seen = _mm_or_si128(seen, all);  // kept in a register meanwhile: a store to `out` may alias it
   return done;
 }
 
@@ -471,16 +473,18 @@ __attribute__((target("avx2"))) int64_t encode_stream_avx2(const uint8_t* in, ui
 // moved up into the middle byte by multiplying, the three bytes put together.
 __attribute__((target("ssse3"))) int64_t encode_pairs_ssse3(const uint8_t* in, uint8_t* out, int64_t groups,
                                                             int64_t room, int64_t width, __m128i& seen) noexcept {
+  __m128i all = _mm_setzero_si128();
   __m128i rest = _mm_cvtsi64_si128(width - 8), keep = _mm_set1_epi16(static_cast<short>((1 << (width - 8)) - 1));
   __m128i weights = _mm_set1_epi32(256 | 4096 << 16);
   __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
   int64_t g = 0;
   for (; g + 4 <= groups && 3 * g + 16 <= room; g += 4) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * g));
-    seen = _mm_or_si128(seen, v);
+    all = _mm_or_si128(all, v);
     __m128i word = _mm_or_si128(_mm_srl_epi16(v, rest), _mm_madd_epi16(_mm_and_si128(v, keep), weights));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), _mm_shuffle_epi8(word, order));
   }
+  seen = _mm_or_si128(seen, all);  // kept in a register meanwhile: a store to `out` may alias it
   return g;
 }
 
@@ -488,6 +492,7 @@ __attribute__((target("ssse3"))) int64_t encode_pairs_ssse3(const uint8_t* in, u
 // bits by multiplying, the third shifted up above them.
 __attribute__((target("ssse3"))) int64_t encode_triplets_ssse3(const uint8_t* in, uint8_t* out, int64_t groups,
                                                                __m128i& seen) noexcept {
+  __m128i all = _mm_setzero_si128();
   const __m128i first_two[2] = {_mm_setr_epi8(0, 1, 2, 3, 6, 7, 8, 9, 12, 13, 14, 15, -128, -128, -128, -128),
                                 _mm_setr_epi8(-128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128,
                                               2, 3, 4, 5)};
@@ -500,12 +505,13 @@ __attribute__((target("ssse3"))) int64_t encode_triplets_ssse3(const uint8_t* in
   for (; g + 4 <= groups; g += 4) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 6 * g));
     __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + 6 * g + 16));
-    seen = _mm_or_si128(seen, _mm_or_si128(a, b));
+    all = _mm_or_si128(all, _mm_or_si128(a, b));
     __m128i pairs = _mm_or_si128(_mm_shuffle_epi8(a, first_two[0]), _mm_shuffle_epi8(b, first_two[1]));
     __m128i thirds = _mm_or_si128(_mm_shuffle_epi8(a, third[0]), _mm_shuffle_epi8(b, third[1]));
     __m128i word = _mm_or_si128(_mm_madd_epi16(pairs, weights), _mm_slli_epi32(thirds, 20));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * g), word);
   }
+  seen = _mm_or_si128(seen, all);  // kept in a register meanwhile: a store to `out` may alias it
   return g;
 }
 
