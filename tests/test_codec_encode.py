@@ -131,7 +131,8 @@ def test_a_value_out_of_range_is_named_and_leaves_the_frame_zeroed(name, where, 
     plane = image["Cr"] if isinstance(image, dict) else image
     flat = plane.reshape(-1)
     at = {"first": 0, "middle": flat.size // 2 + 1, "last": flat.size - 1}[where]
-    wrong = -600 if plane.dtype.kind == "i" else 1 << 12
+    bits = PixelFormat.from_name(name).size.sizes[0]
+    wrong = -(1 << (bits - 1)) - 1 if plane.dtype.kind == "i" else 1 << bits  # the nearest to fitting
     flat[at:] = np.where(np.arange(at, flat.size) % 7 == 0, wrong, flat[at:])  # later ones are not named
     flat[at] = wrong
     index = np.unravel_index(at, plane.shape)[:2]
