@@ -3,7 +3,7 @@ out of range found in the loops' one pass, the faster loops against the general 
 
 import mmap
 import re
-import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -179,17 +179,10 @@ def test_an_image_by_component_encodes_as_the_one_array(name, keys):
 def test_threads_encode_their_own_frames_into_their_own_buffers():
     images = [random_image("Mono12p", 512, 300, seed=k) for k in range(4)]
     expected = [encode(i, "Mono12p") for i in images]
-    failures = []
 
     def work(k):
         out = bytearray(len(expected[k]))
-        for _ in range(20):
-            if encode(images[k], "Mono12p", out=out) != expected[k]:
-                failures.append(k)
+        return all(encode(images[k], "Mono12p", out=out) == expected[k] for _ in range(20))
 
-    threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert failures == []
+    with ThreadPoolExecutor(4) as pool:
+        assert list(pool.map(work, range(4))) == [True] * 4

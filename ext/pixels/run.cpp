@@ -12,30 +12,44 @@ namespace pfnc::pixels {
 
 namespace {
 
-template <typename T>
-void decode_containers(const uint8_t* in, uint8_t* out, int64_t count, int64_t shift, uint64_t keep) noexcept {
+// Samples alone in containers of their element's size: decoding takes each
+// out of its place, encoding puts it there; false when a value does not fit.
+template <bool encoding, typename T>
+bool move_containers(const uint8_t* in, uint8_t* out, int64_t count, int64_t shift, uint64_t keep) noexcept {
+  T excess = 0;
   for (int64_t i = 0; i < count; ++i) {
     T v;
     std::memcpy(&v, in + i * sizeof(T), sizeof(T));
-    v = static_cast<T>((v >> shift) & keep);
+    if constexpr (encoding) {
+      excess |= static_cast<T>(v & ~keep);
+      v = static_cast<T>(v << shift);
+    } else {
+      v = static_cast<T>((v >> shift) & keep);
+    }
     std::memcpy(out + i * sizeof(T), &v, sizeof(T));
+  }
+  return excess == 0;
+}
+
+template <bool encoding>
+bool containers(const Plan& plan, const Plane& p, const uint8_t* in, uint8_t* out, int64_t groups) noexcept {
+  int64_t count = groups * static_cast<int64_t>(p.samples);
+  switch (plan.targets[p.target].itemsize) {
+    case 1: return move_containers<encoding, uint8_t>(in, out, count, p.container_shift, p.container_mask);
+    case 2: return move_containers<encoding, uint16_t>(in, out, count, p.container_shift, p.container_mask);
+    case 4: return move_containers<encoding, uint32_t>(in, out, count, p.container_shift, p.container_mask);
+    default: return move_containers<encoding, uint64_t>(in, out, count, p.container_shift, p.container_mask);
   }
 }
 
 // Groups done by the plane's own loop, from the first.
 int64_t decode_fast(const Plan& plan, const Plane& p, int64_t groups, const uint8_t* in, uint8_t* out) noexcept {
-  int64_t count = groups * static_cast<int64_t>(p.samples);
   switch (p.fast) {
     case Fast::copy:
       std::memcpy(out, in, groups * p.group_bytes);
       return groups;
     case Fast::containers:
-      switch (plan.targets[p.target].itemsize) {
-        case 1: decode_containers<uint8_t>(in, out, count, p.container_shift, p.container_mask); break;
-        case 2: decode_containers<uint16_t>(in, out, count, p.container_shift, p.container_mask); break;
-        case 4: decode_containers<uint32_t>(in, out, count, p.container_shift, p.container_mask); break;
-        default: decode_containers<uint64_t>(in, out, count, p.container_shift, p.container_mask); break;
-      }
+      containers<false>(plan, p, in, out, groups);
       return groups;
     case Fast::windows:
 #ifdef PFNC_X86_VECTORS
@@ -48,19 +62,6 @@ int64_t decode_fast(const Plan& plan, const Plane& p, int64_t groups, const uint
       break;
   }
   return 0;
-}
-
-template <typename T>
-bool encode_containers(const uint8_t* in, uint8_t* out, int64_t count, int64_t shift, uint64_t keep) noexcept {
-  T excess = 0;
-  for (int64_t i = 0; i < count; ++i) {
-    T v;
-    std::memcpy(&v, in + i * sizeof(T), sizeof(T));
-    excess |= static_cast<T>(v & ~keep);
-    v = static_cast<T>(v << shift);
-    std::memcpy(out + i * sizeof(T), &v, sizeof(T));
-  }
-  return excess == 0;
 }
 
 // Unsigned values of `width` bits packed end to end, `count` of them from
@@ -94,12 +95,7 @@ int64_t encode_fast(const Plan& plan, const Plane& p, const uint8_t* in, uint8_t
       std::memcpy(out, in, groups * p.group_bytes);
       return groups;
     case Pack::containers:
-      switch (plan.targets[p.target].itemsize) {
-        case 1: fit = encode_containers<uint8_t>(in, out, count, p.container_shift, p.container_mask); break;
-        case 2: fit = encode_containers<uint16_t>(in, out, count, p.container_shift, p.container_mask); break;
-        case 4: fit = encode_containers<uint32_t>(in, out, count, p.container_shift, p.container_mask); break;
-        default: fit = encode_containers<uint64_t>(in, out, count, p.container_shift, p.container_mask); break;
-      }
+      fit = containers<true>(plan, p, in, out, groups);
       return groups;
     case Pack::stream: {
       // Whole groups hold whole units, so the values run on as one stream.
