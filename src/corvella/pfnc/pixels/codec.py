@@ -156,7 +156,8 @@ def decode_planes(data, format, width, height, *, stride=None, out=None):
     arrays = {n: _array(out[n], f"out[{n!r}]") for n in names}
     if not interleaved:
         allocate = _into(converter, data, arrays)
-        return converter.plan.decode(data, width, height, stride, allocate, allocate)
+        converter.plan.decode(data, width, height, stride, allocate, allocate)
+        return out
     image = converter.plan.decode(data, width, height, stride, numpy.empty, _recycled)
     planes = {names[0]: image} if image.ndim == 2 else {n: image[..., c] for c, n in enumerate(names)}
     for name, plane in planes.items():
