@@ -1,17 +1,20 @@
 """Decode image buffers of any pixel format into numpy arrays, and encode them back.
 
-``decode(data, format, width, height)`` gives the sample values, unpacked:
+``decode(data, format, width, height)`` gives the sample values, unpacked, as
+one array:
 
-- one sample per pixel (mono, raw, mosaics, clusters): an array ``(height, width)``;
+- one sample per pixel (mono, raw, mosaics, clusters): ``(height, width)``;
 - several components on every pixel: ``(height, width, components)``, in the
-  order of the name's components field, whatever the order in memory;
-- sub-sampled formats: a dict from component name to a 2-D array at that
-  component's own sampling (``Cb`` is ``(height, width // 2)`` for 4:2:2).
+  order of the name's components field, whatever the order in memory.
+
+``decode_planes`` gives a dict from component name to a 2-D array at that
+component's own sampling (``Cb`` is ``(height, width // 2)`` for 4:2:2): the
+only form sub-sampled formats have.
 
 The element type is the smallest unsigned (``u``), signed (``s``) or
 floating-point (``f``) type that holds every component. ``encode(image,
-format)`` takes what ``decode`` returns, or a dict of 2-D arrays by component,
-and gives the buffer back as bytes, or writes it into ``out=``.
+format)`` takes what ``decode`` or ``decode_planes`` returns and gives the
+buffer back as bytes, or writes it into ``out=``.
 
 Without a stride, the pixel stream runs on from one line to the next, so a
 packed group may straddle two lines, and planes follow one another directly.
@@ -25,10 +28,11 @@ import operator
 import numpy
 
 from . import _convert as convert
+from . import _views
 from ._plans import converter_of
 from ..names import PixelFormat
 
-__all__ = ["decode", "encode"]
+__all__ = ["decode", "decode_planes", "encode"]
 
 
 def _format(format) -> PixelFormat:
@@ -57,8 +61,8 @@ def _shapes(converter, width: int, height: int) -> list[tuple[int, ...]]:
     return shapes
 
 
-def decode(data, format, width, height, *, stride=None):
-    """Decode a buffer of pixels in `format` into numpy arrays of sample values.
+def decode(data, format, width, height, *, stride=None, copy=True, out=None):
+    """Decode a buffer of pixels in `format` into one numpy array of sample values.
 
     Args:
         data: any C-contiguous object with the buffer protocol (bytes,
@@ -68,20 +72,140 @@ def decode(data, format, width, height, *, stride=None):
         width, height: the image size in pixels.
         stride: bytes from the start of one line to the start of the next;
             None when lines follow one another without padding.
+        copy: False for an array that shares memory with `data` (writable
+            when `data` is), where the buffer is a plain strided array of
+            whole, aligned, little-endian samples: Mono8, Mono16, RGB8,
+            BayerRG8, Coord3D_ABC32f, RGB8_Planar and the like.
+        out: an array to decode into, C-contiguous and writable, of the
+            shape and dtype decode would return; it is returned.
 
     Returns:
         An array ``(height, width)`` for one sample per pixel, ``(height,
-        width, components)`` for several, or a dict of 2-D arrays from
-        component name for sub-sampled formats.
+        width, components)`` for several.
 
     Raises:
         TypeError: an argument of the wrong type.
         ValueError: sizes that are not positive or that the format's groups
-            cannot divide, a stride shorter than a line, or data shorter than
-            the image (the message gives both byte counts).
+            cannot divide, a stride shorter than a line, data shorter than
+            the image (the message gives both byte counts); a sub-sampled
+            format (`decode_planes` and `to_rgb` take those); with
+            ``copy=False``, a format or buffer that cannot be read in place
+            (the message says why), or an `out` as well; an `out` of the
+            wrong shape or dtype, read-only, not C-contiguous or sharing
+            memory with `data` (nothing is written then).
         NotImplementedError: a format whose layout is not defined.
     """
-    return converter_of(_format(format)).plan.decode(data, width, height, stride, numpy.empty, _recycled)
+    fmt = _format(format)
+    converter = converter_of(fmt)
+    if converter.targets[0][0] is not None:
+        raise ValueError(f"{converter.name} samples its components at different resolutions, which one array "
+                         "cannot hold: decode_planes gives each at its own, to_rgb gives RGB")
+    if not _flag(copy, "copy"):
+        if out is not None:
+            raise ValueError("copy=False shares the memory of data, out= copies into out: give one or the other")
+        recipe = converter.view
+        if isinstance(recipe, str):
+            raise ValueError(f"{converter.name} cannot be decoded without a copy: {recipe}")
+        return _views.view(recipe, data, fmt, width, height, stride, converter.dtype, converter.targets[0][3])
+    if out is None:
+        return converter.plan.decode(data, width, height, stride, numpy.empty, _recycled)
+    allocate = _into(converter, data, {None: _array(out, "out")})
+    return converter.plan.decode(data, width, height, stride, allocate, allocate)
+
+
+def decode_planes(data, format, width, height, *, stride=None, out=None):
+    """Decode a buffer of pixels in `format` into a 2-D array per component.
+
+    The keys are the components field's names in its order: "R", "G", "B"
+    for RGB8, "Y", "Cb", "Cr" for YCbCr422_8; a single component has the
+    field's own name ("Mono" for Mono8 and its clusters, "BayerRG" for
+    BayerRG12p, "Data" for Data16). BiColor formats keep the field's two
+    names ("R" and "G" for BiColorRGBG8), the first holding the colour that
+    alternates from pixel to pixel.
+
+    Args:
+        data, format, width, height, stride: as for `decode`.
+        out: a dict of arrays by component, writable, of the shapes and
+            dtype the result would have; it is filled and returned.
+
+    Returns:
+        A dict from component name to an array at that component's sampling
+        (``Cb`` is ``(height, width // 2)`` for 4:2:2). Where every component
+        has a sample on every pixel, the arrays are views of one interleaved
+        ``(height, width, components)`` image.
+
+    Raises:
+        TypeError: an argument of the wrong type.
+        ValueError: as for `decode`; an `out` whose keys, shapes or dtypes
+            differ from the result's, that is read-only or (sub-sampled
+            formats) not C-contiguous or sharing memory with `data`
+            (nothing is written then).
+        NotImplementedError: a format whose layout is not defined.
+    """
+    converter = converter_of(_format(format))
+    names = tuple(limit[0] for limit in converter.limits)
+    interleaved = converter.targets[0][0] is None
+    if out is None:
+        image = converter.plan.decode(data, width, height, stride, numpy.empty, _recycled)
+        if not interleaved:
+            return image
+        return {names[0]: image} if image.ndim == 2 else {n: image[..., c] for c, n in enumerate(names)}
+    if not isinstance(out, dict):
+        raise TypeError(f"out must be a dict of numpy arrays by component, not {type(out).__name__}")
+    if out.keys() != set(names):
+        raise ValueError(f"out must have the keys {list(names)} of {converter.name}, not {list(out)}")
+    arrays = {n: _array(out[n], f"out[{n!r}]") for n in names}
+    if not interleaved:
+        allocate = _into(converter, data, arrays)
+        converter.plan.decode(data, width, height, stride, allocate, allocate)
+        return out
+    image = converter.plan.decode(data, width, height, stride, numpy.empty, _recycled)
+    planes = {names[0]: image} if image.ndim == 2 else {n: image[..., c] for c, n in enumerate(names)}
+    for name, plane in planes.items():
+        _check_out(arrays[name], f"out[{name!r}]", plane.shape, plane.dtype, contiguous=False)
+    for name, plane in planes.items():
+        numpy.copyto(arrays[name], plane)
+    return out
+
+
+def _flag(value, what: str) -> bool:
+    if isinstance(value, (bool, numpy.bool_)):
+        return bool(value)
+    raise TypeError(f"{what} must be True or False, not {type(value).__name__}")
+
+
+def _array(value, what: str) -> numpy.ndarray:
+    if not isinstance(value, numpy.ndarray):
+        raise TypeError(f"{what} must be a numpy array, not {type(value).__name__}")
+    return value
+
+
+def _check_out(array: numpy.ndarray, what: str, shape, dtype, contiguous: bool = True) -> None:
+    if array.shape != tuple(shape) or array.dtype != dtype:
+        raise ValueError(f"{what} must be an array of shape {tuple(shape)} and dtype {dtype}, "
+                         f"not {array.shape} {array.dtype}")
+    if not array.flags.writeable:
+        raise ValueError(f"{what} is read-only")
+    if contiguous and not array.flags.c_contiguous:
+        raise ValueError(f"{what} must be C-contiguous")
+
+
+def _into(converter, data, arrays: dict):
+    """An allocator for the plan that hands out the caller's arrays in output order, each checked first.
+
+    The plan asks for every output before it writes any, so a refusal leaves them all untouched.
+    """
+    order = iter([(None, "out")] if None in arrays else [(t[0], f"out[{t[0]!r}]") for t in converter.targets])
+
+    def allocate(shape, dtype):
+        key, what = next(order)
+        array = arrays[key]
+        _check_out(array, what, shape, dtype)
+        if numpy.may_share_memory(array, numpy.frombuffer(data, numpy.uint8)):
+            raise ValueError(f"{what} shares memory with data")
+        return array
+
+    return allocate
 
 
 def _recycled(shape, dtype):
@@ -100,7 +224,24 @@ def _interleaved(image: dict, converter) -> numpy.ndarray:
     shapes = {plane.shape for plane in planes}
     if len(shapes) != 1:
         raise ValueError(f"the components of {converter.name} must have one shape, not {sorted(shapes)}")
-    return planes[0] if len(planes) == 1 else numpy.stack(planes, axis=-1)
+    if len(planes) == 1:
+        return planes[0]
+    whole = _side_by_side(planes)
+    return whole if whole is not None else numpy.stack(planes, axis=-1)
+
+
+def _side_by_side(planes: list) -> numpy.ndarray | None:
+    """The one array of which `planes` are the views along its last axis, as decode_planes gives them; or None.
+
+    It reads only the elements of the planes, which the caller holds."""
+    first = planes[0]
+    size = first.itemsize
+    start = first.__array_interface__["data"][0]
+    strides = (first.shape[1] * len(planes) * size, len(planes) * size)
+    for c, plane in enumerate(planes):
+        if plane.strides != strides or plane.__array_interface__["data"][0] != start + c * size:
+            return None
+    return numpy.lib.stride_tricks.as_strided(first, (*first.shape, len(planes)), (*strides, size), writeable=False)
 
 
 def _planes(image: dict, names: list, format_name: str) -> list:
@@ -170,9 +311,9 @@ def encode(image, format, *, stride=None, out=None):
 
     Args:
         image: a numpy array ``(height, width)`` or ``(height, width,
-            components)``, or a dict of 2-D arrays from component name (for
-            sub-sampled formats, each at its own sampling); the dtype is the
-            one `decode` gives.
+            components)`` as `decode` gives it, or a dict of 2-D arrays by
+            component name as `decode_planes` gives it (each at its own
+            sampling; views of one interleaved array are read in place).
         format: a pixel-format name, its 32-bit value or a PixelFormat.
         stride: bytes from the start of one line to the start of the next;
             each line is padded with zeros to that length.

@@ -7,11 +7,27 @@ from numpy.typing import NDArray
 
 from corvella.pfnc.names.formats import PixelFormat
 
-__all__ = ["decode", "encode"]
+__all__ = ["decode", "decode_planes", "encode"]
 
 def decode(
-    data: Buffer, format: str | int | PixelFormat, width: int, height: int, *, stride: int | None = None
-) -> NDArray[Any] | dict[str, NDArray[Any]]: ...
+    data: Buffer,
+    format: str | int | PixelFormat,
+    width: int,
+    height: int,
+    *,
+    stride: int | None = None,
+    copy: bool = True,
+    out: NDArray[Any] | None = None,
+) -> NDArray[Any]: ...
+def decode_planes(
+    data: Buffer,
+    format: str | int | PixelFormat,
+    width: int,
+    height: int,
+    *,
+    stride: int | None = None,
+    out: dict[str, NDArray[Any]] | None = None,
+) -> dict[str, NDArray[Any]]: ...
 _Out = TypeVar("_Out", bound=Buffer)
 
 @overload
