@@ -188,7 +188,9 @@ bool encode_planes(const Plan& plan, const Geometry& geo, uint8_t* packed, const
       Bases b = bases_of(plan, geo, images, segment);
       int64_t room = g.groups * p.group_bytes + g.partial_bytes;
       bool fit = true;
-      int64_t done = p.shuffled ? g.groups / 16 * 16 : encode_fast(plan, p, b.at[p.target], out, g.groups, room, fit);
+      int64_t done = p.shuffled               ? g.groups / 16 * 16
+                     : p.pack == Pack::none ? 0
+                                            : encode_fast(plan, p, b.at[p.target], out, g.groups, room, fit);
       if (fit && !plan.general_only && done < g.groups) {
         // Only the segment's own bytes: the 8-byte writes must not reach another's.
         int64_t wide = std::min(wide_groups(p, room), g.groups);
