@@ -246,6 +246,8 @@ def _codec_calls():
         lambda i: codec.encode(np.array([[4096 + i % 7]], np.uint16), "Mono12p"),
         lambda i: codec.encode({"Y": np.zeros((1, 2), np.uint8)}, "YUV422_8"),
         lambda i: codec.encode(np.zeros((2, 2), np.int8), "Mono8"),
+        lambda i: codec.encode(np.zeros((2, 2), np.uint8), "Mono8", out=bytes(4)),
+        lambda i: codec.encode(np.array([[4096]], np.uint16), "Mono12p", out=bytearray(3 + i % 2)),
         lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, i + 1, 1, 0, 8, 0, 1, 0, 8, 0], np.uint8, None),
         lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1, 0, 8, 0, 1, 0, 9 + i, 0], np.uint8, None),
         lambda i: mono8.decode(data, 4, True, None, np.empty, codec._recycled),
@@ -254,8 +256,9 @@ def _codec_calls():
 
     def step(i):
         name, width, height = cases[i % len(cases)]
-        image = codec.decode(data, name, width, height, stride=None if i % 3 else 16 * width)
-        if not codec.encode(image, name, stride=None if i % 3 else 16 * width):
+        image = codec.decode_planes(data, name, width, height, stride=None if i % 3 else 16 * width)
+        packed = codec.encode(image, name, stride=None if i % 3 else 16 * width)
+        if codec.encode(image, name, stride=None if i % 3 else 16 * width, out=bytearray(len(packed))) != packed:
             raise AssertionError(f"iteration {i}: {name}")
         try:
             failing[i % len(failing)](i)
