@@ -65,9 +65,9 @@ int64_t decode_fast(const Plan& plan, const Plane& p, int64_t groups, const uint
 }
 
 // Unsigned values of `width` bits packed end to end, `count` of them from
-// `in`: `units` values fill whole bytes. Each unit is stored 8 bytes at a time
-// while the `room` bytes hold them; the zeros above it are written over by the
-// next.
+// `in`, a whole number of units of `unit` values that fill whole bytes. Each
+// unit is stored 8 bytes at a time while the `room` bytes hold them; the zeros
+// above it are written over by the next.
 template <int64_t width, int64_t unit>
 bool encode_stream(const uint8_t* in, uint8_t* out, int64_t count, int64_t room) noexcept {
   constexpr int64_t unit_bytes = unit * width / 8;

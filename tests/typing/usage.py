@@ -24,7 +24,7 @@ from corvella.pfnc.genicam.scalars import (
     is_data_type,
 )
 from corvella.pfnc.genicam.widths import Size
-from corvella.pfnc.pixels.codec import decode, decode_planes
+from corvella.pfnc.pixels.codec import decode, decode_planes, encode
 
 
 class Colours(Registry[str, int]):
@@ -96,3 +96,5 @@ shifted = image << 4
 into = decode(bytes(8), pf, 2, 2, stride=4, out=shifted)
 view = decode(bytearray(8), 0x01100007, 2, 2, copy=False)
 luma = decode_planes(bytes(8), "YUV422_8", 2, 2)["Y"] + 1
+frame: bytes = encode(image, "Mono16")
+buffer: bytearray = encode(decode_planes(bytes(8), "YUV422_8", 2, 2), "YUV422_8", stride=8, out=bytearray(16))
