@@ -74,6 +74,7 @@ def test_out_takes_the_frame_and_nothing_past_it(kind, name, stride):
     width, height = width_of(name, 5), 4
     image = random_image(name, width, height)
     expected = encode(image, name, stride=stride)
+    assert len(expected) == PixelFormat.from_name(name).buffer_size(width, height, stride=stride)
     out, now = filled(kind, len(expected) + 8)
     assert encode(image, name, stride=stride, out=out) is out
     written = now()
