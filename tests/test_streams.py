@@ -46,7 +46,8 @@ def test_views_share_memory_and_follow_writability(name, source, stride):
         del view, memory
 
 
-@pytest.mark.parametrize(("name", "data", "kwargs", "error", "text"), ids=lambda value: None, argvalues=[
+@pytest.mark.parametrize(("name", "data", "kwargs", "error", "text"), ids=lambda v: v if isinstance(v, str) else None,
+                         argvalues=[
     ("Mono12p", bytes(64), {}, ValueError, "Mono12p cannot be decoded without a copy: its 12-bit samples are packed"),
     ("RGB10p32", bytes(64), {}, ValueError, "packed across bytes"),
     ("Mono10", bytes(64), {}, ValueError, "10-bit samples sit in 16-bit elements"),
@@ -157,6 +158,7 @@ def test_planes_by_component(name, width, shapes, dtype):
     ("RGB8", {"B": np.zeros((2, 5), np.uint8)}, ValueError, r"out\['B'\] must be an array of shape \(2, 4\)"),
     ("RGB8", {"B": None}, TypeError, r"out\['B'\] must be a numpy array, not NoneType"),
     ("RGB8", {"A": np.zeros((2, 4), np.uint8)}, ValueError, r"keys \['R', 'G', 'B'\]"),
+    ("Mono12p", {"Mono": np.zeros((2, 8), np.uint16)[:, ::2]}, ValueError, r"out\['Mono'\] must be C-contiguous"),
 ])
 def test_refused_planes_are_all_left_as_they_were(name, wrong, error, text):
     planes = decode_planes(frame(name, 4, 2), name, 4, 2)

@@ -22,8 +22,9 @@ pfnc::Module convert("_convert",
 
 // Below this many bytes, giving up the interpreter lock costs more than it frees.
 constexpr int64_t unlocked_from = 1 << 16;
-// From this size on, an output's memory is recycled (see block.cpp).
-constexpr int64_t recycled_from = 16 << 20;
+// From this size on, an output's memory is recycled (see block.cpp): a camera's
+// frames are a few MiB, and fresh pages cost a frame as much as decoding it.
+constexpr int64_t recycled_from = 1 << 20;
 
 // ---------------------------------------------------------------- the description
 
@@ -479,7 +480,7 @@ PyMethodDef plan_methods[] = {
      "New arrays of the sample values of `data`, an image of width x height pixels\n"
      "(stride: None, or bytes from one line to the next): one array, or a dict by\n"
      "component. Each comes from empty(shape, dtype), or from recycled(shape, dtype)\n"
-     "from 16 MiB on."},
+     "from 1 MiB on."},
     {"encode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plan_encode)), METH_FASTCALL,
      "encode($self, images, width, height, stride, out=None)\n--\n\n"
      "The packed frame of `images`, a tuple of C-contiguous arrays in output order:\n"

@@ -7,6 +7,7 @@ Mono8, RGB8, Mono16, Coord3D_ABC32f and RGB8_Planar are; Mono12p (samples
 across bytes) and Mono10 (six bits of padding a view would show) are not.
 """
 
+import operator
 import sys
 from dataclasses import dataclass
 
@@ -72,6 +73,8 @@ def view(recipe: View, data, fmt, width: int, height: int, stride: int | None, d
          components: int) -> numpy.ndarray:
     """The samples of `data` as an array that shares its memory; ValueError where it cannot."""
     size = fmt.buffer_size(width, height, stride=stride)  # every check decode makes of the sizes
+    width, height = operator.index(width), operator.index(height)
+    stride = None if stride is None else operator.index(stride)
     if stride is not None and stride % dtype.itemsize:
         raise ValueError(f"{fmt.name} cannot be decoded without a copy: stride {stride} is not a multiple of its "
                          f"{dtype.itemsize}-byte samples")

@@ -109,7 +109,7 @@ def decode(data, format, width, height, *, stride=None, copy=True, out=None):
         return _views.view(recipe, data, fmt, width, height, stride, converter.dtype, converter.targets[0][3])
     if out is None:
         return converter.plan.decode(data, width, height, stride, numpy.empty, _recycled)
-    allocate = _into(converter, data, {None: _array(out, "out")})
+    allocate = _into(data, [(_array(out, "out"), "out")])
     return converter.plan.decode(data, width, height, stride, allocate, allocate)
 
 
@@ -137,9 +137,10 @@ def decode_planes(data, format, width, height, *, stride=None, out=None):
     Raises:
         TypeError: an argument of the wrong type.
         ValueError: as for `decode`; an `out` whose keys, shapes or dtypes
-            differ from the result's, that is read-only or (sub-sampled
-            formats) not C-contiguous or sharing memory with `data`
-            (nothing is written then).
+            differ from the result's, that is read-only, or that is not
+            C-contiguous or shares memory with `data` where it is decoded
+            into directly (one component, or sub-sampled); nothing is
+            written then.
         NotImplementedError: a format whose layout is not defined.
     """
     converter = converter_of(_format(format))
@@ -147,25 +148,28 @@ def decode_planes(data, format, width, height, *, stride=None, out=None):
     interleaved = converter.targets[0][0] is None
     if out is None:
         image = converter.plan.decode(data, width, height, stride, numpy.empty, _recycled)
-        if not interleaved:
-            return image
-        return {names[0]: image} if image.ndim == 2 else {n: image[..., c] for c, n in enumerate(names)}
+        return _by_component(image, names) if interleaved else image
     if not isinstance(out, dict):
         raise TypeError(f"out must be a dict of numpy arrays by component, not {type(out).__name__}")
     if out.keys() != set(names):
         raise ValueError(f"out must have the keys {list(names)} of {converter.name}, not {list(out)}")
-    arrays = {n: _array(out[n], f"out[{n!r}]") for n in names}
-    if not interleaved:
-        allocate = _into(converter, data, arrays)
+    arrays = {n: (_array(out[n], f"out[{n!r}]"), f"out[{n!r}]") for n in names}
+    if not interleaved or len(names) == 1:
+        # Straight into the caller's arrays, in the plan's order of outputs.
+        allocate = _into(data, [arrays[name if name is not None else names[0]] for name, *_ in converter.targets])
         converter.plan.decode(data, width, height, stride, allocate, allocate)
         return out
-    image = converter.plan.decode(data, width, height, stride, numpy.empty, _recycled)
-    planes = {names[0]: image} if image.ndim == 2 else {n: image[..., c] for c, n in enumerate(names)}
+    planes = _by_component(converter.plan.decode(data, width, height, stride, numpy.empty, _recycled), names)
     for name, plane in planes.items():
-        _check_out(arrays[name], f"out[{name!r}]", plane.shape, plane.dtype, contiguous=False)
+        _check_out(*arrays[name], plane.shape, plane.dtype, contiguous=False)
     for name, plane in planes.items():
-        numpy.copyto(arrays[name], plane)
+        numpy.copyto(arrays[name][0], plane)
     return out
+
+
+def _by_component(image: numpy.ndarray, names: tuple[str, ...]) -> dict:
+    """The components of an interleaved image, each a 2-D view."""
+    return {names[0]: image} if image.ndim == 2 else {n: image[..., c] for c, n in enumerate(names)}
 
 
 def _flag(value, what: str) -> bool:
@@ -190,16 +194,15 @@ def _check_out(array: numpy.ndarray, what: str, shape, dtype, contiguous: bool =
         raise ValueError(f"{what} must be C-contiguous")
 
 
-def _into(converter, data, arrays: dict):
-    """An allocator for the plan that hands out the caller's arrays in output order, each checked first.
+def _into(data, outputs: list[tuple[numpy.ndarray, str]]):
+    """An allocator for the plan that hands out the caller's arrays (with their names for messages) in order.
 
     The plan asks for every output before it writes any, so a refusal leaves them all untouched.
     """
-    order = iter([(None, "out")] if None in arrays else [(t[0], f"out[{t[0]!r}]") for t in converter.targets])
+    order = iter(outputs)
 
     def allocate(shape, dtype):
-        key, what = next(order)
-        array = arrays[key]
+        array, what = next(order)
         _check_out(array, what, shape, dtype)
         if numpy.may_share_memory(array, numpy.frombuffer(data, numpy.uint8)):
             raise ValueError(f"{what} shares memory with data")
