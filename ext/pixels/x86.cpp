@@ -333,6 +333,48 @@ __attribute__((target("ssse3"))) void run_moves(const ShuffleSet& set, const uin
   }
 }
 
+// Three planes from one output: byte i of plane c's vector is byte 3i + c of
+// the round, picked from its input vector k by picks[c][k].
+void split3_picks(uint8_t (&picks)[3][3][16]) noexcept {
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < 3; ++k) {
+      for (int i = 0; i < 16; ++i) {
+        int at = 3 * i + c - 16 * k;
+        picks[c][k][i] = at >= 0 && at < 16 ? static_cast<uint8_t>(at) : 0x80;
+      }
+    }
+  }
+}
+
+__attribute__((target("avx2"))) inline __m256i lanes(const uint8_t* low, const uint8_t* high) noexcept {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+// The three-plane split two rounds at a time, one in each 128-bit lane, whose
+// results lie side by side in each plane; returns the rounds done.
+__attribute__((target("avx2"))) int64_t split3_avx2(const ShuffleSet& set, const uint8_t* from, uint8_t* const* out,
+                                                    int64_t rounds) noexcept {
+  uint8_t picks[3][3][16];
+  split3_picks(picks);
+  __m256i m[3][3];
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < 3; ++k) m[c][k] = both(picks[c][k]);
+  }
+  uint8_t* to[3] = {out[set.lanes[0]], out[set.lanes[1]], out[set.lanes[2]]};
+  int64_t r = 0;
+  for (; r + 2 <= rounds; r += 2) {
+    const uint8_t* at = from + 48 * r;
+    __m256i x = lanes(at, at + 48), y = lanes(at + 16, at + 64), z = lanes(at + 32, at + 80);
+    for (int p = 0; p < 3; ++p) {
+      __m256i v = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(x, m[p][0]), _mm256_shuffle_epi8(y, m[p][1])),
+                                  _mm256_shuffle_epi8(z, m[p][2]));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[p] + 16 * r), v);
+    }
+  }
+  return r;
+}
+
 // The reverse of run_moves(): the outputs of rounds of 16 groups put back into their planes.
 __attribute__((target("ssse3"))) void run_pack_moves(const ShuffleSet& set, const uint8_t* const* in,
                                                      uint8_t* const* out, int64_t rounds) noexcept {
@@ -341,16 +383,8 @@ __attribute__((target("ssse3"))) void run_pack_moves(const ShuffleSet& set, cons
   uint8_t back[16];  // split: the inverse of `sort`
   for (int i = 0; i < 16; ++i) back[set.sort[i]] = static_cast<uint8_t>(i);
   if (set.moves == Moves::interleave && set.planes.size() == 3) {
-    // Byte i of plane c's vector is byte 3i + c of the round.
     uint8_t picks[3][3][16];
-    for (int c = 0; c < 3; ++c) {
-      for (int k = 0; k < 3; ++k) {
-        for (int i = 0; i < 16; ++i) {
-          int at = 3 * i + c - 16 * k;
-          picks[c][k][i] = at >= 0 && at < 16 ? static_cast<uint8_t>(at) : 0x80;
-        }
-      }
-    }
+    split3_picks(picks);
     __m128i m[3][3];
     for (int c = 0; c < 3; ++c) {
       for (int k = 0; k < 3; ++k) m[c][k] = load(picks[c][k]);
@@ -537,6 +571,11 @@ void decode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const*
 void encode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out, int64_t rounds) noexcept {
   if (set.moves == Moves::general) {
     run_shuffle(set.pack, in, out, rounds);
+  } else if (set.moves == Moves::interleave && set.planes.size() == 3 && cpu().avx2) {
+    int64_t done = split3_avx2(set, in[0], out, rounds);
+    const uint8_t* rest[1] = {in[0] + 48 * done};
+    uint8_t* planes[3] = {out[0] + 16 * done, out[1] + 16 * done, out[2] + 16 * done};
+    run_pack_moves(set, rest, planes, rounds - done);
   } else {
     run_pack_moves(set, in, out, rounds);
   }
