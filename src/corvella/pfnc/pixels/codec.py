@@ -9,11 +9,15 @@ one array:
 
 ``decode_planes`` gives a dict from component name to a 2-D array at that
 component's own sampling (``Cb`` is ``(height, width // 2)`` for 4:2:2): the
-only form sub-sampled formats have.
+only form sub-sampled formats have. A reader of a stream of frames can skip
+the new array: ``copy=False`` gives an array over the buffer's own bytes where
+the layout allows, ``out=`` fills the caller's; ``PixelFormat.buffer_size``
+gives the bytes a frame takes.
 
 The element type is the smallest unsigned (``u``), signed (``s``) or
 floating-point (``f``) type that holds every component. ``encode(image,
-format)`` takes what ``decode`` returns and gives the buffer back as bytes.
+format)`` takes what ``decode`` returns (for sub-sampled formats, the dict of
+``decode_planes``) and gives the buffer back as bytes.
 
 Without a stride, the pixel stream runs on from one line to the next, so a
 packed group may straddle two lines, and planes follow one another directly.
