@@ -170,6 +170,11 @@ def decode_planes(data, format, width, height, *, stride=None, out=None):
     return out
 
 
+def _decoded(data, format, width, height, stride=None):
+    """What encode takes back: the array of `decode`, or for sub-sampled formats the dict of `decode_planes`."""
+    return converter_of(_format(format)).plan.decode(data, width, height, stride, numpy.empty, _recycled)
+
+
 def _by_component(image: numpy.ndarray, names: tuple[str, ...]) -> dict:
     """The components of an interleaved image, each a 2-D view."""
     return {names[0]: image} if image.ndim == 2 else {n: image[..., c] for c, n in enumerate(names)}
