@@ -11,9 +11,7 @@ def decode_any(data, format, width, height, *, stride=None):
     """What the package decodes and encode takes: one array, or a dict by component for sub-sampled formats."""
     from corvella.pfnc.pixels import codec
 
-    fmt = codec._format(format)
-    decode = codec.decode if all(s == (1, 1) for s in fmt.sampling) else codec.decode_planes
-    return decode(data, fmt, width, height, stride=stride)
+    return codec._decoded(data, format, width, height, stride)
 
 
 def load(which: str):

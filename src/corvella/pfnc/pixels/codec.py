@@ -9,7 +9,10 @@ one array:
 
 ``decode_planes`` gives a dict from component name to a 2-D array at that
 component's own sampling (``Cb`` is ``(height, width // 2)`` for 4:2:2): the
-only form sub-sampled formats have.
+only form sub-sampled formats have. A reader of a stream of frames can skip
+the new array: ``copy=False`` gives an array over the buffer's own bytes where
+the layout allows, ``out=`` fills the caller's; ``PixelFormat.buffer_size``
+gives the bytes a frame takes.
 
 The element type is the smallest unsigned (``u``), signed (``s``) or
 floating-point (``f``) type that holds every component. ``encode(image,
@@ -165,6 +168,11 @@ def decode_planes(data, format, width, height, *, stride=None, out=None):
     for name, plane in planes.items():
         numpy.copyto(arrays[name][0], plane)
     return out
+
+
+def _decoded(data, format, width, height, stride=None):
+    """What encode takes back: the array of `decode`, or for sub-sampled formats the dict of `decode_planes`."""
+    return converter_of(_format(format)).plan.decode(data, width, height, stride, numpy.empty, _recycled)
 
 
 def _by_component(image: numpy.ndarray, names: tuple[str, ...]) -> dict:
