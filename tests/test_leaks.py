@@ -256,17 +256,36 @@ def _codec_calls():
         lambda i: codec.encode(np.array([[4096 + i % 7]], np.uint16), "Mono12p"),
         lambda i: codec.encode({"Y": np.zeros((1, 2), np.uint8)}, "YUV422_8"),
         lambda i: codec.encode(np.zeros((2, 2), np.int8), "Mono8"),
+        lambda i: codec.encode(np.zeros((2, 2), np.uint8), "Mono8", out=bytes(4)),
+        lambda i: codec.encode(np.array([[4096]], np.uint16), "Mono12p", out=bytearray(3 + i % 2)),
         lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, i + 1, 1, 0, 8, 0, 1, 0, 8, 0], np.uint8, None),
         lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1, 0, 8, 0, 1, 0, 9 + i, 0], np.uint8, None),
         lambda i: mono8.decode(data, 4, True, None, np.empty, codec._recycled),
         lambda i: mono8.encode((np.zeros((2, 2), np.uint8),), 4, 2, None),
+        lambda i: codec.decode(data, "YUV422_8", 4, 4),
+        lambda i: codec.decode(data, "Mono12p", 4, 4, copy=False),
+        lambda i: codec.decode(memoryview(data)[1:], "Mono16", 4, 4, copy=False),
+        lambda i: codec.decode(data, "Mono8", 4, 4, out=np.zeros((4, 5), np.uint8)),
+        lambda i: codec.decode_planes(data, "YUV422_8", 4, 4, out={"Y": np.zeros((4, 4), np.uint8)}),
+        lambda i: codec.decode_planes(data, "YUV422_8", 4, 4, out={"Y": np.zeros((4, 4), np.uint8),
+                                                                   "U": np.zeros((4, 2), np.uint8),
+                                                                   "V": np.zeros((4, 3), np.uint8)}),
     ]
+    sub_sampled = {"YUV422_8_UYVY", "YCbCr420_8_YY_CbCr_Semiplanar"}
+    out = np.empty((4, 8), np.uint16)
 
     def step(i):
         name, width, height = cases[i % len(cases)]
-        image = codec.decode(data, name, width, height, stride=None if i % 3 else 16 * width)
-        if not codec.encode(image, name, stride=None if i % 3 else 16 * width):
+        # Planes by component every other time: encode takes them for every format.
+        decode = codec.decode_planes if name in sub_sampled or i % 2 else codec.decode
+        image = decode(data, name, width, height, stride=None if i % 3 else 16 * width)
+        packed = codec.encode(image, name, stride=None if i % 3 else 16 * width)
+        if codec.encode(image, name, stride=None if i % 3 else 16 * width, out=bytearray(len(packed))) != packed:
             raise AssertionError(f"iteration {i}: {name}")
+        if codec.decode(data, "Mono16", 8, 4, copy=i % 2 == 1, out=None if i % 2 == 0 else out).shape != (4, 8):
+            raise AssertionError(f"iteration {i}: Mono16")
+        if len(codec.decode_planes(data, "RGB8", 2, 2)) != 3:
+            raise AssertionError(f"iteration {i}: RGB8")
         try:
             failing[i % len(failing)](i)
         except expected:
@@ -274,7 +293,7 @@ def _codec_calls():
         else:
             raise AssertionError(f"iteration {i}: case {i % len(failing)} did not fail")
 
-    return step, [codec.decode, codec.encode, np.ndarray, np.uint16]
+    return step, [codec.decode, codec.decode_planes, codec.encode, np.ndarray, np.uint16]
 
 
 # numpy's arrays upset a debug interpreter's reference total (each new one

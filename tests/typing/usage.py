@@ -25,6 +25,7 @@ from corvella.pfnc.genicam.scalars import (
     is_data_type,
 )
 from corvella.pfnc.genicam.widths import Size
+from corvella.pfnc.pixels.codec import decode, decode_planes, encode
 
 
 class Colours(Registry[str, int]):
@@ -73,6 +74,7 @@ widths_read: list[int] = pf.size.sizes
 channel_names: tuple[str, ...] = pf.components.names
 sampling: tuple[tuple[int, int], ...] = pf.sampling
 planes: tuple[tuple[str, ...], ...] | None = PixelFormat.from_code(0x020C0112).planes
+frame_bytes: int = pf.buffer_size(640, 480) + PixelFormat.from_name("Mono12p").buffer_size(641, 2, stride=1024)
 everything: list[PixelFormat] = PixelFormat.standard() + PixelFormat.readings("Mono8")
 packing: Packing | None = pf.packing
 if packing is not None and packing.kind is PackingKind.PACKED:
@@ -97,3 +99,11 @@ vendors: MappingSnapshot[int, str] = CUSTOM_FORMATS.snapshot()
 unregister_custom_format(0x810C0001)
 CUSTOM_FORMATS.restore(vendors)
 pieces: str = "".join(pf.pieces()) + str(pf)
+
+image = decode(bytes(8), "Mono16", 2, 2)
+shifted = image << 4
+into = decode(bytes(8), pf, 2, 2, stride=4, out=shifted)
+view = decode(bytearray(8), 0x01100007, 2, 2, copy=False)
+luma = decode_planes(bytes(8), "YUV422_8", 2, 2)["Y"] + 1
+frame: bytes = encode(image, "Mono16")
+buffer: bytearray = encode(decode_planes(bytes(8), "YUV422_8", 2, 2), "YUV422_8", stride=8, out=bytearray(16))

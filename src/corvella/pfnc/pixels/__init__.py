@@ -5,6 +5,6 @@ compiled into a plan that later calls reuse; a call then passes only sizes
 and buffers.
 """
 
-from .codec import decode, encode
+from .codec import decode, decode_planes, encode
 
-__all__ = ["decode", "encode"]
+__all__ = ["decode", "decode_planes", "encode"]
