@@ -26,10 +26,11 @@ they are imported on first use.
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    # What type checkers see of the table below, one import a name.
-    from .names import PixelFormat
-    from .names.custom import register_custom_format, unregister_custom_format
-    from .pixels.codec import decode, encode
+    # What type checkers see of the table below, one import a name ("as" exports it).
+    from .names import PixelFormat as PixelFormat
+    from .names.custom import register_custom_format as register_custom_format
+    from .names.custom import unregister_custom_format as unregister_custom_format
+    from .pixels.codec import decode as decode, encode as encode
 
 # Each public name and the module it comes from, imported on first use: reading a
 # name then imports neither numpy nor the pixels.
