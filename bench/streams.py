@@ -1,7 +1,8 @@
-"""Frames per second of a stream reader's loops on 2448 x 2048 frames of Mono16 and Mono12p.
+"""Frames per second of a stream reader's loops on frames of Mono16 and Mono12p, 2448 x 2048 unless told.
 
     tools/py314 python bench/streams.py            # about a minute
     tools/py314 python bench/streams.py --quick    # fewer rounds, for smoke runs
+    tools/py314 python bench/streams.py --size 612x512   # frames that stay in the caches
 
 Rows, per format:
   fresh     decode(frame) into a new array each time; the reader keeps the last
@@ -32,37 +33,37 @@ import numpy as np
 from corvella.pfnc import PixelFormat
 from corvella.pfnc.pixels import decode, encode
 
-WIDTH, HEIGHT = 2448, 2048
+SIZE = "2448x2048"
 FORMATS = {"Mono16": 16, "Mono12p": 12}
 DISTINCT_FRAMES = 8  # cycled through, so that no frame stays in the cache
 
 
-def stream(name: str) -> tuple[list[memoryview], int]:
+def stream(name: str, width: int, height: int) -> tuple[list[memoryview], int]:
     """Frames of `name` one after another in one buffer, as a grabber fills it, and the frame's bytes."""
     rng = np.random.default_rng(0)
     bits = FORMATS[name]
     fmt = PixelFormat.from_name(name)
-    size = fmt.buffer_size(WIDTH, HEIGHT)
-    whole = memoryview(b"".join(encode(rng.integers(0, 1 << bits, (HEIGHT, WIDTH), np.uint16), fmt)
+    size = fmt.buffer_size(width, height)
+    whole = memoryview(b"".join(encode(rng.integers(0, 1 << bits, (height, width), np.uint16), fmt)
                                 for _ in range(DISTINCT_FRAMES)))
     return [whole[k * size:(k + 1) * size] for k in range(DISTINCT_FRAMES)], size
 
 
-def loops(name: str, frames: list[memoryview]) -> dict[str, object]:
+def loops(name: str, frames: list[memoryview], width: int, height: int) -> dict[str, object]:
     """Per row, a function of (frame count, first frame) that runs that many frames."""
     fmt = PixelFormat.from_name(name)
-    images = [np.zeros((HEIGHT, WIDTH), np.uint16) for _ in range(3)]  # one per thread: 0, or 1 and 2
+    images = [np.zeros((height, width), np.uint16) for _ in range(3)]  # one per thread: 0, or 1 and 2
     queues = [collections.deque(maxlen=4) for _ in range(3)]  # a consumer's, kept from run to run
 
     def fresh(count: int, first: int) -> None:
         kept = queues[first % 3]
         for k in range(first, first + count):
-            kept.append(decode(frames[k % len(frames)], fmt, WIDTH, HEIGHT))
+            kept.append(decode(frames[k % len(frames)], fmt, width, height))
 
     def into(count: int, first: int) -> None:
         out = images[first % 3]
         for k in range(first, first + count):
-            decode(frames[k % len(frames)], fmt, WIDTH, HEIGHT, out=out)
+            decode(frames[k % len(frames)], fmt, width, height, out=out)
 
     def copyto(count: int, first: int) -> None:
         target = images[first % 3].view(np.uint8).reshape(-1)[:len(frames[0])]
@@ -71,11 +72,11 @@ def loops(name: str, frames: list[memoryview]) -> dict[str, object]:
 
     def view(count: int, first: int) -> None:
         for k in range(first, first + count):
-            decode(frames[k % len(frames)], fmt, WIDTH, HEIGHT, copy=False)
+            decode(frames[k % len(frames)], fmt, width, height, copy=False)
 
     rows: dict[str, object] = {"fresh": fresh, "out=": into, "copyto": copyto, "view": view}
     try:
-        decode(frames[0], fmt, WIDTH, HEIGHT, copy=False)
+        decode(frames[0], fmt, width, height, copy=False)
     except ValueError:  # packed samples: no view
         del rows["view"]
     rows["fresh, 2 threads"] = in_two_threads(fresh)
@@ -111,13 +112,16 @@ def frames_per_second(loop, count: int) -> float:
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="3 rounds of 10 frames, for smoke runs")
+    parser.add_argument("--size", default=SIZE, help=f"frame size, WIDTHxHEIGHT (default {SIZE})")
     args = parser.parse_args(argv)
+    width, height = (int(v) for v in args.size.lower().split("x"))
     rounds, count = (3, 10) if args.quick else (7, 40)
-    print(f"{WIDTH} x {HEIGHT} frames; frames/s, the median of {rounds} interleaved rounds of {count} frames")
+    count *= max(1, 2448 * 2048 // (width * height))  # smaller frames, more of them
+    print(f"{width} x {height} frames; frames/s, the median of {rounds} interleaved rounds of {count} frames")
     print(f"{'format':<9}{'loop':<18}{'frames/s':>10}{'GB/s in':>9}{'vs copyto':>11}{'vs 1 thread':>13}")
     for name in FORMATS:
-        frames, size = stream(name)
-        rows = loops(name, frames)
+        frames, size = stream(name, width, height)
+        rows = loops(name, frames, width, height)
         for loop in rows.values():
             loop(2, 0)  # warm: first-touch pages, plans
         found: dict[str, list[float]] = {label: [] for label in rows}

@@ -25,7 +25,7 @@ class View:
     pixel_bytes: int  # from one pixel to the next along a line
     first_plane: int  # the plane of component 0
     first_byte: int  # its byte in the pixel
-    component_bytes: int  # from one component to the next in a pixel (0: one plane each)
+    component_bytes: int  # from one component to the next in a pixel (0: each in a plane of its own)
     component_planes: int  # planes from one component to the next (0: all in one)
 
 
@@ -53,7 +53,7 @@ def _places(layout: Layout, item_bits: int, components: int) -> tuple[int, list[
 
 def view_of(layout: Layout, dtype: numpy.dtype) -> View | str:
     """How the format of `layout` reads in place, or why it cannot."""
-    name, across, down, components = layout.targets[0]
+    name, _, _, components = layout.targets[0]
     if name is not None:
         return "its components are sampled at different resolutions"
     if dtype.itemsize > 1 and sys.byteorder != "little":

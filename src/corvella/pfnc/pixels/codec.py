@@ -124,7 +124,8 @@ def decode_planes(data, format, width, height, *, stride=None, out=None):
     field's own name ("Mono" for Mono8 and its clusters, "BayerRG" for
     BayerRG12p, "Data" for Data16). BiColor formats keep the field's two
     names ("R" and "G" for BiColorRGBG8), the first holding the colour that
-    alternates from pixel to pixel.
+    alternates from pixel to pixel. A field that names a component twice has
+    no layout (NotImplementedError), so keys never repeat.
 
     Args:
         data, format, width, height, stride: as for `decode`.
