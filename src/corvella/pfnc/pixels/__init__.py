@@ -6,5 +6,6 @@ and buffers.
 """
 
 from .codec import decode, encode
+from .colour import to_rgb
 
-__all__ = ["decode", "encode"]
+__all__ = ["decode", "encode", "to_rgb"]
