@@ -147,6 +147,7 @@ def to_rgb(data, format, width, height, *, stride=None, method="gradient", matri
     if kind == "ycbcr":
         return _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blue_first, out)
     samples = converter.plan.decode(data, width, height, stride, numpy.empty, recycled)
+    height, width = samples.shape[:2]
     widths = [limit[1] for limit in converter.limits]
     if kind in ("bayer", "bicolor"):
         return _demosaiced(fmt, kind, samples, widths[0], method, bits, blue_first, out)
@@ -205,6 +206,8 @@ def _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blu
             planes = [samples[name] for name in fmt.components.names]
         else:
             planes = [samples[..., i] for i in (0, 1, 2)]
+    # The sizes as plain ints, now that they are checked.
+    height, width = planes[0].shape
     across = width // planes[1].shape[1]
     down = height // planes[1].shape[0]
     out, target = _target(out, height, width, out_bits)
