@@ -6,5 +6,6 @@ and buffers.
 """
 
 from .codec import decode, encode
+from .files import RawFile
 
-__all__ = ["decode", "encode"]
+__all__ = ["RawFile", "decode", "encode"]
