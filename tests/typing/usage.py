@@ -72,6 +72,7 @@ widths_read: list[int] = pf.size.sizes
 channel_names: tuple[str, ...] = pf.components.names
 sampling: tuple[tuple[int, int], ...] = pf.sampling
 planes: tuple[tuple[str, ...], ...] | None = PixelFormat.from_code(0x020C0112).planes
+frame_bytes: int = pf.buffer_size(640, 480) + PixelFormat.from_name("Mono12p").buffer_size(641, 2, stride=1024)
 everything: list[PixelFormat] = PixelFormat.standard() + PixelFormat.readings("Mono8")
 packing: Packing | None = pf.packing
 if packing is not None and packing.kind is PackingKind.PACKED:

@@ -1,21 +1,25 @@
 """What a reading of a name means in memory: sampling, memory order, containers, grouping, alignment.
 
 The whole-name reader keeps only readings these rules allow and takes its
-bits per pixel from them; the pixel layout is built from the same rules, so
-the two cannot disagree.
+bits per pixel from them; the pixel layout and a frame's size in bytes are
+built from the same rules, so the three cannot disagree.
 """
 
 from __future__ import annotations
 
+import operator
+from dataclasses import dataclass
 from fractions import Fraction
-from math import lcm
+from math import gcd, lcm
 
 from ..genicam.components import GenicamComponents, SamplingLocation
+from ..genicam.layouts import ComponentsSequencing, Planar, SemiPlanar
 from ._packing import Packing, PackingKind
 
-__all__ = ["CONTAINER_BITS", "GROUPED_WIDTHS", "LEGACY_PACKED_WIDTHS", "aligned_fits", "bits_per_pixel",
-           "container_bits", "data_bits", "macro_pixel_counts", "memory_order", "packing_fits", "sampling_of",
-           "sequencing_fits", "unpacked_bits"]
+__all__ = ["CONTAINER_BITS", "GROUPED_WIDTHS", "LEGACY_PACKED_WIDTHS", "MemoryPlane", "Unsupported", "aligned_fits",
+           "bits_per_pixel", "container_bits", "data_bits", "element_type", "frame_bytes", "macro_bits",
+           "macro_pixel_counts", "memory_order", "memory_planes", "packing_fits", "sampling_of", "sequencing_fits",
+           "unpacked_bits"]
 
 Sampling = tuple[tuple[int, int], ...]
 
@@ -123,3 +127,200 @@ def bits_per_pixel(sizes: list[int], sampling: Sampling, packing: Packing | None
     if cluster == 1 and bits.denominator == 1:
         return int(bits)
     return bits
+
+
+# ---------------------------------------------------------------- planes in memory
+
+
+class Unsupported(Exception):
+    """No memory layout is defined for this format; the message says why."""
+
+
+def _container_bits(width: int) -> int:
+    bits = container_bits(width)
+    if bits is None:
+        raise Unsupported(f"components of {width} bits do not fit a 64-bit word")
+    return bits
+
+
+def element_type(widths: list[int], kinds: list[str]) -> str:
+    """numpy's name of the one element type that holds every component; Unsupported where none does."""
+    if len(set(kinds)) != 1:
+        raise Unsupported("components of different data types")
+    kind, widest = kinds[0], max(widths)
+    if kind == "f":
+        if set(widths) == {32}:
+            return "float32"
+        if set(widths) == {64}:
+            return "float64"
+        raise Unsupported("floating-point components must all be 32 or all 64 bits")
+    if kind not in ("u", "s"):
+        raise Unsupported(f"components of data type {kind!r}")
+    return ("uint" if kind == "u" else "int") + str(_container_bits(widest))
+
+
+def macro_bits(widths: list[int], packing: Packing | None, pixels: int) -> int:
+    """Bits a macro-pixel of components ``widths`` takes, padding included.
+
+    ``pixels`` is what it counts for an alignment (1 for a cluster, whose
+    ``a<x>`` is per cluster). The legacy ``Packed`` gives 12 bits a pixel,
+    of which two make a group.
+    """
+    kind = packing.kind if packing is not None else None
+    x = packing.bits if packing is not None else None
+    if kind is PackingKind.LEGACY_PACKED:
+        if len(widths) != 1 or widths[0] not in LEGACY_PACKED_WIDTHS:
+            raise Unsupported("the legacy Packed layout is defined for one component of 10 or 12 bits")
+        return 12
+    if kind in (PackingKind.GROUPED, PackingKind.GROUPED_MSB):
+        if any(w not in GROUPED_WIDTHS for w in widths):
+            raise Unsupported(f"grouping needs components of {GROUPED_WIDTHS[0]} to {GROUPED_WIDTHS[-1]} bits")
+        total = x if x is not None else sum(widths)
+        if total - 8 * len(widths) < sum(w - 8 for w in widths):
+            raise Unsupported(f"grouping to {total} bits cannot hold the data")
+        return total
+    if kind in (None, PackingKind.MSB_UNPACKED, PackingKind.ALIGNED, PackingKind.CLUSTER):
+        at = sum(_container_bits(w) for w in widths)
+        if kind is PackingKind.ALIGNED:
+            if x is None or not aligned_fits(x * pixels, Fraction(at)):
+                raise Unsupported(f"alignment to {x} bits cannot hold {at} bits of data")
+            return x * pixels
+        return at
+    if kind not in (PackingKind.PACKED, PackingKind.PACKED_MSB):
+        raise Unsupported(f"the {kind.value if kind else None} packing has no layout")
+    total = sum(widths)
+    if x is not None and x < total:
+        raise Unsupported(f"{x} bits cannot hold {total} bits of data")
+    return total if x is None else x
+
+
+@dataclass(frozen=True)
+class MemoryPlane:
+    """One plane: a macro-pixel of ``sequence`` repeated along each line, in groups that end on a byte."""
+
+    sequence: tuple[str, ...]  # component names of a macro-pixel, in memory order
+    macro_pixels: int  # pixels it covers
+    macro_bits: int  # bits it takes, padding included
+    line_divisor: int  # 2 for 4:2:0 chroma: one line of samples for two of pixels
+    stops_early: bool  # a stream whose last group may stop at any pixel
+
+    @property
+    def group_count(self) -> int:
+        """Macro-pixels in a group: the fewest whose bits fill whole bytes."""
+        return 8 // gcd(self.macro_bits, 8)
+
+    @property
+    def group_pixels(self) -> int:
+        return self.group_count * self.macro_pixels
+
+    @property
+    def group_bytes(self) -> int:
+        return self.group_count * self.macro_bits // 8
+
+    def run_bytes(self, pixels: int) -> int | None:
+        """Bytes ``pixels`` pixels take one after another; None where a group cannot stop there."""
+        groups, rest = divmod(pixels, self.group_pixels)
+        if rest and not self.stops_early:
+            return None
+        return groups * self.group_bytes + -(-rest * self.macro_bits // (8 * self.macro_pixels))
+
+
+def _sequences(fmt, names: tuple[str, ...], sampling: Sampling) -> list[tuple[str, ...]]:
+    """Component names of each plane's macro-pixel, in memory order."""
+    specific = fmt.interface_specific
+    if isinstance(specific, Planar):
+        if any(s != (1, 1) for s in sampling):
+            raise Unsupported("planar sub-sampled layouts are not defined")
+        return [(n,) for n in names]
+    if isinstance(specific, SemiPlanar):
+        return [tuple(p) for p in fmt.planes]
+    if isinstance(specific, ComponentsSequencing):
+        return [tuple(specific.components)]
+    if specific is not None:
+        raise Unsupported(f"the _{specific.designation()} interface layout has no defined order")
+    if any(v != 1 for _, v in sampling):
+        raise Unsupported("4:2:0 is laid out only as _Semiplanar")
+    return [memory_order(fmt.components)]
+
+
+def memory_planes(fmt) -> tuple[MemoryPlane, ...]:
+    """The planes of the format ``fmt`` in memory order; Unsupported where no layout is defined."""
+    packing = fmt.packing
+    if packing is not None and packing.kind is PackingKind.LEGACY_V1_PACKED:
+        raise Unsupported("no public document gives the order of its bits")
+    names = tuple(fmt.components.names)
+    widths = list(fmt.size.sizes)
+    kinds = list(fmt.channel_types)
+    sampling = tuple(fmt.sampling)
+    if not (len(names) == len(widths) == len(kinds) == len(sampling)):
+        raise Unsupported("its channels, widths and data types do not match")
+    if len(set(names)) != len(names):
+        raise Unsupported("two channels share a name")
+    element_type(widths, kinds)
+    cluster = packing.cluster if packing is not None else 1
+    if cluster != 1 and any(s != (1, 1) for s in sampling):
+        raise Unsupported("clusters of sub-sampled components")
+    index = {n: i for i, n in enumerate(names)}
+    stops_early = (packing is not None and packing.kind in (PackingKind.PACKED, PackingKind.PACKED_MSB)
+                   and packing.bits is None and cluster == 1)
+    planes = []
+    for sequence in _sequences(fmt, names, sampling):
+        if any(n not in index for n in sequence):
+            raise Unsupported(f"its layout names components {sequence} of which some are not among {names}")
+        entries = [index[n] for n in sequence] * cluster
+        verticals = {sampling[c][1] for c in entries}
+        if len(verticals) != 1:
+            raise Unsupported("a plane mixes components of different vertical sampling")
+        pixels = cluster if cluster > 1 else max(sequence.count(n) * sampling[index[n]][0] for n in sequence)
+        bits = macro_bits([widths[c] for c in entries], packing, 1 if cluster > 1 else pixels)
+        planes.append(MemoryPlane(sequence, pixels, bits, verticals.pop(), stops_early))
+    return tuple(planes)
+
+
+# The most bytes (and pixels) the pixel loops count.
+_MOST = (1 << 63) - 1
+
+
+def _size(value: object, what: str) -> int:
+    """A width, height or stride: any integer operator.index takes but a bool, positive."""
+    if isinstance(value, bool):
+        raise TypeError(f"{what} must be an integer, not bool")
+    try:
+        number = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}") from None
+    if number <= 0:
+        raise ValueError(f"{what} must be positive, got {number}")
+    return number
+
+
+def frame_bytes(name: str, planes: tuple[MemoryPlane, ...], channels: tuple[str, ...], sampling: Sampling,
+                width: object, height: object, stride: object) -> int:
+    """Bytes a ``width`` x ``height`` frame of format ``name`` takes, with every line ``stride`` bytes or none.
+
+    The checks and messages are the pixel loops' own: both count from the same planes.
+    """
+    width, height = _size(width, "width"), _size(height, "height")
+    stride = None if stride is None else _size(stride, "stride")
+    if max(width, height, stride or 0, width * height) > _MOST:
+        raise ValueError(f"{width}x{height} pixels of {name} need over {_MOST} bytes, more than memory can hold")
+    for channel, (across, down) in zip(channels, sampling):
+        if width % across or height % down:
+            raise ValueError(f"{name} samples {channel} once every {across}x{down} pixels: "
+                             f"{width}x{height} is not a multiple")
+    total = 0
+    for plane in planes:
+        lines = height // plane.line_divisor
+        run = plane.run_bytes(width if stride is not None else width * lines)
+        if run is None and stride is not None:
+            raise ValueError(f"{name} packs {plane.group_pixels} pixels together: a width of {width} is not a "
+                             f"multiple of {plane.group_pixels}")
+        if run is None:
+            raise ValueError(f"{name} packs {plane.group_pixels} pixels together: a stream of {width * lines} pixels"
+                             f" ({width} x {lines}) is not a multiple of {plane.group_pixels}")
+        if stride is not None and stride < run:
+            raise ValueError(f"stride {stride} is smaller than a line of {name} at width {width} ({run} bytes)")
+        total += run if stride is None else lines * stride
+    if total > _MOST:
+        raise ValueError(f"{width}x{height} pixels of {name} need over {_MOST} bytes, more than memory can hold")
+    return total

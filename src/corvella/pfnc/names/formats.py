@@ -66,7 +66,7 @@ class PixelFormat:
 
     __slots__ = ("_name", "_code", "_field", "_components", "_size", "_data_types", "_data_type_text",
                  "_channel_types", "_packing", "_planes", "_interface_specific", "_deprecated",
-                 "_sampling", "_bits_per_pixel")
+                 "_sampling", "_bits_per_pixel", "_in_memory")
 
     def __init__(self, *args: object, **kwargs: object) -> None:
         raise TypeError("PixelFormat is read from a name or a value: use PixelFormat.from_name or from_code")
@@ -92,6 +92,7 @@ class PixelFormat:
         name = self._compose()
         put(self, "_name", name)
         put(self, "_code", _CODES.get(name))
+        put(self, "_in_memory", None)
         return self
 
     def _compose(self) -> str:
@@ -186,6 +187,33 @@ class PixelFormat:
     def designation(self) -> str:
         """The name, composed from the pieces."""
         return self._name
+
+    def buffer_size(self, width: int, height: int, *, stride: int | None = None) -> int:
+        """Bytes one frame of ``width`` x ``height`` pixels takes in this format.
+
+        Every plane counts, and a packed stream's last partial byte. Without
+        a stride lines follow one another directly, and this is exactly what
+        ``decode`` needs. With ``stride`` every line of every plane takes that
+        many bytes, the last one too: frames follow one another so in a
+        camera's stream and in a file.
+
+        Raises:
+            TypeError: a size that is not an integer (a bool included).
+            ValueError: a size that is not positive, that the format's
+                sampling or groups cannot divide, or a stride shorter than a line.
+            NotImplementedError: a format whose layout is not defined.
+        """
+        planes = self._in_memory
+        if planes is None:
+            # Worked out once: a reader asks for every frame.
+            try:
+                planes = _memory.memory_planes(self)
+            except _memory.Unsupported as error:
+                planes = f"{self._name} has no defined layout: {error}"
+            object.__setattr__(self, "_in_memory", planes)
+        if isinstance(planes, str):
+            raise NotImplementedError(planes)
+        return _memory.frame_bytes(self._name, planes, self._components.names, self._sampling, width, height, stride)
 
     # -- readers ------------------------------------------------------------------------------
 

@@ -7,5 +7,6 @@ and buffers.
 
 from .codec import decode, encode
 from .colour import to_rgb
+from .files import RawFile
 
-__all__ = ["decode", "encode", "to_rgb"]
+__all__ = ["RawFile", "decode", "encode", "to_rgb"]
