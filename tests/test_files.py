@@ -67,20 +67,14 @@ def test_any_integer_indexes_a_frame(written, index):
     assert bytes(file.raw(index)) == bytes(file.raw(int(index) % FRAMES))
 
 
-@pytest.mark.parametrize("index", [FRAMES, -FRAMES - 1, 1 << 70, -(1 << 70)])
-def test_past_the_end_is_an_index_error(written, index):
+@pytest.mark.parametrize(("index", "error"), [(FRAMES, IndexError), (-FRAMES - 1, IndexError),
+                                              (1 << 70, IndexError), ("1", TypeError), (1.0, TypeError)])
+def test_other_indexes_are_refused(written, index, error):
     file, _, _ = written
-    with pytest.raises(IndexError, match=f"{FRAMES} frames"):
+    with pytest.raises(error):
         file[index]
-    with pytest.raises(IndexError):
+    with pytest.raises(error):
         file.raw(index)
-
-
-@pytest.mark.parametrize("index", ["1", 1.0, None, (0,)])
-def test_other_indexes_are_type_errors(written, index):
-    file, _, _ = written
-    with pytest.raises(TypeError):
-        file[index]
 
 
 @pytest.mark.parametrize("part", [slice(None), slice(1, 4), slice(None, None, -2), slice(-2, None),
@@ -102,33 +96,23 @@ def test_a_partial_last_frame_is_reported_when_opening(tmp_path, extra, offset):
         RawFile(path, "Mono8", 6, 3, offset=offset)
 
 
-@pytest.mark.parametrize(("size", "options", "message"), [
-    (0, {}, "is empty"),
-    (36, {"offset": 36}, r"offset 36 is at or past the end of .* \(36 bytes\)"),
-    (36, {"offset": 1 << 70}, "past the end"),
-    (36, {"offset": -1}, "offset must be at least 0"),
-    (36, {"frame_bytes": 17}, "frame_bytes 17 is less than the 18 bytes of a 6x3 Mono8 frame"),
-    (10, {}, "0 frames of 18 bytes and 10 bytes more"),
+@pytest.mark.parametrize(("size", "arguments", "options", "error", "message"), [
+    (0, ("Mono8", 6, 3), {}, ValueError, "is empty"),
+    (36, ("Mono8", 6, 3), {"offset": 36}, ValueError, r"offset 36 is at or past the end of .* \(36 bytes\)"),
+    (36, ("Mono8", 6, 3), {"offset": 1 << 70}, ValueError, "past the end"),
+    (36, ("Mono8", 6, 3), {"offset": -1}, ValueError, "offset must be at least 0"),
+    (36, ("Mono8", 6, 3), {"frame_bytes": 17}, ValueError, "frame_bytes 17 is less than the 18 bytes of a 6x3 Mono8"),
+    (10, ("Mono8", 6, 3), {}, ValueError, "0 frames of 18 bytes and 10 bytes more"),
+    (36, ("Mono8", 0, 3), {}, ValueError, "width"),
+    (36, ("Mono8", 6.0, 3), {}, TypeError, "float"),
+    (36, (b"Mono8", 6, 3), {}, TypeError, "format"),
+    (36, ("NoSuch8", 6, 3), {}, ValueError, "NoSuch8"),
 ])
-def test_files_without_frames_are_refused_clearly(tmp_path, size, options, message):
+def test_files_without_frames_and_wrong_arguments_are_refused(tmp_path, size, arguments, options, error, message):
     path = tmp_path / "short.raw"
     path.write_bytes(bytes(size))
-    with pytest.raises(ValueError, match=message):
-        RawFile(path, "Mono8", 6, 3, **options)
-
-
-@pytest.mark.parametrize(("arguments", "error"), [
-    (("Mono8", 0, 3), ValueError),
-    (("Mono8", 6, -1), ValueError),
-    (("Mono8", 6.0, 3), TypeError),
-    ((b"Mono8", 6, 3), TypeError),
-    (("NoSuch8", 6, 3), ValueError),
-])
-def test_wrong_arguments_are_refused(tmp_path, arguments, error):
-    path = tmp_path / "frames.raw"
-    path.write_bytes(bytes(36))
-    with pytest.raises(error):
-        RawFile(path, *arguments)
+    with pytest.raises(error, match=message):
+        RawFile(path, *arguments, **options)
 
 
 def test_views_outlive_close_and_the_closed_file_refuses(tmp_path):
@@ -139,7 +123,7 @@ def test_views_outlive_close_and_the_closed_file_refuses(tmp_path):
     held = numpy.frombuffer(file.raw(2), numpy.uint8)
     file.close()
     file.close()
-    assert file.closed and "closed" in repr(file)
+    assert file.closed and repr(file) == f"<RawFile closed {file.path!r} Mono8 4x2: {FRAMES} frames of 8 bytes from offset 0>"
     assert bytes(view) == images[1].tobytes()
     numpy.testing.assert_array_equal(held.reshape(2, 4), images[2])
     with pytest.raises(ValueError, match="closed"):
@@ -147,14 +131,6 @@ def test_views_outlive_close_and_the_closed_file_refuses(tmp_path):
     with pytest.raises(ValueError, match="closed"):
         file.raw(0)
     assert len(file) == FRAMES
-
-
-def test_repr_names_the_file_format_and_frames(written):
-    file, _, _ = written
-    text = repr(file)
-    for part in (file.path, file.format.name, f"{file.width}x{file.height}", f"{FRAMES} frames",
-                 f"{file.frame_bytes} bytes", f"offset {file.offset}"):
-        assert part in text
 
 
 @pytest.fixture
@@ -175,11 +151,9 @@ def test_to_dask_decodes_chunks_of_frames_lazily(written, per_chunk, dask_array)
     numpy.testing.assert_array_equal(array[1:3].compute(scheduler="sync"), images[1:3])
 
 
-@pytest.mark.parametrize("per_chunk", [0, -1])
-def test_to_dask_needs_a_positive_chunk(written, per_chunk, dask_array):
-    file, _, _ = written
-    with pytest.raises(ValueError, match="frames_per_chunk"):
-        file.to_dask(per_chunk)
+def test_to_dask_needs_a_positive_chunk(written, dask_array):
+    with pytest.raises(ValueError, match="frames_per_chunk must be at least 1, not 0"):
+        written[0].to_dask(0)
 
 
 def _task_sizes(file):
@@ -197,13 +171,6 @@ def test_tasks_carry_sizes_not_pixels(tmp_path, dask_array):
     assert all(size < 1024 for size in sizes[0] + sizes[1])
     # What a task carries does not grow with the frames (a digit more or less in a size).
     assert abs(max(sizes[1]) - max(sizes[0])) < 16
-
-
-def test_a_format_pickles_to_the_same_format():
-    for name in ("Mono12p", "YCbCr709_422_8_CbYCrY", "BayerRG10p"):
-        fmt = PixelFormat.from_name(name)
-        assert pickle.loads(pickle.dumps(fmt)) == fmt
-    assert len(pickle.dumps(decode)) < 100
 
 
 def test_to_dask_without_dask_names_the_extra(written, monkeypatch):
