@@ -14,7 +14,8 @@ import os
 
 import numpy
 
-from .codec import _format, decode
+from ._plans import format_of
+from .codec import decode
 
 __all__ = ["RawFile"]
 
@@ -51,7 +52,8 @@ class RawFile:
 
     ``file[i]`` decodes frame ``i`` (negative counts from the end) and a
     slice decodes its frames into one array; frames are copied out of the
-    map, so they outlive ``close()``. ``raw(i)`` is a view of the map: the
+    map, so they outlive ``close()``. Sub-sampled formats, whose frames one
+    array cannot hold, are read with ``raw(i)`` and ``decode_planes``. ``raw(i)`` is a view of the map: the
     map stays until the last such view is gone, also after ``close()``.
     Truncating the file while it is open is the one thing not to do: a
     mapped page that is gone cannot be read.
@@ -60,7 +62,7 @@ class RawFile:
     def __init__(self, path, format, width, height, *, stride=None, offset=0, frame_bytes=None):
         # Absolute, so that tasks in other processes open the same file.
         self.path = os.path.abspath(os.fspath(path))
-        self.format = _format(format)
+        self.format = format_of(format)
         self.width = _counted(width, "width", 1)
         self.height = _counted(height, "height", 1)
         self.stride = None if stride is None else operator.index(stride)
