@@ -1,7 +1,9 @@
 """RawFile: files of raw frames, read frame by frame and as a dask array."""
 
+import concurrent.futures
 import pickle
 import sys
+import threading
 
 import numpy
 import pytest
@@ -131,6 +133,30 @@ def test_views_outlive_close_and_the_closed_file_refuses(tmp_path):
     with pytest.raises(ValueError, match="closed"):
         file.raw(0)
     assert len(file) == FRAMES
+
+
+def test_threads_reading_while_the_file_closes_get_frames_or_a_clear_error(tmp_path):
+    path = tmp_path / "frames.raw"
+    images, _ = _write(path, "Mono12p", 64, 32, count=8)
+    file = RawFile(path, "Mono12p", 64, 32)
+    started = threading.Barrier(5)
+
+    def read():
+        started.wait()
+        for i in range(2000):
+            try:
+                frame = file[i % 8]
+            except ValueError as error:
+                assert "closed" in str(error)
+                return
+            numpy.testing.assert_array_equal(frame, images[i % 8])
+
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        readers = [pool.submit(read) for _ in range(4)]
+        started.wait()
+        file.close()
+        for reader in readers:
+            reader.result()
 
 
 @pytest.fixture
