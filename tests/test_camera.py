@@ -1,12 +1,13 @@
 """A real GenICam stack end to end: Aravis's simulated camera, in process and over GigE Vision on the loopback."""
 
-import importlib.util
 import os
 import pathlib
+import runpy
 import shutil
 import signal
 import subprocess
 import time
+import types
 
 import numpy
 import pytest
@@ -35,10 +36,7 @@ TILES = {"BayerRG8": "RGGB", "BayerGR8": "GRBG", "BayerGB8": "GBRG", "BayerBG8":
 
 @pytest.fixture(scope="module")
 def example():
-    spec = importlib.util.spec_from_file_location("camera_stream", PATH)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return types.SimpleNamespace(**runpy.run_path(str(PATH), run_name="camera_stream"))
 
 
 @pytest.fixture(scope="module")
