@@ -18,6 +18,7 @@ import sys
 from typing import NamedTuple
 
 import gi
+import numpy
 
 gi.require_version("Aravis", "0.8")
 from gi.repository import Aravis  # noqa: E402
@@ -44,8 +45,8 @@ class Frame(NamedTuple):
     width: int
     height: int
     data: bytes
-    image: object  # numpy array
-    rgb: object | None  # (height, width, 3) for a mosaic
+    image: numpy.ndarray
+    rgb: numpy.ndarray | None  # (height, width, 3) for a mosaic
 
 
 def open_camera(camera_id: str | None = None):

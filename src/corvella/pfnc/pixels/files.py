@@ -52,11 +52,11 @@ class RawFile:
 
     ``file[i]`` decodes frame ``i`` (negative counts from the end) and a
     slice decodes its frames into one array; frames are copied out of the
-    map, so they outlive ``close()``. Sub-sampled formats, whose frames one
-    array cannot hold, are read with ``raw(i)`` and ``decode_planes``. ``raw(i)`` is a view of the map: the
+    map, so they outlive ``close()``. ``raw(i)`` is a view of the map: the
     map stays until the last such view is gone, also after ``close()``.
-    Truncating the file while it is open is the one thing not to do: a
-    mapped page that is gone cannot be read.
+    Sub-sampled formats, whose frames one array cannot hold, are read with
+    ``raw(i)`` and ``decode_planes``. Truncating the file while it is open
+    is the one thing not to do: a mapped page that is gone cannot be read.
     """
 
     def __init__(self, path, format, width, height, *, stride=None, offset=0, frame_bytes=None):
@@ -155,7 +155,9 @@ class RawFile:
         Each chunk is one task that opens the file by its path and decodes
         `frames_per_chunk` frames (by default as many as fit in 32 MiB
         decoded); a task carries the path, the format and the sizes, never
-        the frames' bytes, so that it runs as well in another process.
+        the frames' bytes, so that it runs as well in another process. The
+        format's conversion plan stays out of the graph: each process builds
+        its own once.
 
         Raises:
             ImportError: dask is not installed (the ``dask`` extra).
