@@ -107,6 +107,8 @@ def test_a_partial_last_frame_is_reported_when_opening(tmp_path, extra, offset):
     (10, ("Mono8", 6, 3), {}, ValueError, "0 frames of 18 bytes and 10 bytes more"),
     (36, ("Mono8", 0, 3), {}, ValueError, "width"),
     (36, ("Mono8", 6.0, 3), {}, TypeError, "float"),
+    (36, ("Mono8", True, 3), {}, TypeError, "width must be an integer, not bool"),
+    (36, ("Mono8", 6, 3), {"frame_bytes": True}, TypeError, "frame_bytes must be an integer, not bool"),
     (36, (b"Mono8", 6, 3), {}, TypeError, "format"),
     (36, ("NoSuch8", 6, 3), {}, ValueError, "NoSuch8"),
 ])

@@ -23,8 +23,14 @@ __all__ = ["RawFile"]
 CHUNK_BYTES = 32 << 20
 
 
+def _integer(value, what: str) -> int:
+    if isinstance(value, bool):
+        raise TypeError(f"{what} must be an integer, not bool")
+    return operator.index(value)
+
+
 def _counted(value, what: str, least: int) -> int:
-    number = operator.index(value)
+    number = _integer(value, what)
     if number < least:
         raise ValueError(f"{what} must be at least {least}, not {number}")
     return number
@@ -65,13 +71,13 @@ class RawFile:
         self.format = format_of(format)
         self.width = _counted(width, "width", 1)
         self.height = _counted(height, "height", 1)
-        self.stride = None if stride is None else operator.index(stride)
+        self.stride = None if stride is None else _integer(stride, "stride")
         self.offset = _counted(offset, "offset", 0)
         needed = self.format.buffer_size(self.width, self.height, stride=self.stride)
         if frame_bytes is None:
             self.frame_bytes = needed
         else:
-            self.frame_bytes = operator.index(frame_bytes)
+            self.frame_bytes = _integer(frame_bytes, "frame_bytes")
             if self.frame_bytes < needed:
                 raise ValueError(f"frame_bytes {self.frame_bytes} is less than the {needed} bytes "
                                  f"of a {self.width}x{self.height} {self.format.name} frame")
