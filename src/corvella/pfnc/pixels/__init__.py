@@ -6,5 +6,7 @@ and buffers.
 """
 
 from .codec import decode, decode_planes, encode
+from .colour import to_rgb
+from .files import RawFile
 
-__all__ = ["decode", "decode_planes", "encode"]
+__all__ = ["RawFile", "decode", "decode_planes", "encode", "to_rgb"]

@@ -5,6 +5,8 @@ beyond them is refused from the sizes its structure gives, before its layout
 is built (a cluster of a hundred million samples would take gigabytes).
 """
 
+import math
+import operator
 import sys
 import threading
 from dataclasses import dataclass
@@ -13,8 +15,9 @@ import numpy
 
 from . import _convert as convert
 from . import _layout, _views
+from ..names import PixelFormat
 
-__all__ = ["Converter", "build", "converter_of"]
+__all__ = ["Converter", "build", "converter_of", "format_of", "recycled"]
 
 # The cache's bounds: plans, and the bytes they take (refusals count their message).
 MOST_PLANS = 512
@@ -147,3 +150,25 @@ def _keep(fmt, entry: Converter | str) -> None:
 def kept() -> tuple[int, int]:
     """The plans the cache holds now, and their bytes."""
     return len(_kept), _kept_bytes
+
+
+def format_of(format) -> PixelFormat:
+    """The PixelFormat that `format` (a name, a 32-bit value or a PixelFormat) stands for."""
+    if isinstance(format, PixelFormat):
+        return format
+    if isinstance(format, str):
+        return PixelFormat.from_name(format)
+    if not isinstance(format, bool):
+        try:
+            code = operator.index(format)
+        except TypeError:
+            pass
+        else:
+            return PixelFormat.from_code(code)
+    raise TypeError(f"format must be a pixel-format name, a 32-bit value or a PixelFormat, not {type(format).__name__}")
+
+
+def recycled(shape, dtype):
+    """An array whose memory comes from convert.block(), which recycles the memory of arrays that are gone:
+    fresh pages cost more than the conversion that fills them."""
+    return numpy.frombuffer(convert.block(dtype.itemsize * math.prod(shape)), dtype).reshape(shape)

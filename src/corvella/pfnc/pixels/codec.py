@@ -25,32 +25,12 @@ With ``stride=N`` every line (of every plane) starts N bytes after the one
 before; ``encode`` then pads each line with zeros to N bytes.
 """
 
-import math
-import operator
-
 import numpy
 
-from . import _convert as convert
 from . import _views
-from ._plans import converter_of
-from ..names import PixelFormat
+from ._plans import converter_of, format_of as _format, recycled as _recycled
 
 __all__ = ["decode", "decode_planes", "encode"]
-
-
-def _format(format) -> PixelFormat:
-    if isinstance(format, PixelFormat):
-        return format
-    if isinstance(format, str):
-        return PixelFormat.from_name(format)
-    if not isinstance(format, bool):
-        try:
-            code = operator.index(format)
-        except TypeError:
-            pass
-        else:
-            return PixelFormat.from_code(code)
-    raise TypeError(f"format must be a pixel-format name, a 32-bit value or a PixelFormat, not {type(format).__name__}")
 
 
 def _shapes(converter, width: int, height: int) -> list[tuple[int, ...]]:
@@ -218,12 +198,6 @@ def _into(data, outputs: list[tuple[numpy.ndarray, str]]):
         return array
 
     return allocate
-
-
-def _recycled(shape, dtype):
-    """An array whose memory comes from convert.block(), which recycles the memory of arrays that are gone:
-    fresh pages cost more than the conversion that fills them."""
-    return numpy.frombuffer(convert.block(dtype.itemsize * math.prod(shape)), dtype).reshape(shape)
 
 
 def _interleaved(image: dict, converter) -> numpy.ndarray:

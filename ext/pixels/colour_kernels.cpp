@@ -1,0 +1,143 @@
+// The colour kernels, portable: every vector row in colour_x86.cpp gives the same values.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "colour.hpp"
+#include "colour_x86.hpp"
+
+namespace pfnc::pixels::colour {
+
+namespace {
+
+template <typename T>
+T load(const uint8_t* p) noexcept {
+  T value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+template <typename T>
+T sample(const View& v, int64_t row, int64_t column) noexcept {
+  return load<T>(v.data + row * v.row_stride + column * v.column_stride);
+}
+
+template <typename Out>
+Out clip_round(double value, double top) noexcept {
+  return static_cast<Out>(std::clamp(value, 0.0, top) + 0.5);
+}
+
+// Chroma of one line of pixels, as the sum of its samples weighted 2 * across:
+// the vertical neighbours are summed first (the same row twice where no other
+// line lies between), then spread along the line.
+template <typename In>
+void chroma_line(const View& c, int across, int64_t row, int64_t next_row, int64_t columns, int32_t* vertical,
+                 int32_t* sums) noexcept {
+  for (int64_t j = 0; j < c.columns; ++j) vertical[j] = sample<In>(c, row, j) + sample<In>(c, next_row, j);
+  for (int64_t x = 0; x < columns; ++x) {
+    int64_t j = x / across, part = x % across;
+    int64_t next = j + 1 < c.columns ? j + 1 : j;
+    sums[x] = static_cast<int32_t>((across - part) * vertical[j] + part * vertical[next]);
+  }
+}
+
+template <typename In, typename Out>
+void ycbcr_lines(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+  int64_t columns = out.columns;
+  int32_t* vertical = scratch;
+  int32_t* cb = vertical + planes[1].columns;
+  int32_t* cr = cb + columns;
+  double weight = 1.0 / (2 * across);
+  double m[3][4];
+  for (int c = 0; c < 3; ++c) m[c][0] = a.m[c][0], m[c][1] = a.m[c][1] * weight, m[c][2] = a.m[c][2] * weight, m[c][3] = a.m[c][3];
+  for (int64_t r = 0; r < out.rows; ++r) {
+    int64_t row = r / down;
+    int64_t next_row = r % down != 0 && row + 1 < planes[1].rows ? row + 1 : row;
+    chroma_line<In>(planes[1], across, row, next_row, columns, vertical, cb);
+    chroma_line<In>(planes[2], across, row, next_row, columns, vertical, cr);
+    auto* line = out.data + r * out.row_stride;
+    if (colour_x86::ycbcr_line(planes[0], r, cb, cr, m, a.top, out.itemsize, line, columns)) continue;
+    for (int64_t x = 0; x < columns; ++x) {
+      double y = sample<In>(planes[0], r, x);
+      for (int c = 0; c < 3; ++c) {
+        Out value = clip_round<Out>(m[c][0] * y + m[c][1] * cb[x] + m[c][2] * cr[x] + m[c][3], a.top);
+        std::memcpy(line + (3 * x + c) * sizeof(Out), &value, sizeof(Out));
+      }
+    }
+  }
+}
+
+// v * (2^bits - 1) / (2^width - 1), rounded, for every v of `width` bits.
+template <typename Out>
+void scale_table(int width, int bits, std::vector<Out>& table) {
+  uint64_t from = (uint64_t{1} << width) - 1, to = (uint64_t{1} << bits) - 1;
+  table.resize(from + 1);
+  for (uint64_t v = 0; v <= from; ++v) table[v] = static_cast<Out>((2 * v * to + from) / (2 * from));
+}
+
+template <typename In, typename Out>
+void channel_lines(const View& image, const int* picks, const int* widths, int bits, const Picture& out) {
+  std::vector<Out> tables[3];
+  for (int c = 0; c < 3; ++c) {
+    if (picks[c] >= 0) scale_table(widths[c], bits, tables[c]);
+  }
+  for (int64_t r = 0; r < out.rows; ++r) {
+    auto* line = out.data + r * out.row_stride;
+    for (int c = 0; c < 3; ++c) {
+      if (picks[c] < 0) {
+        for (int64_t x = 0; x < out.columns; ++x) std::memset(line + (3 * x + c) * sizeof(Out), 0, sizeof(Out));
+        continue;
+      }
+      const uint8_t* from = image.data + r * image.row_stride + picks[c] * sizeof(In);
+      const Out* table = tables[c].data();
+      In mask = static_cast<In>(tables[c].size() - 1);
+      for (int64_t x = 0; x < out.columns; ++x) {
+        Out value = table[load<In>(from + x * image.column_stride) & mask];
+        std::memcpy(line + (3 * x + c) * sizeof(Out), &value, sizeof(Out));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool ycbcr(const View* planes, int across, int down, const Affine& affine, const Picture& out) noexcept {
+  std::vector<int32_t> scratch;
+  try {
+    scratch.resize(static_cast<std::size_t>(planes[1].columns + 2 * out.columns));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  bool wide_in = planes[0].itemsize == 2, wide_out = out.itemsize == 2;
+  if (wide_in && wide_out) {
+    ycbcr_lines<uint16_t, uint16_t>(planes, across, down, affine, out, scratch.data());
+  } else if (wide_in) {
+    ycbcr_lines<uint16_t, uint8_t>(planes, across, down, affine, out, scratch.data());
+  } else if (wide_out) {
+    ycbcr_lines<uint8_t, uint16_t>(planes, across, down, affine, out, scratch.data());
+  } else {
+    ycbcr_lines<uint8_t, uint8_t>(planes, across, down, affine, out, scratch.data());
+  }
+  return true;
+}
+
+bool channels(const View& image, const int* picks, const int* widths, int bits, const Picture& out) noexcept {
+  try {
+    bool wide_in = image.itemsize == 2, wide_out = out.itemsize == 2;
+    if (wide_in && wide_out) {
+      channel_lines<uint16_t, uint16_t>(image, picks, widths, bits, out);
+    } else if (wide_in) {
+      channel_lines<uint16_t, uint8_t>(image, picks, widths, bits, out);
+    } else if (wide_out) {
+      channel_lines<uint8_t, uint16_t>(image, picks, widths, bits, out);
+    } else {
+      channel_lines<uint8_t, uint8_t>(image, picks, widths, bits, out);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace pfnc::pixels::colour
