@@ -30,7 +30,9 @@ if TYPE_CHECKING:
     from .names import PixelFormat as PixelFormat
     from .names.custom import register_custom_format as register_custom_format
     from .names.custom import unregister_custom_format as unregister_custom_format
-    from .pixels.codec import decode as decode, encode as encode
+    from .pixels.codec import decode as decode, decode_planes as decode_planes, encode as encode
+    from .pixels.colour import to_rgb as to_rgb
+    from .pixels.files import RawFile as RawFile
 
 # Each public name and the module it comes from, imported on first use: reading a
 # name then imports neither numpy nor the pixels.
@@ -39,7 +41,10 @@ _PUBLIC = {
     "register_custom_format": "corvella.pfnc.names.custom",
     "unregister_custom_format": "corvella.pfnc.names.custom",
     "decode": "corvella.pfnc.pixels.codec",
+    "decode_planes": "corvella.pfnc.pixels.codec",
     "encode": "corvella.pfnc.pixels.codec",
+    "to_rgb": "corvella.pfnc.pixels.colour",
+    "RawFile": "corvella.pfnc.pixels.files",
 }
 
 __all__ = list(_PUBLIC)
