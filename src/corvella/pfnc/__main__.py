@@ -104,6 +104,10 @@ def describe(argument: str, pf: PixelFormat) -> str:
 
 def main(argv: list[str]) -> int:
     """Print every argument's structure; 1 if one of them could not be read."""
+    if argv[:1] == ["convert"]:
+        from .pixels._convert_command import main as convert
+
+        return convert(argv[1:])
     if argv[:1] == ["layout"]:
         try:
             # Finding the command imports the pixels package, which needs numpy.
