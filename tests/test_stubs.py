@@ -16,6 +16,7 @@ MODULES = [
     "corvella.pfnc.names._memo",
     "corvella.pfnc.names.formats",
     "corvella.pfnc.pixels._convert",
+    "corvella.pfnc.pixels._demosaic",
 ]
 
 
