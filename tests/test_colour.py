@@ -205,6 +205,72 @@ def test_mixed_widths_scale_each_component_to_eight_bits():
     assert to_rgb(data, "RGB565p", 2, 1).tolist() == [[[255, 255, 255], [0, 130, 132]]]
 
 
+# ------------------------------------------------------------------ mosaics
+
+PURE = {"red": (1, 0, 0), "green": (0, 1, 0), "blue": (0, 0, 1), "white": (1, 1, 1), "grey": (0.5, 0.5, 0.5)}
+
+
+def pure_mosaic(name, colour, width, height):
+    """A mosaic of `name` seeing one flat colour, encoded; and that colour at the format's depth."""
+    fmt = PixelFormat.from_name(name)
+    top = 2 ** fmt.size.sizes[0] - 1
+    rgb = [round(c * top) for c in PURE[colour]]
+    cells = fmt.components.location.cells
+    tile = np.array([rgb["RGB".index(c)] for c in cells]).reshape(2, 2)
+    mosaic = np.tile(tile, (height // 2, width // 2))
+    return encode(mosaic.astype(decode(bytes(1 << 12), name, width, height).dtype), name), rgb
+
+
+@pytest.mark.parametrize("pattern", ["RG", "BG", "GR", "GB"])
+@pytest.mark.parametrize("depth", ["8", "12p", "16", "10Packed"])
+@pytest.mark.parametrize("method", ["bilinear", "gradient"])
+@pytest.mark.parametrize("colour", PURE)
+def test_a_pure_colour_stays_that_colour_through_every_bayer_pattern(pattern, depth, method, colour):
+    name = f"Bayer{pattern}{depth}"
+    width, height = 12, 8
+    data, rgb = pure_mosaic(name, colour, width, height)
+    got = to_rgb(data, name, width, height, method=method)
+    assert (got == rgb).all()
+    assert (to_rgb(data, name, width, height, method=method, order="BGR") == rgb[::-1]).all()
+
+
+@pytest.mark.parametrize("bits", [8, 16])
+def test_a_bayer_picture_is_scaled_after_demosaicing(bits):
+    data, rgb = pure_mosaic("BayerGB12p", "white", 6, 4)
+    got = to_rgb(data, "BayerGB12p", 6, 4, bits=bits)
+    assert got.dtype == (np.uint8 if bits == 8 else np.uint16) and (got == 2**bits - 1).all()
+
+
+def test_bayer_follows_its_tile_not_opencvs_name_for_it():
+    cv2 = pytest.importorskip("cv2")
+    rng = np.random.default_rng(2)
+    mosaic = rng.integers(0, 256, (16, 20), dtype=np.uint8)
+    ours = to_rgb(mosaic.tobytes(), "BayerRG8", 20, 16, method="bilinear")
+    theirs = cv2.cvtColor(mosaic, cv2.COLOR_BayerBG2RGB)
+    inner = (slice(2, -2), slice(2, -2))
+    assert np.abs(ours[inner].astype(int) - theirs[inner]).max() <= 1
+
+
+@pytest.mark.parametrize("name", ["BiColorRGBG8", "BiColorBGRG8", "BiColorGRGB8", "BiColorGBGR8", "BiColorRGBG12p"])
+@pytest.mark.parametrize("method", ["bilinear", "gradient"])
+@pytest.mark.parametrize("colour", ["red", "blue", "white", "grey"])
+def test_bicolor_pairs_of_a_pure_colour_stay_that_colour(name, method, colour):
+    fmt = PixelFormat.from_name(name)
+    top = 2 ** fmt.size.sizes[0] - 1
+    rgb = [round(c * top) for c in PURE[colour]]
+    sample = decode(bytes(1 << 12), name, 8, 2)
+    # Each pixel carries green and, alternately along the row, the colour of its cell.
+    cells = fmt.components.location.cells
+    pairs = np.empty(sample.shape, sample.dtype)
+    for x in range(8):
+        cell = cells[x % 2]
+        for channel, component in enumerate(fmt.components.names):
+            letter = component if component == "G" else cell.replace("G", "")
+            pairs[:, x, channel] = rgb["RGB".index(letter)]
+    got = to_rgb(encode(pairs, name), name, 8, 2, method=method)
+    assert (got == rgb).all()
+
+
 # ------------------------------------------------------------------ out=
 
 def test_out_is_written_and_returned_even_as_a_strided_view():

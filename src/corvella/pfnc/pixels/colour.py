@@ -20,7 +20,7 @@ import re
 
 import numpy
 
-from . import _colour
+from . import _colour, _demosaic
 from ._layout import UNSIGNED, layout_of
 from ._plans import converter_of, format_of, recycled
 from ..genicam.components import MosaicLocation, SamplingLocation
@@ -171,8 +171,6 @@ def _written(out, target):
 
 
 def _demosaiced(fmt, kind, samples, width_bits, method, bits, blue_first, out):
-    from . import _demosaic
-
     height, width = samples.shape[:2]
     out_bits = _out_bits([width_bits], bits)
     out, target = _target(out, height, width, out_bits)
