@@ -143,6 +143,28 @@ def test_bytes_and_decoded_planes_agree_with_a_stride():
         assert np.array_equal(to_rgb(data, name, width, height, stride=stride), to_rgb(packed, name, width, height))
 
 
+@pytest.mark.parametrize("name", ["YUV422_8_UYVY", "YUV422_8", "YCbCr422_8_CbYCrY", "YCbCr420_8_YY_CbCr_Semiplanar",
+                                  "YCbCr420_8_YY_CrCb_Semiplanar"])
+@pytest.mark.parametrize("width", [2, 16, 18, 34, 130])
+@pytest.mark.parametrize("matrix, range_", [("601", "full"), ("709", "limited"), ("2020", "limited")])
+def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, range_):
+    """Straight from the buffer, 8-bit 4:2:2 and 4:2:0 take the vector lines; decoded planes the portable loop."""
+    from corvella.pfnc.pixels import _colour, colour
+
+    height = 4
+    rng = np.random.default_rng(width)
+    data = rng.integers(0, 256, 2 * width * height, dtype=np.uint8).tobytes()
+    planes = decode(data, name, width, height)
+    for order in ("RGB", "BGR"):
+        fast = to_rgb(data, name, width, height, matrix=matrix, range=range_, order=order)
+        portable = np.empty_like(fast)
+        affine = colour._affine(*KR_KB[matrix], range_ == "limited", 8, 8, 8, order == "BGR")
+        chroma = list(planes)[1:]
+        sampling = (width // planes[chroma[0]].shape[1], height // planes[chroma[0]].shape[0])
+        _colour.ycbcr((planes["Y"], planes[chroma[0]], planes[chroma[1]]), portable, sampling, affine)
+        assert np.array_equal(fast, portable)
+
+
 # ------------------------------------------------------------------ whole-pixel formats
 
 @pytest.mark.parametrize(
