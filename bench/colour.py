@@ -13,7 +13,6 @@ test: nothing here asserts a number. Prints a markdown table.
 
 from __future__ import annotations
 
-import argparse
 import ctypes
 import ctypes.util
 import sys
@@ -130,12 +129,7 @@ def table(results: dict, pixels: int) -> list[str]:
 
 
 def main(argv: list[str] | None = None) -> dict:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--quick", action="store_true", help="fewer rounds")
-    parser.add_argument("--smoke", action="store_true", help="a tiny frame, each call once: no figure worth reading")
-    args = parser.parse_args(argv)
-    width, height = (64, 48) if args.smoke else (4096, 3000)
-    settings = measure.TINY if args.smoke else measure.QUICK if args.quick else measure.FULL
+    width, height, settings = measure.frame_run(__doc__, argv)
     found = calls(width, height)
     # A series timed twice would be timed in turn with itself: its second name reads the first one's figures.
     unique = {}

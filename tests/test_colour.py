@@ -380,3 +380,17 @@ def test_numpy_integers_and_a_value_name_work_like_ints():
     data = bytes(range(32))
     value = PixelFormat.from_name("YUV422_8_UYVY").code
     assert np.array_equal(to_rgb(data, np.uint32(value), np.int64(4), np.int16(2)), to_rgb(data, "YUV422_8_UYVY", 4, 2))
+
+
+def test_the_benchmark_runs_every_series():
+    import sys
+    from pathlib import Path
+
+    bench = Path(__file__).resolve().parent.parent / "bench"
+    sys.path.insert(0, str(bench))
+    try:
+        import colour as colour_bench
+    finally:
+        sys.path.remove(str(bench))
+    results = colour_bench.main(["--smoke"])
+    assert "UYVY (YUV422_8_UYVY) to RGB" in results and all(r["median_ns"] > 0 for r in results.values())
