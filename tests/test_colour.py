@@ -382,6 +382,54 @@ def test_numpy_integers_and_a_value_name_work_like_ints():
     assert np.array_equal(to_rgb(data, np.uint32(value), np.int64(4), np.int16(2)), to_rgb(data, "YUV422_8_UYVY", 4, 2))
 
 
+def test_threads_converting_at_once_get_what_one_thread_gets():
+    import threading
+
+    rng = np.random.default_rng(4)
+    width, height = 256, 64
+    jobs = [(rng.integers(0, 256, 2 * width * height, dtype=np.uint8).tobytes(), name)
+            for name in ("YUV422_8_UYVY", "YCbCr420_8_YY_CbCr_Semiplanar", "BayerGR8", "Mono8")]
+    expected = [to_rgb(data, name, width, height) for data, name in jobs]
+    failures = []
+
+    def work(i):
+        data, name = jobs[i % len(jobs)]
+        for _ in range(20):
+            if not np.array_equal(to_rgb(data, name, width, height), expected[i % len(jobs)]):
+                failures.append(name)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not failures
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda: to_rgb(object(), "YUV422_8_UYVY", 4, 2), TypeError),
+        (lambda: to_rgb("text", "RGB8", 4, 2), TypeError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", 2**62, 2**62), ValueError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", -4, 2), ValueError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", 3, 2), ValueError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", 4, 2, stride=2), ValueError),
+        (lambda: to_rgb(memoryview(bytes(64))[::2], "YUV422_8_UYVY", 4, 2), ValueError),
+        (lambda: to_rgb(bytes(64), "Mono9x", 4, 2), ValueError),
+    ],
+)
+def test_odd_arguments_raise_and_never_crash(call, error):
+    with pytest.raises(error):
+        call()
+
+
+def test_out_sharing_memory_with_the_data_is_refused():
+    data = np.zeros((2, 4, 3), np.uint8)
+    with pytest.raises(ValueError, match="share memory"):
+        to_rgb(data, "YUV422_8_UYVY", 4, 2, out=data)
+
+
 def test_the_benchmark_runs_every_series():
     import sys
     from pathlib import Path

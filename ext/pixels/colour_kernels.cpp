@@ -50,11 +50,11 @@ inline double channel_value(const double* m, double y, double cb, double cr) noe
   return m[0] * y + (m[1] * cb + (m[2] * cr + m[3]));
 }
 
-// Truncated and clipped to [0, top]: the constant holds an extra half, so this rounds to nearest.
+// Clipped to [0, top] and truncated, without a branch (out-of-range values are common):
+// the constant holds an extra half, so this rounds to nearest.
 template <typename Out, typename Real>
-Out clip_round(Real value, double top) noexcept {
-  if (!(value > 0)) return 0;
-  return value >= top ? static_cast<Out>(top) : static_cast<Out>(static_cast<int64_t>(value));
+Out clip_round(Real value, Real top) noexcept {
+  return static_cast<Out>(static_cast<int64_t>(std::min(std::max(value, Real{0}), top)));
 }
 
 template <typename In, typename Out>
@@ -72,6 +72,7 @@ template <typename In, typename Out>
     m[c][2] = static_cast<Real>(a.m[c][2] * weight);
     m[c][3] = static_cast<Real>(a.m[c][3] + 0.5);
   }
+  auto top = static_cast<Real>(a.top);
   for (int64_t r = 0; r < out.rows; ++r) {
     int64_t row = r / down;
     int64_t next_row = r % down != 0 && row + 1 < planes[1].rows ? row + 1 : row;
@@ -86,7 +87,7 @@ template <typename In, typename Out>
       auto y = static_cast<Real>(sample<In>(planes[0], r, x));
       for (int c = 0; c < 3; ++c) {
         Real value = channel_value(m[c], y, static_cast<Real>(cb[x]), static_cast<Real>(cr[x]));
-        Out clipped = clip_round<Out>(value, a.top);
+        Out clipped = clip_round<Out>(value, top);
         std::memcpy(line + (3 * x + c) * sizeof(Out), &clipped, sizeof(Out));
       }
     }
