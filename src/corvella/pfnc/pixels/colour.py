@@ -248,7 +248,7 @@ def _byte_planes(fmt, data, width: int, height: int, stride):
         return None
     try:
         buffer = numpy.frombuffer(data, numpy.uint8)
-    except (TypeError, ValueError):
+    except (TypeError, ValueError, BufferError):
         return None
     views, offset = [None] * 3, 0
     for group_bytes, group_pixels, line_divisor, channels in where:
