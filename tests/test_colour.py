@@ -342,6 +342,7 @@ def test_read_only_out_is_refused_and_nothing_is_written():
         ("HSV8", NotImplementedError, "HSV"),
         ("HSI8", NotImplementedError, "HSI"),
         ("Mono8s", NotImplementedError, "signed"),
+        ("Mono32", NotImplementedError, "over 16 bits"),
     ],
 )
 def test_formats_without_a_settled_picture_are_refused_saying_why(name, error, words):

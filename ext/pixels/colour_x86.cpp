@@ -23,8 +23,6 @@ struct Sites {
 
 #define PFNC_AVX2 __attribute__((target("avx2,fma")))
 
-PFNC_AVX2 inline __m256i widen(__m128i bytes) noexcept { return _mm256_cvtepu8_epi32(bytes); }
-PFNC_AVX2 inline __m256i widen_high(__m128i bytes) noexcept { return _mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8)); }
 
 // The byte of each 32-bit lane that `shift` (8 x its place) picks.
 PFNC_AVX2 inline __m256i byte_at(__m256i words, __m256i shift) noexcept {
@@ -54,30 +52,32 @@ struct Interleaved {
   }
 };
 
+// Eight byte pairs as 32-bit lanes, first byte low.
+PFNC_AVX2 inline __m256i pairs_at(const uint8_t* p) noexcept {
+  return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+PFNC_AVX2 inline __m256i low_byte(__m256i pairs) noexcept { return _mm256_and_si256(pairs, _mm256_set1_epi32(0xff)); }
+PFNC_AVX2 inline __m256i high_byte(__m256i pairs) noexcept { return _mm256_srli_epi32(pairs, 8); }
+
 // 4:2:0 semi-planar: a luma line, and two chroma lines of (Cb, Cr) pairs in the order `cb_first` says.
 struct SemiPlanar {
   const uint8_t *luma, *upper, *lower;
-  __m128i split_luma, split_chroma;  // even then odd bytes; Cb then Cr
-  PFNC_AVX2 SemiPlanar(const uint8_t* y, const uint8_t* a, const uint8_t* b, bool cb_first) noexcept
-      : luma(y), upper(a), lower(b) {
-    split_luma = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
-    split_chroma = cb_first ? split_luma : _mm_setr_epi8(1, 3, 5, 7, 9, 11, 13, 15, 0, 2, 4, 6, 8, 10, 12, 14);
-  }
+  bool cb_first;
   // Cb and Cr of sites j..j+7 summed down the two chroma lines.
   PFNC_AVX2 void chroma(int64_t j, __m256i& cb, __m256i& cr) const noexcept {
-    __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(upper + 2 * j)), split_chroma);
-    __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lower + 2 * j)), split_chroma);
-    cb = _mm256_add_epi32(widen(a), widen(b));
-    cr = _mm256_add_epi32(widen_high(a), widen_high(b));
+    __m256i a = pairs_at(upper + 2 * j), b = pairs_at(lower + 2 * j);
+    __m256i first = _mm256_add_epi32(low_byte(a), low_byte(b)), second = _mm256_add_epi32(high_byte(a), high_byte(b));
+    cb = cb_first ? first : second;
+    cr = cb_first ? second : first;
   }
   // Sites j..j+7; reads site j + 8.
   PFNC_AVX2 Sites sites(int64_t j) const noexcept {
     __m256i cb, cr, next_cb, next_cr;
     chroma(j, cb, cr);
     chroma(j + 1, next_cb, next_cr);
-    __m128i y = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + 2 * j)), split_luma);
+    __m256i y = pairs_at(luma + 2 * j);
     return {_mm256_slli_epi32(cb, 1), _mm256_add_epi32(cb, next_cb), _mm256_slli_epi32(cr, 1),
-            _mm256_add_epi32(cr, next_cr), widen(y), widen_high(y)};
+            _mm256_add_epi32(cr, next_cr), low_byte(y), high_byte(y)};
   }
 };
 
@@ -189,7 +189,7 @@ int64_t ycbcr_line(const colour::View* planes, int across, int down, int64_t r, 
   if (down == 2 && y.column_stride == 1 && cb.column_stride == 2 && cr.column_stride == 2 && (red - blue == 1 || blue - red == 1)) {
     const uint8_t* pairs = std::min(blue, red);
     int64_t step = next_row - row;
-    return convert(SemiPlanar(luma, pairs, pairs + step * cb.row_stride, blue < red), m, line, columns / 2);
+    return convert(SemiPlanar{luma, pairs, pairs + step * cb.row_stride, blue < red}, m, line, columns / 2);
   }
   return 0;
 }

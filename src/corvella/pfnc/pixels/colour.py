@@ -144,6 +144,8 @@ def to_rgb(data, format, width, height, *, stride=None, method="gradient", matri
     bits = _depth(bits)
     kind = _kind(fmt)
     converter = converter_of(fmt)
+    if max(limit[1] for limit in converter.limits) > 16:
+        raise NotImplementedError(f"{fmt.name}: pictures of components over 16 bits are not made here")
     if kind == "ycbcr":
         return _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blue_first, out)
     samples = converter.plan.decode(data, width, height, stride, numpy.empty, recycled)
