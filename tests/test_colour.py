@@ -384,27 +384,20 @@ def test_numpy_integers_and_a_value_name_work_like_ints():
 
 
 def test_threads_converting_at_once_get_what_one_thread_gets():
-    import threading
+    from concurrent.futures import ThreadPoolExecutor
 
     rng = np.random.default_rng(4)
     width, height = 256, 64
     jobs = [(rng.integers(0, 256, 2 * width * height, dtype=np.uint8).tobytes(), name)
             for name in ("YUV422_8_UYVY", "YCbCr420_8_YY_CbCr_Semiplanar", "BayerGR8", "Mono8")]
     expected = [to_rgb(data, name, width, height) for data, name in jobs]
-    failures = []
 
-    def work(i):
+    def agrees(i):
         data, name = jobs[i % len(jobs)]
-        for _ in range(20):
-            if not np.array_equal(to_rgb(data, name, width, height), expected[i % len(jobs)]):
-                failures.append(name)
+        return all(np.array_equal(to_rgb(data, name, width, height), expected[i % len(jobs)]) for _ in range(20))
 
-    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not failures
+    with ThreadPoolExecutor(8) as pool:
+        assert all(pool.map(agrees, range(8)))
 
 
 @pytest.mark.parametrize(

@@ -194,7 +194,8 @@ def _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blu
     location = fmt.components.location
     standard = location.standard if isinstance(location, SamplingLocation) else None
     if standard is None:
-        standard = _STANDARD.match(fmt.pieces()[0]).group(1)
+        named = _STANDARD.match(fmt.pieces()[0])
+        standard = named and named.group(1)
     matrix = matrix or standard or "601"
     limited = (range or ("limited" if standard else "full")) == "limited"
     widths = [limit[1] for limit in converter.limits]
