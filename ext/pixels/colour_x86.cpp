@@ -16,7 +16,8 @@ bool has_vectors() noexcept {
   return found;
 }
 
-// Samples of eight chroma sites and their sixteen pixels, as int32 lanes.
+// Eight chroma sites and their sixteen pixels, as int32 lanes: the chroma sums of the even and the odd
+// pixels, short of the weights their source gives, and the luma.
 struct Sites {
   __m256i cb_even, cb_odd, cr_even, cr_odd, y_even, y_odd;
 };
@@ -32,6 +33,8 @@ PFNC_AVX2 inline __m256i byte_at(__m256i words, __m256i shift) noexcept {
 // 4:2:2 interleaved: groups of four bytes, Cb at u, Cr at v, luma at y and y + 2;
 // a group is a 32-bit lane, so its samples come out by shifts alone.
 struct Interleaved {
+  // One line, so the vertical sum is the sample twice: an even pixel's chroma counts 4 times, an odd one's 2.
+  static constexpr float even_weight = 4, odd_weight = 2;
   const uint8_t* groups;
   __m256i u, v, y_even, y_odd;
   PFNC_AVX2 Interleaved(const uint8_t* line, int cb, int y, int cr) noexcept
@@ -45,9 +48,7 @@ struct Interleaved {
     __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups + 4 * j));
     __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups + 4 * j + 4));
     __m256i cb = byte_at(here, u), cr = byte_at(here, v);
-    // One line, so the vertical sum is the sample twice.
-    return {_mm256_slli_epi32(cb, 2), _mm256_slli_epi32(_mm256_add_epi32(cb, byte_at(next, u)), 1),
-            _mm256_slli_epi32(cr, 2), _mm256_slli_epi32(_mm256_add_epi32(cr, byte_at(next, v)), 1),
+    return {cb, _mm256_add_epi32(cb, byte_at(next, u)), cr, _mm256_add_epi32(cr, byte_at(next, v)),
             byte_at(here, y_even), byte_at(here, y_odd)};
   }
 };
@@ -61,6 +62,7 @@ PFNC_AVX2 inline __m256i high_byte(__m256i pairs) noexcept { return _mm256_srli_
 
 // 4:2:0 semi-planar: a luma line, and two chroma lines of (Cb, Cr) pairs in the order `cb_first` says.
 struct SemiPlanar {
+  static constexpr float even_weight = 2, odd_weight = 1;
   const uint8_t *luma, *upper, *lower;
   bool cb_first;
   // Cb and Cr of sites j..j+7 summed down the two chroma lines.
@@ -76,29 +78,33 @@ struct SemiPlanar {
     chroma(j, cb, cr);
     chroma(j + 1, next_cb, next_cr);
     __m256i y = pairs_at(luma + 2 * j);
-    return {_mm256_slli_epi32(cb, 1), _mm256_add_epi32(cb, next_cb), _mm256_slli_epi32(cr, 1),
-            _mm256_add_epi32(cr, next_cr), low_byte(y), high_byte(y)};
+    return {cb, _mm256_add_epi32(cb, next_cb), cr, _mm256_add_epi32(cr, next_cr), low_byte(y), high_byte(y)};
   }
 };
 
-// Per channel its factors; a zero factor's term is left out, which changes nothing (0 * x + t == t).
+// Per channel its factors, those of chroma times the weight of the sums the
+// sites give (a power of two, so the products are the portable loop's); a zero
+// factor's term is left out, which changes nothing (0 * x + t == t).
 struct Factors {
-  __m256 y[3], cb[3], cr[3], constant[3];
+  __m256 y[3], cb[2][3], cr[2][3], constant[3];
   bool has_cb[3], has_cr[3];
-  PFNC_AVX2 explicit Factors(const float (*m)[4]) noexcept {
+  PFNC_AVX2 Factors(const float (*m)[4], float even_weight, float odd_weight) noexcept {
     for (int c = 0; c < 3; ++c) {
       y[c] = _mm256_set1_ps(m[c][0]);
-      cb[c] = _mm256_set1_ps(m[c][1]);
-      cr[c] = _mm256_set1_ps(m[c][2]);
+      cb[0][c] = _mm256_set1_ps(m[c][1] * even_weight);
+      cb[1][c] = _mm256_set1_ps(m[c][1] * odd_weight);
+      cr[0][c] = _mm256_set1_ps(m[c][2] * even_weight);
+      cr[1][c] = _mm256_set1_ps(m[c][2] * odd_weight);
       constant[c] = _mm256_set1_ps(m[c][3]);
       has_cb[c] = m[c][1] != 0;
       has_cr[c] = m[c][2] != 0;
     }
   }
-  // The truncated values of channel c: fma(y, Y, fma(cb, Cb, fma(cr, Cr, constant))) as the portable loop.
-  PFNC_AVX2 __m256i channel(int c, __m256 luma, __m256 cb_sum, __m256 cr_sum) const noexcept {
-    __m256 t = has_cr[c] ? _mm256_fmadd_ps(cr[c], cr_sum, constant[c]) : constant[c];
-    if (has_cb[c]) t = _mm256_fmadd_ps(cb[c], cb_sum, t);
+  // The truncated values of channel c of even (odd = 0) or odd (1) pixels:
+  // fma(y, Y, fma(cb, Cb, fma(cr, Cr, constant))) as the portable loop.
+  PFNC_AVX2 __m256i channel(int c, int odd, __m256 luma, __m256 cb_sum, __m256 cr_sum) const noexcept {
+    __m256 t = has_cr[c] ? _mm256_fmadd_ps(cr[odd][c], cr_sum, constant[c]) : constant[c];
+    if (has_cb[c]) t = _mm256_fmadd_ps(cb[odd][c], cb_sum, t);
     return _mm256_cvttps_epi32(_mm256_fmadd_ps(y[c], luma, t));
   }
 };
@@ -151,7 +157,7 @@ struct Packer {
 // Sites [0, sites) of a line, 8 at a time while site j + 8 is there to read.
 template <typename Source>
 PFNC_AVX2 int64_t convert(const Source& source, const float (*m)[4], uint8_t* line, int64_t sites) noexcept {
-  Factors factors(m);
+  Factors factors(m, Source::even_weight, Source::odd_weight);
   Packer packer;
   int64_t j = 0;
   for (; j + 9 <= sites; j += 8) {
@@ -161,8 +167,8 @@ PFNC_AVX2 int64_t convert(const Source& source, const float (*m)[4], uint8_t* li
     __m256 cr_even = _mm256_cvtepi32_ps(s.cr_even), cr_odd = _mm256_cvtepi32_ps(s.cr_odd);
     __m256i even[3], odd[3];
     for (int c = 0; c < 3; ++c) {
-      even[c] = factors.channel(c, y_even, cb_even, cr_even);
-      odd[c] = factors.channel(c, y_odd, cb_odd, cr_odd);
+      even[c] = factors.channel(c, 0, y_even, cb_even, cr_even);
+      odd[c] = factors.channel(c, 1, y_odd, cb_odd, cr_odd);
     }
     packer.store(even, odd, line + 6 * j);
   }
