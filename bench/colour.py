@@ -53,7 +53,8 @@ def pointer(array) -> ctypes.c_void_p:
 def calls(width: int, height: int) -> dict:
     """label -> a call that turns one frame into RGB."""
     from corvella.pfnc import PixelFormat
-    from corvella.pfnc.pixels import decode, encode, to_rgb
+    from corvella.pfnc.pixels import encode, to_rgb
+    from corvella.pfnc.pixels.codec import _decoded as decoded
 
     rng = np.random.default_rng(0)
     uyvy = rng.integers(0, 256, width * height * 2, dtype=np.uint8)
@@ -68,7 +69,7 @@ def calls(width: int, height: int) -> dict:
     }
     for name in ("YCbCr422_10p", "YCbCr709_422_12p", "YCbCr422_12", "YCbCr10p_CbYCr"):
         fmt = PixelFormat.from_name(name)
-        sample = decode(bytes(fmt.buffer_size(width, height)), fmt, width, height)
+        sample = decoded(bytes(fmt.buffer_size(width, height)), fmt, width, height)
         top = 1 << fmt.size.sizes[0]
         if isinstance(sample, dict):
             image = {k: rng.integers(0, top, v.shape, dtype=np.uint16) for k, v in sample.items()}

@@ -1,10 +1,11 @@
-"""Demosaicing quality: PSNR of photographs mosaiced as RGGB 8-bit and demosaiced again.
+"""Demosaicing quality: PSNR of photographs mosaiced as RGGB 8-bit (or BiColor) and demosaiced again.
 
     tools/py314 python bench/demosaic_quality.py
 
 Each of seven colour photographs of skimage.data loses two of its three
-colours per pixel to an RGGB mosaic; the demosaiced image is compared with the
-photograph, leaving out a 4-pixel border. OpenCV names the RGGB tile
+colours per pixel to an RGGB mosaic (one of three to BiColor pairs, in a
+second table); the demosaiced image is compared with the photograph, leaving
+out a 4-pixel border. OpenCV names the RGGB tile
 COLOR_BayerBG2RGB (its names start at row 1, column 1). Higher is better.
 """
 
@@ -30,18 +31,30 @@ def mosaic_of(image: np.ndarray) -> np.ndarray:
     return mosaic
 
 
+def bicolor_of(image: np.ndarray) -> np.ndarray:
+    """BiColorRGBG pairs: red (even columns) or blue (odd ones), then green, at every pixel."""
+    pairs = np.empty(image.shape[:2] + (2,), image.dtype)
+    pairs[..., 0] = image[..., 2]
+    pairs[:, 0::2, 0] = image[:, 0::2, 0]
+    pairs[..., 1] = image[..., 1]
+    return pairs
+
+
 def psnr(result: np.ndarray, image: np.ndarray) -> float:
     inner = (slice(BORDER, -BORDER), slice(BORDER, -BORDER))
     error = result[inner].astype(np.float64) - image[inner]
     return float(10 * np.log10(255.0**2 / np.mean(error**2)))
 
 
-def ours(method: str):
+def ours(method: str, bicolor: bool = False):
     from corvella.pfnc.pixels import _demosaic
 
-    def run(mosaic: np.ndarray) -> np.ndarray:
-        out = np.empty(mosaic.shape + (3,), np.uint8)
-        _demosaic.demosaic(mosaic, out, "RGGB", method, 8, False)
+    def run(samples: np.ndarray) -> np.ndarray:
+        out = np.empty(samples.shape[:2] + (3,), np.uint8)
+        if bicolor:
+            _demosaic.bicolor(samples, out, "R", method, 8, False)
+        else:
+            _demosaic.demosaic(samples, out, "RGGB", method, 8, False)
         return out
 
     return run
@@ -60,13 +73,21 @@ def main() -> dict[str, dict[str, float]]:
         candidates |= {"cv2 BayerBG2RGB": opencv("COLOR_BayerBG2RGB"), "cv2 BayerBG2RGB_EA": opencv("COLOR_BayerBG2RGB_EA")}
     except ImportError:
         print("OpenCV is not installed: its columns are left out")
+    print("Bayer RGGB")
+    table = compare(candidates, mosaic_of)
+    print("\nBiColorRGBG")
+    return table | compare({f"BiColor {m}": ours(m, bicolor=True) for m in ("gradient", "bilinear")}, bicolor_of)
+
+
+def compare(candidates: dict, sample) -> dict[str, dict[str, float]]:
+    """Each candidate's PSNR per photograph, printed as a table with the means."""
     table = {name: {} for name in candidates}
     print(f"{'photograph':22}" + "".join(f"{name:>20}" for name in candidates))
     for name in PHOTOGRAPHS:
         image = photograph(name)
-        mosaic = mosaic_of(image)
+        samples = sample(image)
         for candidate, run in candidates.items():
-            table[candidate][name] = psnr(run(mosaic), image)
+            table[candidate][name] = psnr(run(samples), image)
         print(f"{name:22}" + "".join(f"{table[c][name]:20.2f}" for c in candidates))
     print(f"{'mean':22}" + "".join(f"{np.mean(list(table[c].values())):20.2f}" for c in candidates))
     return table

@@ -297,8 +297,15 @@ DICT_FLOOR = Floor('dict[str] lookup', (), "table[key]",
 def formats_namespace(impl: Implementation) -> dict:
     formats = impl.formats
     names = [name for name, _ in formats.STANDARD]
+
+    def miss(text: str) -> None:
+        try:
+            formats.PixelFormat.from_name(text)
+        except ValueError:
+            pass
+
     return {"PixelFormat": formats.PixelFormat, "from_name": formats.PixelFormat.from_name, "names": names,
-            "name": "YCbCr422_8_CbYCrY", "code": dict(formats.STANDARD)["YCbCr422_8_CbYCrY"]}
+            "name": "YCbCr422_8_CbYCrY", "code": dict(formats.STANDARD)["YCbCr422_8_CbYCrY"], "miss": miss}
 
 
 def formats_row(key: str, label: str, statement: str, floor: Floor | None = None) -> Row:
@@ -316,6 +323,14 @@ def formats_rows() -> list[Row]:
                     "from_name.cache_clear() or from_name(name)"),
         formats_row("from_name_all_cold", "PixelFormat.from_name of all 276 standard names, cold",
                     "from_name.cache_clear() or [from_name(n) for n in names]"),
+        formats_row("from_name_strict_repeated", 'PixelFormat.from_name("YCbCr422_8_CbYCrY", strict=True), repeated',
+                    "PixelFormat.from_name(name, strict=True)"),
+        # A failing read is never kept: each is read again and told what is close to it.
+        formats_row("from_name_case_slip", 'PixelFormat.from_name("Mono12P"), which does not read',
+                    'miss("Mono12P")'),
+        formats_row("from_name_piece_left_out", 'PixelFormat.from_name("YUV422_UYVY"), which does not read',
+                    'miss("YUV422_UYVY")'),
+        formats_row("from_name_nonsense", 'PixelFormat.from_name("Foo8"), which does not read', 'miss("Foo8")'),
     ]
 
 

@@ -39,6 +39,8 @@ def test_every_row_runs(capsys):
     table = capsys.readouterr().out
     for name in codec_bench.DECODE_ROWS:
         assert f"decode {name} " in table
+    for name in codec_bench.ENCODE_ROWS:
+        assert f"encode {name} " in table
 
 
 @pytest.mark.parametrize("direction", [[], ["--encode"]])

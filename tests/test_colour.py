@@ -4,7 +4,8 @@ import pytest
 
 np = pytest.importorskip("numpy")
 from corvella.pfnc import PixelFormat  # noqa: E402
-from corvella.pfnc.pixels import decode, encode, to_rgb  # noqa: E402
+from corvella.pfnc.pixels import encode, to_rgb  # noqa: E402
+from corvella.pfnc.pixels.codec import _decoded as decoded  # noqa: E402
 
 KR_KB = {"601": (0.299, 0.114), "709": (0.2126, 0.0722), "2020": (0.2627, 0.0593)}
 # (format, across, down): every sampling at 8, 10, 12 and 16 bits, from bytes and through decode.
@@ -58,7 +59,7 @@ def bit_widths(name):
 
 def ycbcr_image(rng, name, across, down, width, height, flat_chroma):
     """Random samples of `name`, encoded, and its Y, Cb and Cr planes."""
-    sample = decode(bytes(1 << 16), name, width, height)
+    sample = decoded(bytes(1 << 16), name, width, height)
     y_bits, c_bits = bit_widths(name)
     y = rng.integers(0, 2**y_bits, (height, width))
     cb, cr = (rng.integers(0, 2**c_bits, (height // down, width // across)) for _ in range(2))
@@ -104,7 +105,7 @@ def test_chroma_is_linear_between_samples_and_repeats_past_the_last(name, across
     y = np.full((1, width), 128)
     cr = np.array([chroma])
     cb = np.full_like(cr, 128)
-    keys = list(decode(bytes(64), name, width, 1))
+    keys = list(decoded(bytes(64), name, width, 1))
     data = encode({k: v.astype(np.uint8) for k, v in zip(keys, (y, cb, cr))}, name)
     red = to_rgb(data, name, width, 1)[0, :, 0]
     assert red.tolist() == [min(255, int(v + 0.5)) for v in expected]
@@ -138,7 +139,7 @@ def test_bytes_and_decoded_planes_agree_with_a_stride():
     width, height, stride = 10, 4, 24
     data = rng.integers(0, 256, stride * height + stride * height // 2, dtype=np.uint8).tobytes()
     for name in ("YUV422_8_UYVY", "YCbCr420_8_YY_CrCb_Semiplanar"):
-        planes = decode(data, name, width, height, stride=stride)
+        planes = decoded(data, name, width, height, stride=stride)
         packed = encode(planes, name)
         assert np.array_equal(to_rgb(data, name, width, height, stride=stride), to_rgb(packed, name, width, height))
 
@@ -154,7 +155,7 @@ def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, r
     height = 4
     rng = np.random.default_rng(width)
     data = rng.integers(0, 256, 2 * width * height, dtype=np.uint8).tobytes()
-    planes = decode(data, name, width, height)
+    planes = decoded(data, name, width, height)
     for order in ("RGB", "BGR"):
         fast = to_rgb(data, name, width, height, matrix=matrix, range=range_, order=order)
         portable = np.empty_like(fast)
@@ -176,7 +177,7 @@ def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, r
 def test_whole_pixel_formats_are_put_in_order_without_alpha(name, order):
     fmt = PixelFormat.from_name(name)
     rng = np.random.default_rng(3)
-    sample = decode(bytes(1 << 12), name, 4, 2)
+    sample = decoded(bytes(1 << 12), name, 4, 2)
     top = 2 ** fmt.size.sizes[0] - 1
     image = rng.integers(0, top + 1, sample.shape).astype(sample.dtype)
     got = to_rgb(encode(image, name), name, 4, 2, order=order)
@@ -198,7 +199,7 @@ def test_whole_pixel_formats_are_put_in_order_without_alpha(name, order):
 )
 def test_grey_in_all_channels_and_one_colour_in_its_own(name, values, expected):
     width = len(values)
-    sample = decode(bytes(64), name, width, 1)
+    sample = decoded(bytes(64), name, width, 1)
     data = encode(np.array([values], sample.dtype), name)
     assert to_rgb(data, name, width, 1).tolist() == [expected]
 
@@ -215,7 +216,7 @@ def test_grey_in_all_channels_and_one_colour_in_its_own(name, values, expected):
     ],
 )
 def test_depth_scales_full_scale_to_full_scale(name, values, bits, expected):
-    sample = decode(bytes(64), name, len(values), 1)
+    sample = decoded(bytes(64), name, len(values), 1)
     data = encode(np.array([values], sample.dtype), name)
     got = to_rgb(data, name, len(values), 1, bits=bits)
     assert got.dtype == (np.uint8 if bits == 8 else np.uint16)
@@ -240,7 +241,7 @@ def pure_mosaic(name, colour, width, height):
     cells = fmt.components.location.cells
     tile = np.array([rgb["RGB".index(c)] for c in cells]).reshape(2, 2)
     mosaic = np.tile(tile, (height // 2, width // 2))
-    return encode(mosaic.astype(decode(bytes(1 << 12), name, width, height).dtype), name), rgb
+    return encode(mosaic.astype(decoded(bytes(1 << 12), name, width, height).dtype), name), rgb
 
 
 @pytest.mark.parametrize("pattern", ["RG", "BG", "GR", "GB"])
@@ -280,7 +281,7 @@ def test_bicolor_pairs_of_a_pure_colour_stay_that_colour(name, method, colour):
     fmt = PixelFormat.from_name(name)
     top = 2 ** fmt.size.sizes[0] - 1
     rgb = [round(c * top) for c in PURE[colour]]
-    sample = decode(bytes(1 << 12), name, 8, 2)
+    sample = decoded(bytes(1 << 12), name, 8, 2)
     # Each pixel carries green and, alternately along the row, the colour of its cell.
     cells = fmt.components.location.cells
     pairs = np.empty(sample.shape, sample.dtype)

@@ -8,7 +8,8 @@ import pytest
 np = pytest.importorskip("numpy")
 from corvella.pfnc import PixelFormat  # noqa: E402
 from corvella.pfnc.pixels import _convert_command as command  # noqa: E402
-from corvella.pfnc.pixels import decode, encode, to_rgb  # noqa: E402
+from corvella.pfnc.pixels import encode, to_rgb  # noqa: E402
+from corvella.pfnc.pixels.codec import _decoded as decoded  # noqa: E402
 
 WIDTH, HEIGHT = 8, 4
 
@@ -16,7 +17,7 @@ WIDTH, HEIGHT = 8, 4
 def raw_file(tmp_path, name, frames, seed=0):
     """A file of `frames` random frames of `name`, and the frames' bytes."""
     rng = np.random.default_rng(seed)
-    sample = decode(bytes(1 << 12), name, WIDTH, HEIGHT)
+    sample = decoded(bytes(1 << 12), name, WIDTH, HEIGHT)
     top = 2 ** PixelFormat.from_name(name).size.sizes[0]
     parts = [{k: rng.integers(0, top, v.shape).astype(v.dtype) for k, v in sample.items()}
              if isinstance(sample, dict) else rng.integers(0, top, sample.shape).astype(sample.dtype)

@@ -98,7 +98,10 @@ def test_names_that_do_not_read(name):
     with pytest.raises(NameReadError) as caught:
         PixelFormat.from_name(name)
     assert isinstance(caught.value, PfncError) and isinstance(caught.value, ValueError)
-    assert PixelFormat.readings(name) == [] and len(str(caught.value)) < 200
+    # The text is cut in the message; only the names offered may add to it.
+    offered = caught.value.suggestions
+    assert len(offered) <= 3 and all(name in str(caught.value) for name in offered)
+    assert PixelFormat.readings(name) == [] and len(str(caught.value)) < 200 + sum(len(name) + 4 for name in offered)
 
 
 @pytest.mark.parametrize(

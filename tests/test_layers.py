@@ -67,8 +67,9 @@ def test_the_package_offers_and_shows_the_layers_objects():
     assert {"PixelFormat", "decode", "encode"} <= set(dir(corvella.pfnc))
     shown = pydoc.render_doc(corvella.pfnc, renderer=pydoc.plaintext)
     for line in ("class PixelFormat(builtins.object)", "One reading of a pixel-format name",
-                 "decode(data, format, width, height, *, stride=None)", "Decode a buffer of pixels",
-                 "encode(image, format, *, stride=None)", "Encode sample values"):
+                 "decode(data, format, width, height, *, stride=None, copy=True, out=None)",
+                 "Decode a buffer of pixels",
+                 "encode(image, format, *, stride=None, out=None)", "Encode sample values"):
         assert line in shown
     assert "__getattr__" not in shown
 

@@ -197,7 +197,8 @@ def _formats_calls():
     """Whole names and values read, succeeding and failing, and the readings used."""
     formats = importlib.import_module("corvella.pfnc.names.formats")
     from corvella.pfnc.names._standard_table import STANDARD
-    from corvella.pfnc.exceptions import NameReadError, UnknownCodeError
+    from corvella.pfnc.exceptions import NameReadError
+    from corvella.pfnc.names.custom import register_custom_format, unregister_custom_format
 
     PixelFormat = formats.PixelFormat
     names = [name for name, _ in STANDARD] + ["Mono10c3p32", "RGB8Packed", "POL22M1_8", "CFA_RGGB8", "YUV411_9p"]
@@ -205,8 +206,11 @@ def _formats_calls():
         (PixelFormat.from_name, "Mono12P"), (PixelFormat.from_name, ""), (PixelFormat.from_name, "Mono\ud800"),
         (PixelFormat.from_name, b"Mono8"), (PixelFormat.from_name, "x" * 1000), (PixelFormat.from_code, 0x01080099),
         (PixelFormat.from_code, True), (PixelFormat.from_code, -1), (PixelFormat.from_code, 2**70),
+        (PixelFormat.from_name, "YUV422_UYVY"), (lambda name: PixelFormat.from_name(name, strict=True), "Mono8u"),
+        (PixelFormat.from_code, 0x810C0001), (lambda code: register_custom_format(code, "Mono12pmsb"), 0x810D0001),
+        (unregister_custom_format, 0x810C0001),
     ]
-    expected = (NameReadError, UnknownCodeError, TypeError, ValueError)
+    expected = (NameReadError, LookupError, TypeError, ValueError)
 
     def step(i):
         name = names[i % len(names)]
@@ -221,6 +225,12 @@ def _formats_calls():
             pass
         else:
             raise AssertionError(f"{call} did not fail")
+        # Last before each count, so that the memos hold the same readings then.
+        if i % 100 == 99:
+            register_custom_format(0x810C0001, "Mono12pmsb")
+            if PixelFormat.from_code(0x810C0001).code != PixelFormat.from_name("Mono12pmsb").code:
+                raise AssertionError(f"iteration {i}: the vendor value reads otherwise")
+            unregister_custom_format(0x810C0001)
 
     return step, [PixelFormat, NameReadError, formats.Packing]
 
@@ -246,17 +256,36 @@ def _codec_calls():
         lambda i: codec.encode(np.array([[4096 + i % 7]], np.uint16), "Mono12p"),
         lambda i: codec.encode({"Y": np.zeros((1, 2), np.uint8)}, "YUV422_8"),
         lambda i: codec.encode(np.zeros((2, 2), np.int8), "Mono8"),
+        lambda i: codec.encode(np.zeros((2, 2), np.uint8), "Mono8", out=bytes(4)),
+        lambda i: codec.encode(np.array([[4096]], np.uint16), "Mono12p", out=bytearray(3 + i % 2)),
         lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, i + 1, 1, 0, 8, 0, 1, 0, 8, 0], np.uint8, None),
         lambda i: convert.plan("Mono8", [1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1, 0, 8, 0, 1, 0, 9 + i, 0], np.uint8, None),
         lambda i: mono8.decode(data, 4, True, None, np.empty, codec._recycled),
         lambda i: mono8.encode((np.zeros((2, 2), np.uint8),), 4, 2, None),
+        lambda i: codec.decode(data, "YUV422_8", 4, 4),
+        lambda i: codec.decode(data, "Mono12p", 4, 4, copy=False),
+        lambda i: codec.decode(memoryview(data)[1:], "Mono16", 4, 4, copy=False),
+        lambda i: codec.decode(data, "Mono8", 4, 4, out=np.zeros((4, 5), np.uint8)),
+        lambda i: codec.decode_planes(data, "YUV422_8", 4, 4, out={"Y": np.zeros((4, 4), np.uint8)}),
+        lambda i: codec.decode_planes(data, "YUV422_8", 4, 4, out={"Y": np.zeros((4, 4), np.uint8),
+                                                                   "U": np.zeros((4, 2), np.uint8),
+                                                                   "V": np.zeros((4, 3), np.uint8)}),
     ]
+    sub_sampled = {"YUV422_8_UYVY", "YCbCr420_8_YY_CbCr_Semiplanar"}
+    out = np.empty((4, 8), np.uint16)
 
     def step(i):
         name, width, height = cases[i % len(cases)]
-        image = codec.decode(data, name, width, height, stride=None if i % 3 else 16 * width)
-        if not codec.encode(image, name, stride=None if i % 3 else 16 * width):
+        # Planes by component every other time: encode takes them for every format.
+        decode = codec.decode_planes if name in sub_sampled or i % 2 else codec.decode
+        image = decode(data, name, width, height, stride=None if i % 3 else 16 * width)
+        packed = codec.encode(image, name, stride=None if i % 3 else 16 * width)
+        if codec.encode(image, name, stride=None if i % 3 else 16 * width, out=bytearray(len(packed))) != packed:
             raise AssertionError(f"iteration {i}: {name}")
+        if codec.decode(data, "Mono16", 8, 4, copy=i % 2 == 1, out=None if i % 2 == 0 else out).shape != (4, 8):
+            raise AssertionError(f"iteration {i}: Mono16")
+        if len(codec.decode_planes(data, "RGB8", 2, 2)) != 3:
+            raise AssertionError(f"iteration {i}: RGB8")
         try:
             failing[i % len(failing)](i)
         except expected:
@@ -264,12 +293,54 @@ def _codec_calls():
         else:
             raise AssertionError(f"iteration {i}: case {i % len(failing)} did not fail")
 
-    return step, [codec.decode, codec.encode, np.ndarray, np.uint16]
+    return step, [codec.decode, codec.decode_planes, codec.encode, np.ndarray, np.uint16]
 
 
 # numpy's arrays upset a debug interpreter's reference total (each new one
 # adds two that its release adds back elsewhere): count traced bytes instead.
 _codec_calls.traced = True
+
+
+def _demosaic_calls():
+    """Both kernels on tiny images, then one of the calls they refuse."""
+    import numpy as np
+
+    demosaic = importlib.import_module("corvella.pfnc.pixels._demosaic")
+    mosaic, pairs = np.arange(35, dtype=np.uint16).reshape(5, 7), np.zeros((5, 7, 2), np.uint16)
+    out = np.zeros((5, 7, 3), np.uint16)
+    failing = [
+        lambda: demosaic.demosaic(mosaic, out, "RGBG", "gradient", 12, False),
+        lambda: demosaic.demosaic(mosaic, out, "RGGB", 1, 12, False),
+        lambda: demosaic.demosaic(mosaic, out, "RGGB", "gradient", 17, False),
+        lambda: demosaic.demosaic(mosaic, out, "RGGB", "gradient", 12, RaisingBool()),
+        lambda: demosaic.demosaic(mosaic, out[:, :3], "RGGB", "gradient", 12, False),
+        lambda: demosaic.demosaic(mosaic, mosaic, "RGGB", "gradient", 12, False),
+        lambda: demosaic.demosaic(mosaic.astype(np.uint8), out, "RGGB", "gradient", 8, False),
+        lambda: demosaic.bicolor(pairs, out, "G", "bilinear", 12, False),
+        lambda: demosaic.bicolor(mosaic, out, "R", "bilinear", 12, False),
+        lambda: demosaic.bicolor(pairs, out, "R", "bilinear", 12, False, 1),
+    ]
+
+    def step(i):
+        demosaic.demosaic(mosaic, out, ("RGGB", "GBRG")[i % 2], ("bilinear", "gradient")[i % 3 % 2], 12, i % 5 == 0)
+        demosaic.bicolor(pairs, out, "B", "gradient", 12, False)
+        try:
+            failing[i % len(failing)]()
+        except (TypeError, ValueError, Boom):
+            pass
+        else:
+            raise AssertionError(f"iteration {i}: case {i % len(failing)} did not fail")
+
+    return step, [demosaic.demosaic, mosaic, out, pairs]
+
+
+class RaisingBool:
+    def __bool__(self):
+        raise Boom
+
+
+# numpy's arrays upset a debug interpreter's reference total: count traced bytes.
+_demosaic_calls.traced = True
 
 
 # Each module adds its loops here; a loop is a callable returning
@@ -280,6 +351,7 @@ LOOPS = {
     "_memo": [_memo_calls],
     "formats": [_formats_calls],
     "codec": [_codec_calls],
+    "_demosaic": [_demosaic_calls],
 }
 
 

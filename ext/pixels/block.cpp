@@ -26,10 +26,20 @@ struct Kept {
   void* data;
   Py_ssize_t size;
 };
-// Most recently freed last; touched only with the interpreter lock held. A
-// fixed array: giving memory back must never need more.
+// Most recently freed last. A fixed array: giving memory back must never need
+// more. Under a lock of its own, as interpreters with a lock each share it.
 Kept kept[kept_blocks];
 std::size_t kept_count = 0;
+PyMutex keeping{};
+
+// Holds `keeping` for its lifetime.
+class Keeping {
+ public:
+  Keeping() noexcept { PyMutex_Lock(&keeping); }
+  ~Keeping() { PyMutex_Unlock(&keeping); }
+  Keeping(const Keeping&) = delete;
+  Keeping& operator=(const Keeping&) = delete;
+};
 
 void forget_oldest() noexcept {
   std::free(kept[0].data);
@@ -46,6 +56,7 @@ int block_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
 void block_dealloc(PyObject* self) noexcept {
   auto* block = reinterpret_cast<BlockObject*>(self);
   if (block->size <= kept_bytes) {
+    Keeping held;
     // The oldest go first.
     Py_ssize_t total = block->size;
     for (std::size_t k = 0; k < kept_count; ++k) total += kept[k].size;
@@ -80,12 +91,15 @@ PyObject* convert_block(PyObject* const* args) noexcept {
     return nullptr;
   }
   void* data = nullptr;
-  for (std::size_t k = kept_count; k-- > 0;) {
-    if (kept[k].size == size) {
-      data = kept[k].data;
-      std::copy(kept + k + 1, kept + kept_count, kept + k);
-      --kept_count;
-      break;
+  {
+    Keeping held;
+    for (std::size_t k = kept_count; k-- > 0;) {
+      if (kept[k].size == size) {
+        data = kept[k].data;
+        std::copy(kept + k + 1, kept + kept_count, kept + k);
+        --kept_count;
+        break;
+      }
     }
   }
   if (data == nullptr && (data = std::malloc(size)) == nullptr) return PyErr_NoMemory();

@@ -1,5 +1,4 @@
 // Binding of the pixel loops: a format's plan as an object, buffers and arrays in and out, Python's errors.
-#include <cstring>
 #include <new>
 
 #include "block.hpp"
@@ -23,8 +22,9 @@ pfnc::Module convert("_convert",
 
 // Below this many bytes, giving up the interpreter lock costs more than it frees.
 constexpr int64_t unlocked_from = 1 << 16;
-// From this size on, an output's memory is recycled (see block.cpp).
-constexpr int64_t recycled_from = 16 << 20;
+// From this size on, an output's memory is recycled (see block.cpp): a camera's
+// frames are a few MiB, and fresh pages cost a frame as much as decoding it.
+constexpr int64_t recycled_from = 1 << 20;
 
 // ---------------------------------------------------------------- the description
 
@@ -298,6 +298,7 @@ class Buffer {
   uint8_t* data() const noexcept { return static_cast<uint8_t*>(view_.buf); }
   int64_t size() const noexcept { return view_.len; }
   bool c_contiguous() const noexcept { return PyBuffer_IsContiguous(&view_, 'C') != 0; }
+  bool read_only() const noexcept { return view_.readonly != 0; }
 
  private:
   Py_buffer view_{};
@@ -399,11 +400,40 @@ PyObject* plan_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs) n
   return result.release();
 }
 
+// The caller's buffer for an encoded frame of `total` bytes, refused before
+// anything is written unless it takes them all; none of the images may lie in it.
+bool hold_out(PyObject* self, PyObject* out, int64_t total, const px::Span* images, std::size_t count,
+              Buffer& buffer) noexcept {
+  if (!buffer.get(out, PyBUF_FULL_RO)) return false;
+  if (buffer.read_only()) {
+    PyErr_Format(PyExc_ValueError, "out is read-only: a %s cannot take the frame", Py_TYPE(out)->tp_name);
+    return false;
+  }
+  if (!buffer.c_contiguous()) {
+    PyErr_SetString(PyExc_ValueError, "out must be C-contiguous");
+    return false;
+  }
+  if (buffer.size() < total) {
+    PyErr_Format(PyExc_ValueError, "out is too small: the frame of %U takes %lld bytes, out has %lld", name_of(self),
+                 static_cast<long long>(total), static_cast<long long>(buffer.size()));
+    return false;
+  }
+  const uint8_t *start = buffer.data(), *end = start + total;
+  for (std::size_t t = 0; t < count; ++t) {
+    if (images[t].data < end && start < images[t].data + images[t].size) {
+      PyErr_SetString(PyExc_ValueError, "out shares memory with the image it is to take");
+      return false;
+    }
+  }
+  return true;
+}
+
 PyObject* plan_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  if (nargs != 4) {
-    PyErr_Format(PyExc_TypeError, "encode() takes 4 arguments (%zd given)", nargs);
+  if (nargs != 4 && nargs != 5) {
+    PyErr_Format(PyExc_TypeError, "encode() takes 4 or 5 arguments (%zd given)", nargs);
     return nullptr;
   }
+  PyObject* out_arg = nargs == 5 ? args[4] : Py_None;
   const px::Plan& plan = plan_of(self);
   PyObject* images = args[0];
   if (!PyTuple_Check(images) || static_cast<std::size_t>(PyTuple_GET_SIZE(images)) != plan.targets.size()) {
@@ -416,20 +446,27 @@ PyObject* plan_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs) n
   Buffer buffers[px::max_targets];
   px::Span spans[px::max_targets];
   if (!hold_all(self, PySequence_Fast_ITEMS(images), geo, PyBUF_C_CONTIGUOUS, buffers, spans)) return nullptr;
-  Ref packed = steal(PyBytes_FromStringAndSize(nullptr, geo.total));
-  if (!packed) return nullptr;
-  auto* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(packed.get()));
+  Ref result;
+  Buffer held;
+  uint8_t* out;
+  if (out_arg == Py_None) {
+    // Every byte is written: the new bytes need no zeros first.
+    if (!(result = steal(PyBytes_FromStringAndSize(nullptr, geo.total)))) return nullptr;
+    out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(result.get()));
+  } else {
+    if (!hold_out(self, out_arg, geo.total, spans, plan.targets.size(), held)) return nullptr;
+    result = pfnc::borrow(out_arg);
+    out = held.data();
+  }
   px::Overflow overflow;
   if (lock_free(geo.total)) {
     Py_BEGIN_ALLOW_THREADS
-    std::memset(out, 0, geo.total);
     overflow = px::encode(plan, geo, out, spans);
     Py_END_ALLOW_THREADS
   } else {
-    std::memset(out, 0, geo.total);
     overflow = px::encode(plan, geo, out, spans);
   }
-  if (overflow.target < 0) return packed.release();
+  if (overflow.target < 0) return result.release();
   return Py_BuildValue("(LL)", static_cast<long long>(overflow.target), static_cast<long long>(overflow.element));
 }
 
@@ -443,11 +480,13 @@ PyMethodDef plan_methods[] = {
      "New arrays of the sample values of `data`, an image of width x height pixels\n"
      "(stride: None, or bytes from one line to the next): one array, or a dict by\n"
      "component. Each comes from empty(shape, dtype), or from recycled(shape, dtype)\n"
-     "from 16 MiB on."},
+     "from 1 MiB on."},
     {"encode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plan_encode)), METH_FASTCALL,
-     "encode($self, images, width, height, stride)\n--\n\n"
-     "The packed bytes of `images`, a tuple of C-contiguous arrays in output order;\n"
-     "or (output, element) of the first value its component cannot hold."},
+     "encode($self, images, width, height, stride, out=None)\n--\n\n"
+     "The packed frame of `images`, a tuple of C-contiguous arrays in output order:\n"
+     "new bytes, or written into `out` (a writable buffer, None for bytes) and `out`\n"
+     "returned; or (output, element) of the first value its component cannot hold,\n"
+     "the frame's bytes of `out` then zeroed."},
     {"__sizeof__", plan_sizeof, METH_NOARGS, "__sizeof__($self)\n--\n\nBytes the plan takes."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -57,6 +57,15 @@ Missing at_green_site(const Window<T>& w) noexcept {
   }
 }
 
+// Writes one pixel's three values, clipped, in the row's channel order.
+template <typename T>
+void store_pixel(uint8_t* out, int64_t x, bool own_first, int32_t own, int32_t green, int32_t other,
+                 int32_t maximum) noexcept {
+  store<T>(out, 3 * x, clip(own_first ? own : other, maximum));
+  store<T>(out, 3 * x + 1, clip(green, maximum));
+  store<T>(out, 3 * x + 2, clip(own_first ? other : own, maximum));
+}
+
 template <typename T, Method M>
 void mosaic_pixels(const Job& job, const uint8_t* const* rows, uint8_t* out, const RowPlan& plan, int64_t from,
                    int64_t to) noexcept {
@@ -73,26 +82,48 @@ void mosaic_pixels(const Job& job, const uint8_t* const* rows, uint8_t* out, con
       Missing m = at_green_site<T, M>(w);
       own = m.first, green = centre, other = m.second;
     }
-    store<T>(out, 3 * x + plan.own_channel, clip(own, maximum));
-    store<T>(out, 3 * x + 1, clip(green, maximum));
-    store<T>(out, 3 * x + plan.other_channel, clip(other, maximum));
+    store_pixel<T>(out, x, plan.own_channel == 0, own, green, other, maximum);
   }
+}
+
+// Inner columns from `from` (even) on, two at a time, a colour site and a green
+// site, with no reflection and no branch: a loop compilers can vectorise.
+template <typename T, Method M, bool colour_at_even>
+int64_t inner_pairs(const uint8_t* const* rows, uint8_t* out, const RowPlan& plan, int32_t maximum, int64_t from,
+                    int64_t to) noexcept {
+  const uint8_t* const own_rows[5] = {rows[0], rows[1], rows[2], rows[3], rows[4]};  // not aliased by the stores
+  const bool own_first = plan.own_channel == 0;
+  int64_t x = from;
+  for (; x + 2 <= to; x += 2) {
+    int64_t at_colour = colour_at_even ? x : x + 1, at_green = colour_at_even ? x + 1 : x;
+    Window<T> colour{own_rows, {at_colour - 2, at_colour - 1, at_colour, at_colour + 1, at_colour + 2}};
+    Window<T> green{own_rows, {at_green - 2, at_green - 1, at_green, at_green + 1, at_green + 2}};
+    Missing c = at_colour_site<T, M>(colour), g = at_green_site<T, M>(green);
+    store_pixel<T>(out, at_colour, own_first, colour.at(0, 0), c.first, c.second, maximum);
+    store_pixel<T>(out, at_green, own_first, g.first, green.at(0, 0), g.second, maximum);
+  }
+  return x;
 }
 
 template <typename T, Method M>
 void demosaic_as(const Job& job, int red_row, int red_column) noexcept {
   int red = job.blue_first ? 2 : 0, blue = 2 - red;
+  auto maximum = static_cast<int32_t>(job.maximum);
   for (int64_t y = 0; y < job.height; ++y) {
+    // Rows beyond the image are reflected here, once: the loops below see five real rows.
     const uint8_t* rows[5];
     for (int k = 0; k < 5; ++k) rows[k] = job.in.row(mirror(y + k - 2, job.height));
     bool red_row_here = (y & 1) == red_row;
     RowPlan plan = red_row_here ? RowPlan{red_column, red, blue} : RowPlan{1 - red_column, blue, red};
     uint8_t* out = job.out.row(y);
-    // The vector rows take the inner columns they can, the loop below the rest.
+    // Columns with all their neighbours inside go to the vector rows, then to
+    // the pairs; the others, and what is left, to the pixel loop.
     int64_t inner_from = std::min<int64_t>(2, job.width), inner_to = inner_from;
 #ifdef PFNC_X86_VECTORS
-    if (y >= 2 && y + 2 < job.height) inner_to = x86::demosaic_row(job, rows, out, plan, inner_from, job.width - 2);
+    inner_to = x86::demosaic_row(job, rows, out, plan, inner_to, job.width - 2);
 #endif
+    inner_to = plan.colour_parity == 0 ? inner_pairs<T, M, true>(rows, out, plan, maximum, inner_to, job.width - 2)
+                                       : inner_pairs<T, M, false>(rows, out, plan, maximum, inner_to, job.width - 2);
     mosaic_pixels<T, M>(job, rows, out, plan, 0, inner_from);
     mosaic_pixels<T, M>(job, rows, out, plan, inner_to, job.width);
   }
@@ -100,7 +131,6 @@ void demosaic_as(const Job& job, int red_row, int red_column) noexcept {
 
 template <typename T, Method M>
 void bicolor_as(const Job& job, bool red_first) noexcept {
-  int red = job.blue_first ? 2 : 0, blue = 2 - red;
   auto maximum = static_cast<int32_t>(job.maximum);
   for (int64_t y = 0; y < job.height; ++y) {
     const uint8_t* in = job.in.row(y);
@@ -116,9 +146,7 @@ void bicolor_as(const Job& job, bool red_first) noexcept {
         other = (2 * green + sides - load<T>(in, 2 * left + 1) - load<T>(in, 2 * right + 1) + 1) >> 1;
       }
       bool red_here = ((x & 1) == 0) == red_first;
-      store<T>(out, 3 * x + (red_here ? red : blue), clip(own, maximum));
-      store<T>(out, 3 * x + 1, clip(green, maximum));
-      store<T>(out, 3 * x + (red_here ? blue : red), clip(other, maximum));
+      store_pixel<T>(out, x, red_here != job.blue_first, own, green, other, maximum);
     }
   }
 }

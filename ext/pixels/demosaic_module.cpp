@@ -149,51 +149,56 @@ bool job_of(const View& in, const View& out, PyObject* method_arg, PyObject* bit
   return true;
 }
 
-template <typename Run>
-PyObject* run(const dm::Job& job, Run kernel) noexcept {
+// What sets the two functions apart: their input's name and shape, their third argument, their kernel.
+struct Entry {
+  const char* format;  // for PyArg_ParseTupleAndKeywords
+  const char* keywords[7];
+  Py_ssize_t channels;  // of the input, 1 for a 2-D mosaic
+  const char* const* choices;
+  const char* listed;
+  void (*kernel)(const dm::Job& job, int choice) noexcept;
+};
+
+PyObject* call(const Entry& entry, PyObject* args, PyObject* kwargs) noexcept {
+  PyObject *in_arg, *out_arg, *choice_arg, *method_arg, *bits_arg, *blue_first_arg;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, entry.format, const_cast<char**>(entry.keywords), &in_arg, &out_arg,
+                                   &choice_arg, &method_arg, &bits_arg, &blue_first_arg)) {
+    return nullptr;
+  }
+  int chosen = choice(choice_arg, entry.keywords[2], entry.choices, entry.listed);
+  if (chosen < 0) return nullptr;
+  View in, out;
+  dm::Job job;
+  if (!in.get(in_arg, entry.keywords[0], entry.channels == 1 ? 2 : 3, entry.channels, false) ||
+      !out.get(out_arg, "out", 3, 3, true) || !job_of(in, out, method_arg, bits_arg, blue_first_arg, job)) {
+    return nullptr;
+  }
   if (job.width > 0 && job.height > 0) {
     Py_BEGIN_ALLOW_THREADS
-    kernel(job);
+    entry.kernel(job, chosen);
     Py_END_ALLOW_THREADS
   }
   Py_RETURN_NONE;
 }
 
-const char* demosaic_keywords[] = {"mosaic", "out", "tile", "method", "bits", "blue_first", nullptr};
-const char* bicolor_keywords[] = {"pairs", "out", "first", "method", "bits", "blue_first", nullptr};
+const Entry demosaic_entry{"OOOOOO:demosaic",
+                           {"mosaic", "out", "tile", "method", "bits", "blue_first", nullptr},
+                           1,
+                           tiles,
+                           tiles_listed,
+                           [](const dm::Job& job, int tile) noexcept { dm::demosaic(job, red_rows[tile], red_columns[tile]); }};
+const Entry bicolor_entry{"OOOOOO:bicolor",
+                          {"pairs", "out", "first", "method", "bits", "blue_first", nullptr},
+                          2,
+                          firsts,
+                          "'R', 'B'",
+                          [](const dm::Job& job, int first) noexcept { dm::bicolor(job, first == 0); }};
 
 PyObject* demosaic_function(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-  PyObject *mosaic_arg, *out_arg, *tile_arg, *method_arg, *bits_arg, *blue_first_arg;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOO:demosaic", const_cast<char**>(demosaic_keywords),
-                                   &mosaic_arg, &out_arg, &tile_arg, &method_arg, &bits_arg, &blue_first_arg)) {
-    return nullptr;
-  }
-  int tile = choice(tile_arg, "tile", tiles, tiles_listed);
-  if (tile < 0) return nullptr;
-  View mosaic, out;
-  dm::Job job;
-  if (!mosaic.get(mosaic_arg, "mosaic", 2, 1, false) || !out.get(out_arg, "out", 3, 3, true) ||
-      !job_of(mosaic, out, method_arg, bits_arg, blue_first_arg, job)) {
-    return nullptr;
-  }
-  return run(job, [tile](const dm::Job& j) { dm::demosaic(j, red_rows[tile], red_columns[tile]); });
+  return call(demosaic_entry, args, kwargs);
 }
-
 PyObject* bicolor_function(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-  PyObject *pairs_arg, *out_arg, *first_arg, *method_arg, *bits_arg, *blue_first_arg;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOO:bicolor", const_cast<char**>(bicolor_keywords), &pairs_arg,
-                                   &out_arg, &first_arg, &method_arg, &bits_arg, &blue_first_arg)) {
-    return nullptr;
-  }
-  int first = choice(first_arg, "first", firsts, "'R', 'B'");
-  if (first < 0) return nullptr;
-  View pairs, out;
-  dm::Job job;
-  if (!pairs.get(pairs_arg, "pairs", 3, 2, false) || !out.get(out_arg, "out", 3, 3, true) ||
-      !job_of(pairs, out, method_arg, bits_arg, blue_first_arg, job)) {
-    return nullptr;
-  }
-  return run(job, [first](const dm::Job& j) { dm::bicolor(j, first == 0); });
+  return call(bicolor_entry, args, kwargs);
 }
 
 PyMethodDef functions[] = {

@@ -7,6 +7,7 @@
 #include "demosaic_x86.hpp"
 
 #include <array>
+#include <type_traits>
 
 #include <immintrin.h>
 
@@ -16,48 +17,29 @@ namespace {
 
 #define PFNC_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
-// uint8 samples in 16-bit lanes.
-struct Bytes {
-  static constexpr int64_t pixels = 32;  // per load
-  PFNC_AVX2 static __m256i even(__m256i v) noexcept { return _mm256_and_si256(v, _mm256_set1_epi16(0xff)); }
-  PFNC_AVX2 static __m256i odd(__m256i v) noexcept { return _mm256_srli_epi16(v, 8); }
-  PFNC_AVX2 static __m256i join(__m256i even, __m256i odd) noexcept {
-    return _mm256_or_si256(even, _mm256_slli_epi16(odd, 8));
-  }
-  PFNC_AVX2 static __m256i set(int32_t v) noexcept { return _mm256_set1_epi16(static_cast<int16_t>(v)); }
-  PFNC_AVX2 static __m256i add(__m256i a, __m256i b) noexcept { return _mm256_add_epi16(a, b); }
-  PFNC_AVX2 static __m256i sub(__m256i a, __m256i b) noexcept { return _mm256_sub_epi16(a, b); }
-  template <int n>
-  PFNC_AVX2 static __m256i shl(__m256i v) noexcept { return _mm256_slli_epi16(v, n); }
-  template <int n>
-  PFNC_AVX2 static __m256i sar(__m256i v) noexcept { return _mm256_srai_epi16(v, n); }
-  PFNC_AVX2 static __m256i clip(__m256i v, __m256i maximum) noexcept {
-    return _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), maximum);
-  }
-};
-
-// uint16 samples in 32-bit lanes.
-struct Words {
-  static constexpr int64_t pixels = 16;
-  PFNC_AVX2 static __m256i even(__m256i v) noexcept { return _mm256_and_si256(v, _mm256_set1_epi32(0xffff)); }
-  PFNC_AVX2 static __m256i odd(__m256i v) noexcept { return _mm256_srli_epi32(v, 16); }
-  PFNC_AVX2 static __m256i join(__m256i even, __m256i odd) noexcept {
-    return _mm256_or_si256(even, _mm256_slli_epi32(odd, 16));
-  }
-  PFNC_AVX2 static __m256i set(int32_t v) noexcept { return _mm256_set1_epi32(v); }
-  PFNC_AVX2 static __m256i add(__m256i a, __m256i b) noexcept { return _mm256_add_epi32(a, b); }
-  PFNC_AVX2 static __m256i sub(__m256i a, __m256i b) noexcept { return _mm256_sub_epi32(a, b); }
-  template <int n>
-  PFNC_AVX2 static __m256i shl(__m256i v) noexcept { return _mm256_slli_epi32(v, n); }
-  template <int n>
-  PFNC_AVX2 static __m256i sar(__m256i v) noexcept { return _mm256_srai_epi32(v, n); }
-  PFNC_AVX2 static __m256i clip(__m256i v, __m256i maximum) noexcept {
-    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), maximum);
+// Samples widened to signed lanes of twice their size, as GCC vectors (their
+// operators are the lanes' arithmetic; >> of a signed lane keeps its sign).
+template <typename Sample, typename Lane>
+struct Lanes {
+  typedef Lane V __attribute__((vector_size(32)));
+  typedef std::make_unsigned_t<Lane> Unsigned __attribute__((vector_size(32)));
+  using Value = Lane;
+  static constexpr int64_t size = sizeof(Sample);
+  static constexpr int64_t pixels = 32 / size;  // per load
+  static constexpr int bits = 8 * size;
+  PFNC_AVX2 static V even(__m256i v) noexcept { return reinterpret_cast<V>(v) & static_cast<Lane>((1 << bits) - 1); }
+  PFNC_AVX2 static V odd(__m256i v) noexcept { return reinterpret_cast<V>(reinterpret_cast<Unsigned>(v) >> bits); }
+  PFNC_AVX2 static __m256i join(V even, V odd) noexcept { return reinterpret_cast<__m256i>(even | (odd << bits)); }
+  PFNC_AVX2 static V clip(V v, V maximum) noexcept {
+    v = v < 0 ? V{} : v;
+    return v > maximum ? maximum : v;
   }
 };
+using Bytes = Lanes<uint8_t, int16_t>;
+using Words = Lanes<uint16_t, int32_t>;
 
 // Byte shuffles that interleave three channels of one 128-bit lane into three
-// 16-byte parts of RGB output: kShuffles[itemsize - 1][part][channel].
+// 16-byte parts of RGB output: shuffles[itemsize - 1][part][channel].
 using Shuffles = std::array<std::array<std::array<std::array<uint8_t, 16>, 3>, 3>, 2>;
 constexpr Shuffles make_shuffles() noexcept {
   Shuffles s{};
@@ -96,59 +78,62 @@ PFNC_AVX2 void store_rgb(uint8_t* out, const __m256i (&channel)[3]) noexcept {
 }
 
 // One row's loads at x - 2, x and x + 2, split into even and odd pixels.
+template <class L>
 struct Split {
-  __m256i even, odd;
+  typename L::V even, odd;
 };
 template <class L>
-PFNC_AVX2 Split split(const uint8_t* at) noexcept {
+PFNC_AVX2 Split<L> split(const uint8_t* at) noexcept {
   __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
   return {L::even(v), L::odd(v)};
 }
 
 // A half's 5x5 neighbourhood: the offsets from its own pixel.
+template <class L>
 struct Around {
-  __m256i c, w, e, ww, ee, n, s, nw, ne, sw, se, nn, ss;
+  typename L::V c, w, e, ww, ee, n, s, nw, ne, sw, se, nn, ss;
 };
 
+// Products by the kernels' weights as shifts and sums, which every lane width has.
+template <class V>
+PFNC_AVX2 V times(V v, int weight) noexcept {
+  V sum{};
+  for (int bit = 0; bit < 4; ++bit) {
+    if ((weight >> bit) & 1) sum += v << bit;
+  }
+  return sum;
+}
+
 template <class L, Method M>
-PFNC_AVX2 void colour_site(const Around& a, __m256i& green, __m256i& other) noexcept {
-  __m256i cross = L::add(L::add(a.n, a.s), L::add(a.w, a.e));
-  __m256i diagonals = L::add(L::add(a.nw, a.ne), L::add(a.sw, a.se));
+PFNC_AVX2 void colour_site(const Around<L>& a, typename L::V& green, typename L::V& other) noexcept {
+  auto cross = a.n + a.s + a.w + a.e, diagonals = a.nw + a.ne + a.sw + a.se;
   if constexpr (M == Method::bilinear) {
-    green = L::template sar<2>(L::add(cross, L::set(2)));
-    other = L::template sar<2>(L::add(diagonals, L::set(2)));
+    green = (cross + 2) >> 2;
+    other = (diagonals + 2) >> 2;
   } else {
-    __m256i far = L::add(L::add(a.ww, a.ee), L::add(a.nn, a.ss));
-    __m256i eight_c = L::template shl<3>(a.c);
-    green = L::template sar<4>(L::add(L::sub(L::add(eight_c, L::template shl<2>(cross)), L::template shl<1>(far)),
-                                      L::set(8)));
-    __m256i twelve_c = L::add(eight_c, L::template shl<2>(a.c));
-    other = L::template sar<4>(L::add(
-        L::sub(L::add(twelve_c, L::template shl<2>(diagonals)), L::add(far, L::template shl<1>(far))), L::set(8)));
+    auto far = a.ww + a.ee + a.nn + a.ss;
+    green = (times(a.c, 8) + times(cross, 4) - times(far, 2) + 8) >> 4;
+    other = (times(a.c, 12) + times(diagonals, 4) - times(far, 3) + 8) >> 4;
   }
 }
 
 template <class L, Method M>
-PFNC_AVX2 void green_site(const Around& a, __m256i& in_row, __m256i& in_column) noexcept {
-  __m256i row = L::add(a.w, a.e), column = L::add(a.n, a.s);
+PFNC_AVX2 void green_site(const Around<L>& a, typename L::V& in_row, typename L::V& in_column) noexcept {
+  auto row = a.w + a.e, column = a.n + a.s;
   if constexpr (M == Method::bilinear) {
-    in_row = L::template sar<1>(L::add(row, L::set(1)));
-    in_column = L::template sar<1>(L::add(column, L::set(1)));
+    in_row = (row + 1) >> 1;
+    in_column = (column + 1) >> 1;
   } else {
-    __m256i diagonals = L::add(L::add(a.nw, a.ne), L::add(a.sw, a.se));
-    __m256i far_row = L::add(a.ww, a.ee), far_column = L::add(a.nn, a.ss);
-    __m256i base = L::add(L::sub(L::add(L::template shl<3>(a.c), L::template shl<1>(a.c)), L::template shl<1>(diagonals)),
-                          L::set(8));
-    in_row = L::template sar<4>(
-        L::add(L::sub(L::add(base, L::template shl<3>(row)), L::template shl<1>(far_row)), far_column));
-    in_column = L::template sar<4>(
-        L::add(L::sub(L::add(base, L::template shl<3>(column)), L::template shl<1>(far_column)), far_row));
+    auto base = times(a.c, 10) - times(a.nw + a.ne + a.sw + a.se, 2) + 8;
+    auto far_row = a.ww + a.ee, far_column = a.nn + a.ss;
+    in_row = (base + times(row, 8) - times(far_row, 2) + far_column) >> 4;
+    in_column = (base + times(column, 8) - times(far_column, 2) + far_row) >> 4;
   }
 }
 
 // One channel: the colour half's values and the green half's, clipped and put back in pixel order.
 template <class L, bool colour_at_even>
-PFNC_AVX2 __m256i join(__m256i at_colour, __m256i at_green, __m256i top) noexcept {
+PFNC_AVX2 __m256i join(typename L::V at_colour, typename L::V at_green, typename L::V top) noexcept {
   at_colour = L::clip(at_colour, top);
   at_green = L::clip(at_green, top);
   return colour_at_even ? L::join(at_colour, at_green) : L::join(at_green, at_colour);
@@ -157,26 +142,26 @@ PFNC_AVX2 __m256i join(__m256i at_colour, __m256i at_green, __m256i top) noexcep
 template <class L, Method M, bool colour_at_even>
 __attribute__((target("avx2"))) int64_t row_avx2(const uint8_t* const* rows, uint8_t* out, const RowPlan& plan,
                                                  uint32_t maximum, int64_t from, int64_t to) noexcept {
-  constexpr int64_t size = L::pixels == 32 ? 1 : 2;
-  const __m256i top = L::set(static_cast<int32_t>(maximum));
+  constexpr int64_t size = L::size;
+  const typename L::V top = typename L::V{} + static_cast<typename L::Value>(maximum);
   int64_t x = from;
   for (; x + L::pixels <= to; x += L::pixels) {
-    Split left[5], centre[5], right[5];
+    Split<L> left[5], centre[5], right[5];
     for (int k = 0; k < 5; ++k) {
       left[k] = split<L>(rows[k] + (x - 2) * size);
       centre[k] = split<L>(rows[k] + x * size);
       right[k] = split<L>(rows[k] + (x + 2) * size);
     }
     // Even pixels x + 2i, and odd ones x + 2i + 1: each half's neighbours by offset.
-    Around even{centre[2].even, left[2].odd,  centre[2].odd, left[2].even, right[2].even,
-                centre[1].even, centre[3].even, left[1].odd, centre[1].odd, left[3].odd,
-                centre[3].odd,  centre[0].even, centre[4].even};
-    Around odd{centre[2].odd,   centre[2].even, right[2].even, left[2].odd,   right[2].odd,
-               centre[1].odd,   centre[3].odd,  centre[1].even, right[1].even, centre[3].even,
-               right[3].even,   centre[0].odd,  centre[4].odd};
-    const Around& colour = colour_at_even ? even : odd;
-    const Around& green = colour_at_even ? odd : even;
-    __m256i colour_green, colour_other, green_own, green_other;
+    Around<L> even{centre[2].even, left[2].odd,  centre[2].odd, left[2].even, right[2].even,
+                   centre[1].even, centre[3].even, left[1].odd, centre[1].odd, left[3].odd,
+                   centre[3].odd,  centre[0].even, centre[4].even};
+    Around<L> odd{centre[2].odd,   centre[2].even, right[2].even, left[2].odd,   right[2].odd,
+                  centre[1].odd,   centre[3].odd,  centre[1].even, right[1].even, centre[3].even,
+                  right[3].even,   centre[0].odd,  centre[4].odd};
+    const Around<L>& colour = colour_at_even ? even : odd;
+    const Around<L>& green = colour_at_even ? odd : even;
+    typename L::V colour_green, colour_other, green_own, green_other;
     colour_site<L, M>(colour, colour_green, colour_other);
     green_site<L, M>(green, green_own, green_other);
     __m256i channel[3];

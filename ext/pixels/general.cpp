@@ -125,37 +125,36 @@ void decode_sample(const Plan& plan, const Sample& s, const uint8_t* in, int64_t
   }
 }
 
-// Returns bits set where a value does not fit its sample. With `words`, the
-// fields go into one word per group (groups of up to 8 bytes, whose 8-byte
-// windows overlap: writing them back in place would stall every load on the
-// store before it); otherwise straight into the buffer.
+// Returns bits set where a value does not fit its sample, found as the first
+// field is written. With `words`, the fields go into one word per group
+// (groups of up to 8 bytes, whose 8-byte windows overlap: writing them back in
+// place would stall every load on the store before it); otherwise straight
+// into the buffer, which the caller has zeroed.
 template <typename T>
 uint64_t encode_sample(const Plan& plan, const Sample& s, uint8_t* out, int64_t group_bytes, const uint8_t* base,
                        int64_t from, int64_t to, uint64_t* words) noexcept {
   const uint8_t* in = base + s.element * int64_t{sizeof(T)};
   int64_t step = s.step * int64_t{sizeof(T)};
+  bool is_signed = s.kind == ValueKind::signed_;
+  bool checked = s.kind != ValueKind::float_ && s.width < int64_t{8 * sizeof(T)};
+  // Signed values are moved up by half their range: in range means no bit above the width.
+  uint64_t offset = is_signed && checked ? uint64_t{1} << (s.width - 1) : 0;
+  auto excess_of = [&](T value) noexcept {
+    uint64_t wide = is_signed ? static_cast<uint64_t>(static_cast<int64_t>(static_cast<std::make_signed_t<T>>(value)))
+                              : static_cast<uint64_t>(value);
+    return (wide + offset) >> s.width;
+  };
   uint64_t excess = 0;
-  if (s.kind != ValueKind::float_ && s.width < 64) {
-    // Signed values are moved up by half their range: in range means no bit above the width.
-    uint64_t offset = s.kind == ValueKind::signed_ ? uint64_t{1} << (s.width - 1) : 0;
-    bool is_signed = s.kind == ValueKind::signed_;
-    for (int64_t g = from; g < to; ++g) {
-      T value;
-      std::memcpy(&value, in + g * step, sizeof(T));
-      uint64_t wide = is_signed ? static_cast<uint64_t>(static_cast<int64_t>(static_cast<std::make_signed_t<T>>(value)))
-                                : static_cast<uint64_t>(value);
-      excess |= (wide + offset) >> s.width;
-    }
-    if (excess != 0) return excess;
-  }
   for (std::size_t i = s.first_field; i < s.first_field + s.fields; ++i) {
     const Field& f = plan.fields[i];
     int64_t shift = f.shift;
     uint64_t keep = mask(f.bits);
+    bool check = checked && i == s.first_field;
     if (words != nullptr) {
       for (int64_t g = from; g < to; ++g) {
         T value;
         std::memcpy(&value, in + g * step, sizeof(T));
+        if (check) excess |= excess_of(value);
         words[g - from] |= ((static_cast<uint64_t>(value) >> shift) & keep) << f.bit;
       }
       continue;
@@ -165,13 +164,14 @@ uint64_t encode_sample(const Plan& plan, const Sample& s, uint8_t* out, int64_t 
     for (int64_t g = from; g < to; ++g) {
       T value;
       std::memcpy(&value, in + g * step, sizeof(T));
+      if (check) excess |= excess_of(value);
       uint64_t word;
       std::memcpy(&word, at + g * group_bytes, 8);
       word |= ((static_cast<uint64_t>(value) >> shift) & keep) << low;
       std::memcpy(at + g * group_bytes, &word, 8);
     }
   }
-  return 0;
+  return excess;
 }
 
 }  // namespace
@@ -203,13 +203,16 @@ void decode_runs(const Plan& plan, const Plane& p, const uint8_t* in, const Base
 }
 
 // The buffer must hold 8 bytes from the start of every group of the run.
-bool encode_runs(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to,
-                 int64_t& failed) noexcept {
+bool encode_runs(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to) noexcept {
   uint64_t words[run_groups];
   uint64_t* into = p.group_bytes <= 8 ? words : nullptr;
   for (int64_t start = from; start < to; start += run_groups) {
     int64_t end = to - start < run_groups ? to : start + run_groups;
-    if (into != nullptr) std::memset(words, 0, sizeof words);
+    if (into != nullptr) {
+      std::memset(words, 0, sizeof words);
+    } else {
+      std::memset(out + start * p.group_bytes, 0, (end - start) * p.group_bytes);
+    }
     for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
       const Sample& s = plan.samples[i];
       const uint8_t* base = b.at[s.target];
@@ -220,10 +223,7 @@ bool encode_runs(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b,
         case 4: excess = encode_sample<uint32_t>(plan, s, out, p.group_bytes, base, start, end, into); break;
         default: excess = encode_sample<uint64_t>(plan, s, out, p.group_bytes, base, start, end, into); break;
       }
-      if (excess != 0) {
-        failed = s.target;
-        return false;
-      }
+      if (excess != 0) return false;
     }
     // In order: each word's spare high bytes are written over by the next group.
     for (int64_t g = start; into != nullptr && g < end; ++g) std::memcpy(out + g * p.group_bytes, &words[g - start], 8);
@@ -257,8 +257,10 @@ void decode_groups(const Plan& plan, const Plane& p, const uint8_t* in, int64_t 
 
 Overflow encode_groups(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to,
                        int64_t pixels) noexcept {
+  int64_t bytes = pixels < p.group_pixels ? p.partial_bytes[pixels - 1] : p.group_bytes;
   for (int64_t g = from; g < to; ++g) {
     uint8_t* group = out + g * p.group_bytes;
+    std::memset(group, 0, bytes);
     for (std::size_t i = p.first_sample; i < p.first_sample + p.samples; ++i) {
       const Sample& s = plan.samples[i];
       if (s.pixel >= pixels) continue;

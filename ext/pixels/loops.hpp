@@ -21,15 +21,15 @@ Bases bases_of(const Plan& plan, const Geometry& geo, const Span* spans, int64_t
 // within `room` bytes.
 int64_t wide_groups(const Plane& p, int64_t room) noexcept;
 void decode_runs(const Plan& plan, const Plane& p, const uint8_t* in, const Bases& b, int64_t from, int64_t to) noexcept;
-// False when a value does not fit; `failed` is then its output.
-bool encode_runs(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to,
-                 int64_t& failed) noexcept;
+// False when a value does not fit. Every byte of the groups is written.
+bool encode_runs(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to) noexcept;
 
 // The general loop one group at a time, reading only the `room` bytes of the
 // segment at `in`; only the samples of the first `pixels` pixels of a group.
 void decode_groups(const Plan& plan, const Plane& p, const uint8_t* in, int64_t room, const Bases& b, int64_t from,
                    int64_t to, int64_t pixels) noexcept;
 // Checks each value before it writes it; stops at the first that does not fit.
+// Every byte of the groups it finishes is written.
 Overflow encode_groups(const Plan& plan, const Plane& p, uint8_t* out, const Bases& b, int64_t from, int64_t to,
                        int64_t pixels) noexcept;
 

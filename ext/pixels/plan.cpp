@@ -1,5 +1,6 @@
 // A plan's checks and its choice of loops, once per format; an image's geometry, once per call.
 #include <algorithm>
+#include <initializer_list>
 
 #include "loops.hpp"
 
@@ -136,16 +137,41 @@ bool is_containers(const Plan& plan, const Plane& p, int64_t& shift) noexcept {
   return true;
 }
 
-bool plan_packed(const Plan& plan, const Plane& p) noexcept {
-  if (!is_stream(plan, p, false) || plan.targets[p.target].itemsize != 2) return false;
-  int64_t width = plan.samples[p.first_sample].width;
-  for (std::size_t k = 0; k < p.samples; ++k) {
-    const Sample& s = plan.samples[p.first_sample + k];
-    if (s.kind != ValueKind::unsigned_ || s.width != width || plan.fields[s.first_field].bit != static_cast<int64_t>(k) * width) {
-      return false;
-    }
+bool has_fields(const Plan& plan, const Sample& s, std::initializer_list<Field> expected) noexcept {
+  if (s.fields != expected.size()) return false;
+  const Field* f = &plan.fields[s.first_field];
+  for (const Field& e : expected) {
+    if (f->bit != e.bit || f->bits != e.bits || f->shift != e.shift) return false;
+    ++f;
   }
-  return (width == 10 && p.samples == 4 && p.group_bytes == 5) || (width == 12 && p.samples == 2 && p.group_bytes == 3);
+  return true;
+}
+
+// The encode loop of a plane whose samples are unsigned 16-bit values of one width.
+Pack pack_of(const Plan& plan, const Plane& p, int64_t& width) noexcept {
+  if (p.fast == Fast::copy) return Pack::copy;
+  if (p.fast == Fast::containers) return Pack::containers;
+  if (!is_stream(plan, p, true) || plan.targets[p.target].itemsize != 2) return Pack::none;
+  width = plan.samples[p.first_sample].width;
+  int64_t samples = static_cast<int64_t>(p.samples);
+  bool end_to_end = is_stream(plan, p, false) && p.group_bytes * 8 == samples * width;
+  for (int64_t k = 0; k < samples; ++k) {
+    const Sample& s = plan.samples[p.first_sample + k];
+    if (s.kind != ValueKind::unsigned_ || s.width != width) return Pack::none;
+    end_to_end = end_to_end && plan.fields[s.first_field].bit == k * width;
+  }
+  if (end_to_end && (width == 10 || width == 12)) return Pack::stream;
+  const Sample* s = &plan.samples[p.first_sample];
+  if (samples == 3 && p.group_bytes == 4 && width == 10 && has_fields(plan, s[0], {{0, 10, 0}}) &&
+      has_fields(plan, s[1], {{10, 10, 0}}) && has_fields(plan, s[2], {{20, 10, 0}})) {
+    return Pack::triplets;
+  }
+  int64_t rest = width - 8;
+  if (samples == 2 && p.group_bytes == 3 && (width == 10 || width == 12) &&
+      has_fields(plan, s[0], {{0, 8, rest}, {8, rest, 0}}) && has_fields(plan, s[1], {{16, 8, rest}, {12, rest, 0}})) {
+    return Pack::pairs;
+  }
+  return Pack::none;
 }
 
 void choose_loops(Plan& plan) {
@@ -166,7 +192,7 @@ void choose_loops(Plan& plan) {
       p.fast = Fast::windows;
     }
 #endif
-    p.packed_width = p.target >= 0 && plan_packed(plan, p) ? plan.samples[p.first_sample].width : 0;
+    if (p.target >= 0) p.pack = pack_of(plan, p, p.pack_width);
   }
 #ifdef PFNC_X86_VECTORS
   if (vectors) x86::plan_shuffle_sets(plan);

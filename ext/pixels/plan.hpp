@@ -33,6 +33,13 @@ struct Sample {
 // How a plane converts when its layout has a loop of its own.
 enum class Fast { none, copy, containers, windows };
 
+// How a plane encodes when its layout has a loop of its own: unsigned 16-bit
+// values in one output, in the group's order. `stream`: 10- or 12-bit values
+// packed end to end; `pairs`: two values in three bytes, high bytes apart and
+// the low bits sharing the middle one; `triplets`: three 10-bit values a
+// 32-bit word.
+enum class Pack { none, copy, containers, stream, pairs, triplets };
+
 // Up to four 16-byte loads, each giving eight 16-bit values. A value is made
 // of at most two fields; each sits in a byte pair that is picked out, shifted
 // up to the top of the word, down to the bottom, then up to its place.
@@ -92,7 +99,8 @@ struct Plane {
   int64_t container_shift = 0;  // Fast::containers: value = (word >> shift) & mask
   uint64_t container_mask = 0;
   Windows windows;
-  int64_t packed_width = 0;  // a stream of unsigned 16-bit values packed end to end: their width
+  Pack pack = Pack::none;
+  int64_t pack_width = 0;  // stream and pairs: the width of every value
 };
 
 struct Target {
@@ -157,8 +165,9 @@ struct Overflow {
   int64_t element = 0;  // from the start of that output
 };
 
-// Writes into `packed` (geo.total bytes), which the caller zeroes. Stops at a
-// value that its component cannot hold.
+// Writes every byte of `packed` (geo.total bytes), padding as zeros. At a
+// value that its component cannot hold, it zeroes them all and names the
+// first such value in the general loop's order.
 Overflow encode(const Plan& plan, const Geometry& geo, uint8_t* packed, const Span* images) noexcept;
 
 }  // namespace pfnc::pixels

@@ -12,30 +12,44 @@ namespace pfnc::pixels {
 
 namespace {
 
-template <typename T>
-void decode_containers(const uint8_t* in, uint8_t* out, int64_t count, int64_t shift, uint64_t keep) noexcept {
+// Samples alone in containers of their element's size: decoding takes each
+// out of its place, encoding puts it there; false when a value does not fit.
+template <bool encoding, typename T>
+bool move_containers(const uint8_t* in, uint8_t* out, int64_t count, int64_t shift, uint64_t keep) noexcept {
+  T excess = 0;
   for (int64_t i = 0; i < count; ++i) {
     T v;
     std::memcpy(&v, in + i * sizeof(T), sizeof(T));
-    v = static_cast<T>((v >> shift) & keep);
+    if constexpr (encoding) {
+      excess |= static_cast<T>(v & ~keep);
+      v = static_cast<T>(v << shift);
+    } else {
+      v = static_cast<T>((v >> shift) & keep);
+    }
     std::memcpy(out + i * sizeof(T), &v, sizeof(T));
+  }
+  return excess == 0;
+}
+
+template <bool encoding>
+bool containers(const Plan& plan, const Plane& p, const uint8_t* in, uint8_t* out, int64_t groups) noexcept {
+  int64_t count = groups * static_cast<int64_t>(p.samples);
+  switch (plan.targets[p.target].itemsize) {
+    case 1: return move_containers<encoding, uint8_t>(in, out, count, p.container_shift, p.container_mask);
+    case 2: return move_containers<encoding, uint16_t>(in, out, count, p.container_shift, p.container_mask);
+    case 4: return move_containers<encoding, uint32_t>(in, out, count, p.container_shift, p.container_mask);
+    default: return move_containers<encoding, uint64_t>(in, out, count, p.container_shift, p.container_mask);
   }
 }
 
 // Groups done by the plane's own loop, from the first.
 int64_t decode_fast(const Plan& plan, const Plane& p, int64_t groups, const uint8_t* in, uint8_t* out) noexcept {
-  int64_t count = groups * static_cast<int64_t>(p.samples);
   switch (p.fast) {
     case Fast::copy:
       std::memcpy(out, in, groups * p.group_bytes);
       return groups;
     case Fast::containers:
-      switch (plan.targets[p.target].itemsize) {
-        case 1: decode_containers<uint8_t>(in, out, count, p.container_shift, p.container_mask); break;
-        case 2: decode_containers<uint16_t>(in, out, count, p.container_shift, p.container_mask); break;
-        case 4: decode_containers<uint32_t>(in, out, count, p.container_shift, p.container_mask); break;
-        default: decode_containers<uint64_t>(in, out, count, p.container_shift, p.container_mask); break;
-      }
+      containers<false>(plan, p, in, out, groups);
       return groups;
     case Fast::windows:
 #ifdef PFNC_X86_VECTORS
@@ -50,29 +64,63 @@ int64_t decode_fast(const Plan& plan, const Plane& p, int64_t groups, const uint
   return 0;
 }
 
-// Unsigned values of `width` bits packed end to end, `samples` to a group of
-// `group_bytes`: the 10p and 12p streams. False, with nothing written, when a
-// value does not fit. Groups are stored 8 bytes at a time while the `room`
-// bytes hold them; the zeros above each group are written over by the next.
-template <int64_t samples, int64_t width, int64_t group_bytes>
-bool encode_packed(const uint8_t* in, uint8_t* out, int64_t groups, int64_t room) noexcept {
+// Unsigned values of `width` bits packed end to end, `count` of them from
+// `in`, a whole number of units of `unit` values that fill whole bytes. Each
+// unit is stored 8 bytes at a time while the `room` bytes hold them; the zeros
+// above it are written over by the next.
+template <int64_t width, int64_t unit>
+bool encode_stream(const uint8_t* in, uint8_t* out, int64_t count, int64_t room) noexcept {
+  constexpr int64_t unit_bytes = unit * width / 8;
   unsigned excess = 0;
-  for (int64_t i = 0; i < groups * samples; ++i) {
-    uint16_t v;
-    std::memcpy(&v, in + 2 * i, 2);
-    excess |= v >> width;
-  }
-  if (excess != 0) return false;
-  for (int64_t g = 0; g < groups; ++g) {
+  for (int64_t u = 0; u < count / unit; ++u) {
     uint64_t word = 0;
-    for (int64_t k = 0; k < samples; ++k) {
+    for (int64_t k = 0; k < unit; ++k) {
       uint16_t v;
-      std::memcpy(&v, in + 2 * (g * samples + k), 2);
+      std::memcpy(&v, in + 2 * (u * unit + k), 2);
+      excess |= v;
       word |= uint64_t{v} << (k * width);
     }
-    std::memcpy(out + g * group_bytes, &word, g * group_bytes + 8 <= room ? 8 : group_bytes);
+    std::memcpy(out + u * unit_bytes, &word, u * unit_bytes + 8 <= room ? 8 : unit_bytes);
   }
-  return true;
+  return excess >> width == 0;
+}
+
+// Groups done by the plane's own encode loop, from the first; `fit` is false
+// when a value does not fit, and the groups are then of no use.
+int64_t encode_fast(const Plan& plan, const Plane& p, const uint8_t* in, uint8_t* out, int64_t groups, int64_t room,
+                    bool& fit) noexcept {
+  int64_t count = groups * static_cast<int64_t>(p.samples), done = 0;
+  switch (p.pack) {
+    case Pack::copy:
+      std::memcpy(out, in, groups * p.group_bytes);
+      return groups;
+    case Pack::containers:
+      fit = containers<true>(plan, p, in, out, groups);
+      return groups;
+    case Pack::stream: {
+      // Whole groups hold whole units, so the values run on as one stream.
+#ifdef PFNC_X86_VECTORS
+      if (x86::has_vectors()) done = x86::encode_stream(in, out, count, room, p.pack_width, fit);
+#endif
+      int64_t at = done * p.pack_width / 8;
+      in += 2 * done;
+      fit = fit && (p.pack_width == 10 ? encode_stream<10, 4>(in, out + at, count - done, room - at)
+                                       : encode_stream<12, 2>(in, out + at, count - done, room - at));
+      return groups;
+    }
+    case Pack::pairs:
+    case Pack::triplets:
+#ifdef PFNC_X86_VECTORS
+      if (x86::has_vectors()) {
+        return p.pack == Pack::pairs ? x86::encode_pairs(in, out, groups, room, p.pack_width, fit)
+                                     : x86::encode_triplets(in, out, groups, fit);
+      }
+#endif
+      break;
+    case Pack::none:
+      break;
+  }
+  return done;
 }
 
 // The byte-moving sets, a segment at a time, between the packed streams and the arrays.
@@ -127,7 +175,10 @@ void decode(const Plan& plan, const Geometry& geo, const uint8_t* packed, int64_
   }
 }
 
-Overflow encode(const Plan& plan, const Geometry& geo, uint8_t* packed, const Span* images) noexcept {
+namespace {
+
+// The frame's planes, every byte of them; false at a value that does not fit.
+bool encode_planes(const Plan& plan, const Geometry& geo, uint8_t* packed, const Span* images) noexcept {
   run_sets<false>(plan, geo, packed, images);
   for (std::size_t n = 0; n < plan.planes.size(); ++n) {
     const Plane& p = plan.planes[n];
@@ -135,33 +186,47 @@ Overflow encode(const Plan& plan, const Geometry& geo, uint8_t* packed, const Sp
     for (int64_t segment = 0; segment < g.segments; ++segment) {
       uint8_t* out = packed + g.offset + segment * g.stride;
       Bases b = bases_of(plan, geo, images, segment);
-      int64_t done = 0, room = g.groups * p.group_bytes + g.partial_bytes;
+      int64_t room = g.groups * p.group_bytes + g.partial_bytes;
       bool fit = true;
-      if (p.shuffled) {
-        done = g.groups / 16 * 16;
-      } else if (p.fast == Fast::copy) {
-        std::memcpy(out, b.at[p.target], g.groups * p.group_bytes);
-        done = g.groups;
-      } else if (p.packed_width != 0) {
-        fit = p.packed_width == 10 ? encode_packed<4, 10, 5>(b.at[p.target], out, g.groups, room)
-                                   : encode_packed<2, 12, 3>(b.at[p.target], out, g.groups, room);
-        done = fit ? g.groups : 0;
-      }
+      int64_t done = p.shuffled               ? g.groups / 16 * 16
+                     : p.pack == Pack::none ? 0
+                                            : encode_fast(plan, p, b.at[p.target], out, g.groups, room, fit);
       if (fit && !plan.general_only && done < g.groups) {
         // Only the segment's own bytes: the 8-byte writes must not reach another's.
-        int64_t wide = std::min(wide_groups(p, room), g.groups), failed;
-        fit = wide <= done || encode_runs(plan, p, out, b, done, wide, failed);
-        done = fit ? std::max(done, wide) : 0;
+        int64_t wide = std::min(wide_groups(p, room), g.groups);
+        fit = wide <= done || encode_runs(plan, p, out, b, done, wide);
+        done = std::max(done, wide);
       }
-      // A faster loop that met a value out of range leaves finding it to the general one.
-      Overflow found = encode_groups(plan, p, out, b, done, g.groups, INT64_MAX);
+      if (!fit || encode_groups(plan, p, out, b, done, g.groups, INT64_MAX).target >= 0 ||
+          (g.partial_pixels > 0 && encode_groups(plan, p, out, b, g.groups, g.groups + 1, g.partial_pixels).target >= 0)) {
+        return false;
+      }
+      if (g.stride > room) std::memset(out + room, 0, g.stride - room);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+Overflow encode(const Plan& plan, const Geometry& geo, uint8_t* packed, const Span* images) noexcept {
+  if (encode_planes(plan, geo, packed, images)) return {};
+  // The general loop, from the start, finds the first value that does not fit.
+  Overflow found;
+  for (std::size_t n = 0; n < plan.planes.size() && found.target < 0; ++n) {
+    const Plane& p = plan.planes[n];
+    const PlaneGeometry& g = geo.planes[n];
+    for (int64_t segment = 0; segment < g.segments && found.target < 0; ++segment) {
+      uint8_t* out = packed + g.offset + segment * g.stride;
+      Bases b = bases_of(plan, geo, images, segment);
+      found = encode_groups(plan, p, out, b, 0, g.groups, INT64_MAX);
       if (found.target < 0 && g.partial_pixels > 0) {
         found = encode_groups(plan, p, out, b, g.groups, g.groups + 1, g.partial_pixels);
       }
-      if (found.target >= 0) return found;
     }
   }
-  return {};
+  std::memset(packed, 0, geo.total);
+  return found;
 }
 
 }  // namespace pfnc::pixels

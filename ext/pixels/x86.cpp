@@ -160,6 +160,12 @@ bool plan_shuffles(const Plan& plan, ShuffleSet& set) noexcept {
       if (!found) return false;  // an element no plane of the set writes
     }
   }
+  // A packed vector no element reaches (padding only) is still written, as zeros.
+  int packed_vectors = pk.out[pk.outputs - 1].first + static_cast<int>(pk.out[pk.outputs - 1].bytes);
+  for (int v = 0; v < packed_vectors; ++v) {
+    bool reached = std::any_of(pk.part, pk.part + pk.parts, [v](const Shuffle::Part& part) { return part.to == v; });
+    if (!reached && !add_part(pk, v, 0, 0, 0x80)) return false;
+  }
   auto by_vector = [](const Shuffle::Part& a, const Shuffle::Part& b) { return a.to < b.to; };
   std::sort(un.part, un.part + un.parts, by_vector);
   std::sort(pk.part, pk.part + pk.parts, by_vector);
@@ -327,6 +333,222 @@ __attribute__((target("ssse3"))) void run_moves(const ShuffleSet& set, const uin
   }
 }
 
+// Three planes from one output: byte i of plane c's vector is byte 3i + c of
+// the round, picked from its input vector k by picks[c][k].
+void split3_picks(uint8_t (&picks)[3][3][16]) noexcept {
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < 3; ++k) {
+      for (int i = 0; i < 16; ++i) {
+        int at = 3 * i + c - 16 * k;
+        picks[c][k][i] = at >= 0 && at < 16 ? static_cast<uint8_t>(at) : 0x80;
+      }
+    }
+  }
+}
+
+__attribute__((target("avx2"))) inline __m256i lanes(const uint8_t* low, const uint8_t* high) noexcept {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+// The three-plane split two rounds at a time, one in each 128-bit lane, whose
+// results lie side by side in each plane; returns the rounds done.
+__attribute__((target("avx2"))) int64_t split3_avx2(const ShuffleSet& set, const uint8_t* from, uint8_t* const* out,
+                                                    int64_t rounds) noexcept {
+  uint8_t picks[3][3][16];
+  split3_picks(picks);
+  __m256i m[3][3];
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < 3; ++k) m[c][k] = both(picks[c][k]);
+  }
+  uint8_t* to[3] = {out[set.lanes[0]], out[set.lanes[1]], out[set.lanes[2]]};
+  int64_t r = 0;
+  for (; r + 2 <= rounds; r += 2) {
+    const uint8_t* at = from + 48 * r;
+    __m256i x = lanes(at, at + 48), y = lanes(at + 16, at + 64), z = lanes(at + 32, at + 80);
+    for (int p = 0; p < 3; ++p) {
+      __m256i v = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(x, m[p][0]), _mm256_shuffle_epi8(y, m[p][1])),
+                                  _mm256_shuffle_epi8(z, m[p][2]));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[p] + 16 * r), v);
+    }
+  }
+  return r;
+}
+
+// The reverse of run_moves(): the outputs of rounds of 16 groups put back into their planes.
+__attribute__((target("ssse3"))) void run_pack_moves(const ShuffleSet& set, const uint8_t* const* in,
+                                                     uint8_t* const* out, int64_t rounds) noexcept {
+  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  auto put = [](uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+  uint8_t back[16];  // split: the inverse of `sort`
+  for (int i = 0; i < 16; ++i) back[set.sort[i]] = static_cast<uint8_t>(i);
+  if (set.moves == Moves::interleave && set.planes.size() == 3) {
+    uint8_t picks[3][3][16];
+    split3_picks(picks);
+    __m128i m[3][3];
+    for (int c = 0; c < 3; ++c) {
+      for (int k = 0; k < 3; ++k) m[c][k] = load(picks[c][k]);
+    }
+    const uint8_t* from = in[0];
+    uint8_t *a = out[set.lanes[0]], *b = out[set.lanes[1]], *c = out[set.lanes[2]];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i x = load(from + 48 * r), y = load(from + 48 * r + 16), z = load(from + 48 * r + 32);
+      uint8_t* to[3] = {a + 16 * r, b + 16 * r, c + 16 * r};
+      for (int p = 0; p < 3; ++p) {
+        put(to[p], _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(x, m[p][0]), _mm_shuffle_epi8(y, m[p][1])),
+                                _mm_shuffle_epi8(z, m[p][2])));
+      }
+    }
+  } else if (set.moves == Moves::interleave) {
+    // Each vector's bytes by element, then the 4 x 4 words transposed.
+    __m128i by_element = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const uint8_t* from = in[0];
+    uint8_t *a = out[set.lanes[0]], *b = out[set.lanes[1]], *c = out[set.lanes[2]], *d = out[set.lanes[3]];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i w = _mm_shuffle_epi8(load(from + 64 * r), by_element), x = _mm_shuffle_epi8(load(from + 64 * r + 16), by_element);
+      __m128i y = _mm_shuffle_epi8(load(from + 64 * r + 32), by_element), z = _mm_shuffle_epi8(load(from + 64 * r + 48), by_element);
+      __m128i wx_low = _mm_unpacklo_epi32(w, x), yz_low = _mm_unpacklo_epi32(y, z);
+      __m128i wx_high = _mm_unpackhi_epi32(w, x), yz_high = _mm_unpackhi_epi32(y, z);
+      put(a + 16 * r, _mm_unpacklo_epi64(wx_low, yz_low));
+      put(b + 16 * r, _mm_unpackhi_epi64(wx_low, yz_low));
+      put(c + 16 * r, _mm_unpacklo_epi64(wx_high, yz_high));
+      put(d + 16 * r, _mm_unpackhi_epi64(wx_high, yz_high));
+    }
+  } else if (set.moves == Moves::split2) {
+    __m128i order = load(back);
+    const uint8_t *u = in[set.lanes[0]], *v = in[set.lanes[1]];
+    uint8_t* to = out[0];
+    for (int64_t r = 0; r < rounds; ++r) {
+      __m128i x = load(u + 16 * r), y = load(v + 16 * r);
+      put(to + 32 * r, _mm_shuffle_epi8(_mm_unpacklo_epi64(x, y), order));
+      put(to + 32 * r + 16, _mm_shuffle_epi8(_mm_unpackhi_epi64(x, y), order));
+    }
+  } else {
+    __m128i order = load(back);
+    const uint8_t *y = in[set.lanes[0]], *u = in[set.lanes[1]], *v = in[set.lanes[2]];
+    uint8_t* to = out[0];
+    for (int64_t r = 0; r < rounds; ++r) {
+      // Each vector: 8 bytes of the pair's output, then 4 of each other.
+      __m128i first = load(y + 32 * r), second = load(y + 32 * r + 16), us = load(u + 16 * r), vs = load(v + 16 * r);
+      __m128i low = _mm_unpacklo_epi32(us, vs), high = _mm_unpackhi_epi32(us, vs);
+      put(to + 64 * r, _mm_shuffle_epi8(_mm_unpacklo_epi64(first, low), order));
+      put(to + 64 * r + 16, _mm_shuffle_epi8(_mm_unpackhi_epi64(first, low), order));
+      put(to + 64 * r + 32, _mm_shuffle_epi8(_mm_unpacklo_epi64(second, high), order));
+      put(to + 64 * r + 48, _mm_shuffle_epi8(_mm_unpackhi_epi64(second, high), order));
+    }
+  }
+}
+
+// Whether no 16-bit value of `seen` has a bit at or above `width`.
+__attribute__((target("ssse3"))) bool below(__m128i seen, int64_t width) noexcept {
+  __m128i high = _mm_srl_epi16(seen, _mm_cvtsi64_si128(width));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) == 0xFFFF;
+}
+
+__attribute__((target("avx2"))) __m128i folded(__m256i v) noexcept {
+  return _mm_or_si128(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+// The bytes of two 64-bit words of four `width`-bit values (10 or 12), end to end.
+void stream_order(int64_t width, uint8_t* pick) noexcept {
+  int bytes = width == 10 ? 5 : 6;
+  std::memset(pick, 0x80, 16);
+  for (int i = 0; i < bytes; ++i) {
+    pick[i] = static_cast<uint8_t>(i);
+    pick[bytes + i] = static_cast<uint8_t>(8 + i);
+  }
+}
+
+// Eight values a 128-bit lane: two 64-bit words of four, each four joined by
+// multiplying pairs into 32 bits and moving the upper half down, then their
+// bytes put end to end.
+__attribute__((target("ssse3"))) int64_t encode_stream_ssse3(const uint8_t* in, uint8_t* out, int64_t values,
+                                                             int64_t room, int64_t width, __m128i& seen) noexcept {
+  __m128i all = _mm_setzero_si128();
+  uint8_t pick[16];
+  stream_order(width, pick);
+  __m128i weights = _mm_set1_epi32(static_cast<int>(1 | (1u << width) << 16));
+  __m128i low = _mm_set1_epi64x((int64_t{1} << (2 * width)) - 1);
+  __m128i order = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pick)), count = _mm_cvtsi64_si128(32 - 2 * width);
+  int64_t done = 0, at = 0;
+  for (; done + 8 <= values && at + 16 <= room; done += 8, at += width) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * done));
+    all = _mm_or_si128(all, v);
+    __m128i pairs = _mm_madd_epi16(v, weights);
+    __m128i joined = _mm_or_si128(_mm_and_si128(pairs, low), _mm_andnot_si128(low, _mm_srl_epi64(pairs, count)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_shuffle_epi8(joined, order));
+  }
+  seen = _mm_or_si128(seen, all);  // kept in a register meanwhile: a store to `out` may alias it
+  return done;
+}
+
+__attribute__((target("avx2"))) int64_t encode_stream_avx2(const uint8_t* in, uint8_t* out, int64_t values,
+                                                           int64_t room, int64_t width, __m128i& seen) noexcept {
+  uint8_t pick[16];
+  stream_order(width, pick);
+  __m256i weights = _mm256_set1_epi32(static_cast<int>(1 | (1u << width) << 16));
+  __m256i low = _mm256_set1_epi64x((int64_t{1} << (2 * width)) - 1), order = both(pick), all = _mm256_setzero_si256();
+  __m128i count = _mm_cvtsi64_si128(32 - 2 * width);
+  int64_t done = 0, at = 0;
+  for (; done + 16 <= values && at + width + 16 <= room; done += 16, at += 2 * width) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * done));
+    all = _mm256_or_si256(all, v);
+    __m256i pairs = _mm256_madd_epi16(v, weights);
+    __m256i joined = _mm256_shuffle_epi8(
+        _mm256_or_si256(_mm256_and_si256(pairs, low), _mm256_andnot_si256(low, _mm256_srl_epi64(pairs, count))), order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm256_castsi256_si128(joined));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + width), _mm256_extracti128_si256(joined, 1));
+  }
+  seen = folded(all);
+  return done;
+}
+
+// Four pairs a 128-bit lane: each high byte in its 16-bit value, the low bits
+// moved up into the middle byte by multiplying, the three bytes put together.
+__attribute__((target("ssse3"))) int64_t encode_pairs_ssse3(const uint8_t* in, uint8_t* out, int64_t groups,
+                                                            int64_t room, int64_t width, __m128i& seen) noexcept {
+  __m128i all = _mm_setzero_si128();
+  __m128i rest = _mm_cvtsi64_si128(width - 8), keep = _mm_set1_epi16(static_cast<short>((1 << (width - 8)) - 1));
+  __m128i weights = _mm_set1_epi32(256 | 4096 << 16);
+  __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+  int64_t g = 0;
+  for (; g + 4 <= groups && 3 * g + 16 <= room; g += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * g));
+    all = _mm_or_si128(all, v);
+    __m128i word = _mm_or_si128(_mm_srl_epi16(v, rest), _mm_madd_epi16(_mm_and_si128(v, keep), weights));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), _mm_shuffle_epi8(word, order));
+  }
+  seen = _mm_or_si128(seen, all);  // kept in a register meanwhile: a store to `out` may alias it
+  return g;
+}
+
+// Four pixels a 128-bit lane: the first two values of each paired into 32
+// bits by multiplying, the third shifted up above them.
+__attribute__((target("ssse3"))) int64_t encode_triplets_ssse3(const uint8_t* in, uint8_t* out, int64_t groups,
+                                                               __m128i& seen) noexcept {
+  __m128i all = _mm_setzero_si128();
+  const __m128i first_two[2] = {_mm_setr_epi8(0, 1, 2, 3, 6, 7, 8, 9, 12, 13, 14, 15, -128, -128, -128, -128),
+                                _mm_setr_epi8(-128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128,
+                                              2, 3, 4, 5)};
+  const __m128i third[2] = {_mm_setr_epi8(4, 5, -128, -128, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128,
+                                          -128, -128),
+                            _mm_setr_epi8(-128, -128, -128, -128, -128, -128, -128, -128, 0, 1, -128, -128, 6, 7,
+                                          -128, -128)};
+  __m128i weights = _mm_set1_epi32(1 | 1024 << 16);
+  int64_t g = 0;
+  for (; g + 4 <= groups; g += 4) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 6 * g));
+    __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + 6 * g + 16));
+    all = _mm_or_si128(all, _mm_or_si128(a, b));
+    __m128i pairs = _mm_or_si128(_mm_shuffle_epi8(a, first_two[0]), _mm_shuffle_epi8(b, first_two[1]));
+    __m128i thirds = _mm_or_si128(_mm_shuffle_epi8(a, third[0]), _mm_shuffle_epi8(b, third[1]));
+    __m128i word = _mm_or_si128(_mm_madd_epi16(pairs, weights), _mm_slli_epi32(thirds, 20));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * g), word);
+  }
+  seen = _mm_or_si128(seen, all);  // kept in a register meanwhile: a store to `out` may alias it
+  return g;
+}
+
 }  // namespace
 
 bool has_vectors() noexcept { return cpu().ssse3; }
@@ -347,7 +569,39 @@ void decode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const*
 }
 
 void encode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out, int64_t rounds) noexcept {
-  run_shuffle(set.pack, in, out, rounds);
+  if (set.moves == Moves::general) {
+    run_shuffle(set.pack, in, out, rounds);
+  } else if (set.moves == Moves::interleave && set.planes.size() == 3 && cpu().avx2) {
+    int64_t done = split3_avx2(set, in[0], out, rounds);
+    const uint8_t* rest[1] = {in[0] + 48 * done};
+    uint8_t* planes[3] = {out[0] + 16 * done, out[1] + 16 * done, out[2] + 16 * done};
+    run_pack_moves(set, rest, planes, rounds - done);
+  } else {
+    run_pack_moves(set, in, out, rounds);
+  }
+}
+
+int64_t encode_stream(const uint8_t* in, uint8_t* out, int64_t values, int64_t room, int64_t width, bool& fit) noexcept {
+  __m128i seen = _mm_setzero_si128();
+  int64_t done = cpu().avx2 ? encode_stream_avx2(in, out, values, room, width, seen) : 0;
+  int64_t at = done * width / 8;
+  done += encode_stream_ssse3(in + 2 * done, out + at, values - done, room - at, width, seen);
+  fit = fit && below(seen, width);
+  return done;
+}
+
+int64_t encode_pairs(const uint8_t* in, uint8_t* out, int64_t groups, int64_t room, int64_t width, bool& fit) noexcept {
+  __m128i seen = _mm_setzero_si128();
+  int64_t done = encode_pairs_ssse3(in, out, groups, room, width, seen);
+  fit = fit && below(seen, width);
+  return done;
+}
+
+int64_t encode_triplets(const uint8_t* in, uint8_t* out, int64_t groups, bool& fit) noexcept {
+  __m128i seen = _mm_setzero_si128();
+  int64_t done = encode_triplets_ssse3(in, out, groups, seen);
+  fit = fit && below(seen, 10);
+  return done;
 }
 
 bool plan_windows(const Plan& plan, const Plane& p, Windows& w) noexcept {

@@ -22,4 +22,13 @@ void plan_shuffle_sets(Plan& plan);
 void decode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out, int64_t rounds) noexcept;
 void encode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out, int64_t rounds) noexcept;
 
+// Encode loops of unsigned 16-bit values from `in`; each returns what it did
+// from the first and sets `fit` false when a value does not fit, writing
+// within `room` bytes of `out`. A stream of `width`-bit values packed end to
+// end: values done, a multiple of 8.
+int64_t encode_stream(const uint8_t* in, uint8_t* out, int64_t values, int64_t room, int64_t width, bool& fit) noexcept;
+// Pack::pairs and Pack::triplets: groups done.
+int64_t encode_pairs(const uint8_t* in, uint8_t* out, int64_t groups, int64_t room, int64_t width, bool& fit) noexcept;
+int64_t encode_triplets(const uint8_t* in, uint8_t* out, int64_t groups, bool& fit) noexcept;
+
 }  // namespace pfnc::pixels::x86

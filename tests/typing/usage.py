@@ -5,7 +5,8 @@ from fractions import Fraction
 from corvella.pfnc import PixelFormat
 from corvella.pfnc._internal.registry import MappingSnapshot, Registry
 from corvella.pfnc.exceptions import NameReadError
-from corvella.pfnc.names import Packing, PackingKind
+from corvella.pfnc.names import Packing, PackingKind, register_custom_format, unregister_custom_format
+from corvella.pfnc.names.custom import CUSTOM_FORMATS
 from corvella.pfnc.genicam.components import (
     GenicamComponents,
     LMNLocation,
@@ -24,6 +25,7 @@ from corvella.pfnc.genicam.scalars import (
     is_data_type,
 )
 from corvella.pfnc.genicam.widths import Size
+from corvella.pfnc.pixels.codec import decode, decode_planes, encode
 
 
 class Colours(Registry[str, int]):
@@ -88,4 +90,20 @@ try:
     PixelFormat.from_name(pf.designation() + "x")
 except NameReadError as error:
     where: int = error.position
+    offered: tuple[str, ...] = error.suggestions
+strict: PixelFormat = PixelFormat.from_name("Mono8", strict=True)
+widest: int = max(pf.size)
+register_custom_format(0x810C0001, "Mono12pmsb")
+vendor: int | None = PixelFormat.from_code(0x810C0001).code
+vendors: MappingSnapshot[int, str] = CUSTOM_FORMATS.snapshot()
+unregister_custom_format(0x810C0001)
+CUSTOM_FORMATS.restore(vendors)
 pieces: str = "".join(pf.pieces()) + str(pf)
+
+image = decode(bytes(8), "Mono16", 2, 2)
+shifted = image << 4
+into = decode(bytes(8), pf, 2, 2, stride=4, out=shifted)
+view = decode(bytearray(8), 0x01100007, 2, 2, copy=False)
+luma = decode_planes(bytes(8), "YUV422_8", 2, 2)["Y"] + 1
+frame: bytes = encode(image, "Mono16")
+buffer: bytearray = encode(decode_planes(bytes(8), "YUV422_8", 2, 2), "YUV422_8", stride=8, out=bytearray(16))

@@ -1,11 +1,13 @@
-"""Print the structure of pixel-format names and values.
+"""Print the structure of pixel-format names and values; run the pixel commands.
 
     python -m corvella.pfnc NAME_OR_VALUE...
+    python -m corvella.pfnc layout NAME... [--bytes N]
+    python -m corvella.pfnc convert INPUT --format NAME_OR_VALUE --size WIDTHxHEIGHT ... -o OUTPUT
 
-A value is written in decimal or as 0x... hex. Exits 1 when an argument
-cannot be read, after saying why; the other arguments are still printed.
-``python -m corvella.pfnc layout ...`` draws memory layouts where that
-command is installed.
+``--help`` describes each. A value is written in decimal or as 0x... hex.
+Exits 1 when an argument cannot be read, after saying why (the other
+arguments are still printed), and 2 for a wrong command line or a command
+that is not installed.
 """
 
 import importlib
@@ -17,7 +19,43 @@ from .genicam.components import MosaicLocation, PolarizationLocation, SamplingLo
 from .genicam.layouts import ComponentsSequencing, Planar
 from .names import PackingKind, PixelFormat
 
-USAGE = "usage: python -m corvella.pfnc NAME_OR_VALUE...\n       python -m corvella.pfnc layout ..."
+USAGE = """\
+usage: python -m corvella.pfnc NAME_OR_VALUE...
+       python -m corvella.pfnc layout NAME... [--bytes N]
+       python -m corvella.pfnc convert INPUT --format NAME_OR_VALUE --size WIDTHxHEIGHT [--stride N]
+                               [--offset N] [--frames SPEC] [--bits 8|16] [--method M] -o OUTPUT"""
+
+HELP = f"""\
+{USAGE}
+
+GenICam pixel formats: what a name or value means, how its pixels lie in
+memory, and raw camera buffers turned into pictures.
+
+commands:
+  NAME_OR_VALUE...  (the default) print the structure of each pixel-format name
+                    or 32-bit value, decimal or 0x... hex: components, bits per
+                    channel, data types, packing, layout, bits per pixel, value.
+                    A name that does not read is explained, with the closest
+                    standard names.
+                      python -m corvella.pfnc BayerRG12p 0x010C0047
+  layout            draw which bits of a format's first bytes belong to which
+                    pixel and component; --bytes N shows at most N bytes.
+                      python -m corvella.pfnc layout Mono10p --bytes 5
+  convert           turn a raw dump of frames into pictures, PNG, TIFF or NPY as
+                    OUTPUT's extension says: --stride and --offset in bytes,
+                    --frames picks frames, --bits the depth of the picture,
+                    --method the demosaicing of Bayer formats.
+                      python -m corvella.pfnc convert frames.raw --format BayerRG8 --size 640x480 -o frame.png
+
+layout and convert need numpy; each takes --help for its own options.
+Exit status: 0 when every argument was read, 1 when one could not be,
+2 for a wrong command line or a command that is not installed."""
+
+# The subcommands: each a module whose main(argv) runs it, imported only when asked for.
+COMMANDS = {
+    "layout": "corvella.pfnc.pixels._layout_figure",
+    "convert": "corvella.pfnc.pixels._convert_command",
+}
 
 _KINDS = {
     PackingKind.MSB_UNPACKED: "msb unpacked", PackingKind.PACKED: "lsb packed", PackingKind.PACKED_MSB: "msb packed",
@@ -102,28 +140,31 @@ def describe(argument: str, pf: PixelFormat) -> str:
     return "\n".join([heading] + [f"  {label:<17} {text}" for label, text in rows])
 
 
-def main(argv: list[str]) -> int:
-    """Print every argument's structure; 1 if one of them could not be read."""
-    if argv[:1] == ["convert"]:
-        from .pixels._convert_command import main as convert
-
-        return convert(argv[1:])
-    if argv[:1] == ["layout"]:
-        try:
-            # Finding the command imports the pixels package, which needs numpy.
-            if importlib.util.find_spec("corvella.pfnc.pixels._layout_figure") is None:
-                print("the layout command is not installed", file=sys.stderr)
-                return 2
-            layout_figure = importlib.import_module("corvella.pfnc.pixels._layout_figure")
-        except ModuleNotFoundError as error:
-            if error.name is None or error.name.startswith("corvella."):
-                raise
-            print(f"the layout command needs {error.name}, which is not installed", file=sys.stderr)
+def _run_command(command: str, argv: list[str]) -> int:
+    try:
+        # Finding the command imports the pixels package, which needs numpy.
+        if importlib.util.find_spec(COMMANDS[command]) is None:
+            print(f"the {command} command is not installed", file=sys.stderr)
             return 2
-        return int(layout_figure.main(argv[1:]) or 0)
-    if not argv or argv[0] in ("-h", "--help"):
-        print(USAGE, file=sys.stdout if argv else sys.stderr)
-        return 0 if argv else 2
+        module = importlib.import_module(COMMANDS[command])
+    except ModuleNotFoundError as error:
+        if error.name is None or error.name.startswith("corvella."):
+            raise
+        print(f"the {command} command needs {error.name}, which is not installed", file=sys.stderr)
+        return 2
+    return int(module.main(argv) or 0)
+
+
+def main(argv: list[str]) -> int:
+    """Print every argument's structure, or run a command; 1 if an argument could not be read."""
+    if argv and argv[0] in COMMANDS:
+        return _run_command(argv[0], argv[1:])
+    if not argv:
+        print(USAGE, file=sys.stderr)
+        return 2
+    if argv[0] in ("-h", "--help"):
+        print(HELP)
+        return 0
     status = 0
     for number, argument in enumerate(argv):
         if number:

@@ -43,18 +43,22 @@ class NameReadError(PfncError, ValueError):
     """A text is not a pixel-format name, or can be read in more than one way.
 
     ``name`` is the text, ``position`` how many characters of it the longest
-    reading got through, and ``readings`` the full readings when there were
-    several (empty otherwise).
+    reading got through, ``readings`` the full readings when there were
+    several (empty otherwise), and ``suggestions`` the standard names or
+    legacy spellings closest to the text (at most three; the message names
+    them too).
     """
 
-    def __init__(self, message: str, name: object = None, position: int = 0, readings: tuple[object, ...] = ()) -> None:
+    def __init__(self, message: str, name: object = None, position: int = 0, readings: tuple[object, ...] = (),
+                 suggestions: tuple[str, ...] = ()) -> None:
         super().__init__(message)
         self.name = name
         self.position = position
         self.readings = readings
+        self.suggestions = suggestions
 
     def __reduce__(self) -> tuple[object, ...]:
-        return (type(self), (str(self), self.name, self.position, self.readings))
+        return (type(self), (str(self), self.name, self.position, self.readings, self.suggestions))
 
 
 class UnknownCodeError(PfncError, LookupError):

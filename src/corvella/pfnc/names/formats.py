@@ -15,7 +15,6 @@ module global take part as they do for the pieces themselves.
 from __future__ import annotations
 
 import copy
-import operator
 import sys
 from fractions import Fraction
 
@@ -23,6 +22,8 @@ from . import _memory, _road
 from ._components_field import read_fields
 from ._packing import Packing, PackingKind
 from ._standard_table import LEGACY, STANDARD
+from ._suggestions import did_you_mean, suggestions_for
+from .custom import CUSTOM_FORMATS, VENDOR_BIT, checked_code
 from ..exceptions import NameReadError, UnknownCodeError
 from ..genicam import components, layouts, scalars, widths
 from ..genicam.components import GenicamComponents
@@ -53,7 +54,9 @@ def _shown(text: str, limit: int = 60) -> str:
 # package (found by the memo, imported now or later) and what they read from below.
 _READING_DEPENDS_ON = (sys.modules[__package__], components,
                        *(c for c in vars(components).values()
-                         if isinstance(c, type) and c.__module__ == components.__name__))
+                         if isinstance(c, type) and c.__module__ == components.__name__),
+                       # A registration changes both of the registry's dicts in place.
+                       CUSTOM_FORMATS._registry, CUSTOM_FORMATS._codes)
 
 
 class PixelFormat:
@@ -91,7 +94,8 @@ class PixelFormat:
         put(self, "_bits_per_pixel", _memory.bits_per_pixel(list(size), sampling, packing))
         name = self._compose()
         put(self, "_name", name)
-        put(self, "_code", _CODES.get(name))
+        code = _CODES.get(name)
+        put(self, "_code", CUSTOM_FORMATS.code_of(name) if code is None else code)
         put(self, "_in_memory", None)
         return self
 
@@ -126,7 +130,7 @@ class PixelFormat:
 
     @property
     def code(self) -> int | None:
-        """The 32-bit value of the standard format, or None for a name outside the value list."""
+        """The 32-bit value: the standard's, or a vendor's registered for the name; None otherwise."""
         return self._code
 
     @property
@@ -218,12 +222,18 @@ class PixelFormat:
     # -- readers ------------------------------------------------------------------------------
 
     @staticmethod
-    def from_name(name: str) -> "PixelFormat":
+    def from_name(name: str, *, strict: bool = False) -> "PixelFormat":
         """The one full reading of ``name``.
 
         Raises NameReadError (a ValueError) when ``name`` cannot be read or
         has more than one full reading, and TypeError when it is not a str.
+        The error's ``suggestions`` are the closest standard names and legacy
+        spellings, if any is close. With ``strict``, a name must also have a
+        value: be in the standard's value list, be a legacy spelling of one,
+        or be registered with a vendor value.
         """
+        if strict:
+            return _read_strictly(name)
         return _read_name(name)
 
     # Readers call these for every frame: a repeated name, and any value, comes from a memo
@@ -237,11 +247,11 @@ class PixelFormat:
 
     @staticmethod
     def from_code(value: int) -> "PixelFormat":
-        """The standard format with the 32-bit ``value``.
+        """The format with the 32-bit ``value``: a standard one, or a vendor's registered with its name.
 
         Raises UnknownCodeError (a LookupError) for a value no standard
-        format has, TypeError for anything but an int (a bool included) and
-        ValueError outside 0..0xFFFFFFFF.
+        format has and none is registered for, TypeError for anything but an
+        int (a bool included) and ValueError outside 0..0xFFFFFFFF.
         """
         return _read_code(value)
 
@@ -348,25 +358,30 @@ def _readings(name: object) -> tuple[list[PixelFormat], _road.Progress | str]:
     return found, progress
 
 
+def _name_error(message: str, name: str, position: int) -> NameReadError:
+    """A NameReadError that offers the names closest to ``name``."""
+    suggestions = suggestions_for(name)
+    return NameReadError(message + did_you_mean(suggestions), name, position, (), suggestions)
+
+
 def _failure(name: str, readings: list[PixelFormat], progress: "_road.Progress | str") -> NameReadError:
     if isinstance(progress, str):
-        return NameReadError(progress, name, 0)
+        return _name_error(progress, name, 0)
     if readings:
         listed = "; ".join(repr(r) for r in readings)
         return NameReadError(f"{_shown(name)} has {len(readings)} readings: {listed}", name,
                              len(name), tuple(readings))
     at = progress.position
     if progress.composed is not None:
-        return NameReadError(f"{_shown(name)} is not a pixel-format name: the convention writes its reading as "
-                             f"{_shown(progress.composed)}", name, at)
+        return _name_error(f"{_shown(name)} is not a pixel-format name: the convention writes its reading as "
+                           f"{_shown(progress.composed)}", name, at)
     if at == len(name):
-        return NameReadError(f"{_shown(name)} is not a pixel-format name: its pieces read to the end but do not"
-                             " fit together", name, at)
+        return _name_error(f"{_shown(name)} is not a pixel-format name: its pieces read to the end but do not"
+                           " fit together", name, at)
     if at == 0:
-        return NameReadError(f"{_shown(name)} is not a pixel-format name: it starts with no components field",
-                             name, 0)
-    return NameReadError(f"{_shown(name)} is not a pixel-format name: reading gets through "
-                         f"{_shown(name[:at])} and no piece reads {_shown(name[at:])}", name, at)
+        return _name_error(f"{_shown(name)} is not a pixel-format name: it starts with no components field", name, 0)
+    return _name_error(f"{_shown(name)} is not a pixel-format name: reading gets through "
+                       f"{_shown(name[:at])} and no piece reads {_shown(name[at:])}", name, at)
 
 
 def _read_name(name: str) -> PixelFormat:
@@ -377,17 +392,33 @@ def _read_name(name: str) -> PixelFormat:
     raise _failure(name, readings, progress)
 
 
+def _read_strictly(name: str) -> PixelFormat:
+    """The reading of ``name`` if it has a value; every check and every error of ``from_name(strict=True)``."""
+    reading = PixelFormat.from_name(name)
+    if reading.code is None:
+        raise _name_error(f"{_shown(name)} reads by the naming grammar but is not in the value list, and no vendor"
+                          " value is registered for it", name, len(name))
+    return reading
+
+
+def _unknown_code(number: int) -> UnknownCodeError:
+    message = f"no standard pixel format has the value 0x{number:08X}"
+    if number & VENDOR_BIT:
+        message += (f": bit 31 makes it a vendor's own value, of {(number >> 16) & 0xFF} bits per pixel (bits 23-16)"
+                    f" and id 0x{number & 0xFFFF:04X} (bits 15-0); register_custom_format gives it a name")
+    return UnknownCodeError(message)
+
+
 def _read_code(value: int) -> PixelFormat:
-    """The standard format of ``value``; every check and every error of ``from_code``."""
-    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
-        raise TypeError(f"Argument 'value' has incorrect type (expected int, got {type(value).__name__})")
-    number = operator.index(value)
-    if not 0 <= number <= 0xFFFFFFFF:
-        shown = f"{number:#x}" if number.bit_length() <= 64 else f"an int of {number.bit_length()} bits"
-        raise ValueError(f"pixel-format value {shown} is outside 0..0xFFFFFFFF")
+    """The format of ``value``; every check and every error of ``from_code``."""
+    number = checked_code(value, "value")
     name = _NAMES.get(number)
     if name is None:
-        raise UnknownCodeError(f"no standard pixel format has the value 0x{number:08X}")
+        vendor_name = CUSTOM_FORMATS.get(number)
+        if vendor_name is None:
+            raise _unknown_code(number)
+        # Read as the name is: a vendor's name may use a registered letter.
+        return _read_name(vendor_name)
     readings, progress = _readings(name)
     # A registered letter can give a standard name a second reading ("p" in
     # Mono12p); the value still means the standard's, written in its letters.

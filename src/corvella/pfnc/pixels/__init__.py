@@ -5,8 +5,8 @@ compiled into a plan that later calls reuse; a call then passes only sizes
 and buffers.
 """
 
-from .codec import decode, encode
+from .codec import decode, decode_planes, encode
 from .colour import to_rgb
 from .files import RawFile
 
-__all__ = ["RawFile", "decode", "encode", "to_rgb"]
+__all__ = ["RawFile", "decode", "decode_planes", "encode", "to_rgb"]

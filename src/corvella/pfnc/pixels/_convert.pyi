@@ -21,7 +21,7 @@ class Plan:
     # Methods of a C type carry no annotations at run time: the parameters are
     # described here by their docstrings' types only.
     def decode(self, data, width, height, stride, empty, recycled) -> numpy.ndarray | dict[str, numpy.ndarray]: ...  # type: ignore[no-untyped-def]
-    def encode(self, images, width, height, stride) -> bytes | tuple[int, int]: ...  # type: ignore[no-untyped-def]
+    def encode(self, images, width, height, stride, out=None) -> object: ...  # type: ignore[no-untyped-def]
 
 def plan(
     name: str, description: list[int], dtype: object, keys: tuple[str, ...] | None, general: bool = False

@@ -69,7 +69,7 @@ def _small_image(fmt, codec) -> tuple[int, int, bytes]:
     for height in (1, 2):
         for width in range(1, _MAX_PIXELS + 1):
             try:
-                data = codec.encode(codec.decode(bytes(1 << 12), fmt, width, height), fmt)
+                data = codec.encode(codec._decoded(bytes(1 << 12), fmt, width, height), fmt)
             except (ValueError, NotImplementedError) as e:
                 if isinstance(e, NotImplementedError):
                     raise
@@ -93,7 +93,7 @@ def bit_owners(name: str) -> Figure:
     width, height, zeros = _small_image(fmt, codec)
     if any(zeros):
         raise AssertionError(f"{fmt.name}: an image of zeros encodes to non-zero bytes")
-    template = codec.decode(zeros, fmt, width, height)
+    template = codec._decoded(zeros, fmt, width, height)
     owners: list[str | None] = [None] * (8 * len(zeros))
     for where, label, sample_width in _samples(template, fmt):
         for bit in range(sample_width):

@@ -14,7 +14,7 @@ from dataclasses import dataclass
 import numpy
 
 from . import _convert as convert
-from . import _layout
+from . import _layout, _views
 from ..names import PixelFormat
 
 __all__ = ["Converter", "build", "converter_of", "format_of", "recycled"]
@@ -34,6 +34,8 @@ class Converter:
     targets: tuple[tuple[str | None, int, int, int], ...]
     dtype: numpy.dtype
     limits: tuple[tuple[str, int, int], ...]
+    # How decode(copy=False) reads the buffer in place, or why it cannot.
+    view: _views.View | str = "no view was worked out"
 
 
 def _beyond(count: int, what: str, most: int) -> str:
@@ -100,7 +102,7 @@ def build(fmt, general: bool = False) -> Converter | str:
     dtype = numpy.dtype(layout.dtype)
     keys = None if layout.targets[0][0] is None else tuple(t[0] for t in layout.targets)
     plan = convert.plan(layout.name, _description(layout, dtype.itemsize), dtype, keys, general)
-    return Converter(plan, layout.name, layout.targets, dtype, layout.limits)
+    return Converter(plan, layout.name, layout.targets, dtype, layout.limits, _views.view_of(layout, dtype))
 
 
 # By the format object's identity, which the entry keeps alive: the names
