@@ -13,7 +13,6 @@ here asserts a number.
 
 from __future__ import annotations
 
-import argparse
 import sys
 from pathlib import Path
 
@@ -98,12 +97,7 @@ def table(results: dict, pixels: int, anchors: dict) -> list[str]:
 
 
 def main(argv: list[str] | None = None) -> dict:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--quick", action="store_true", help="fewer rounds")
-    parser.add_argument("--smoke", action="store_true", help="a tiny frame, each call once: no figure worth reading")
-    args = parser.parse_args(argv)
-    width, height = (64, 48) if args.smoke else (4096, 3000)
-    settings = measure.TINY if args.smoke else measure.QUICK if args.quick else measure.FULL
+    width, height, settings = measure.frame_run(__doc__, argv)
     kernels = timed(kernel_calls(width, height), settings)
     anchors = {label: anchor for label, _, _, _, anchor in ROWS}
     print(f"{width} x {height}, one thread; x anchor: how many times the anchor's speed (higher is faster)")

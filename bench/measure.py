@@ -25,6 +25,18 @@ QUICK = Settings(block_ns=1_000_000, warmup_ns=10_000_000, row_budget_ns=1_000_0
 TINY = Settings(block_ns=0, warmup_ns=0, row_budget_ns=0, min_rounds=1, max_rounds=1)
 
 
+def frame_run(description: str, argv: list[str] | None) -> tuple[int, int, Settings]:
+    """A frame benchmark's command line: width, height and settings (--quick, --smoke)."""
+    import argparse
+
+    parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="fewer rounds")
+    parser.add_argument("--smoke", action="store_true", help="a tiny frame, each call once: no figure worth reading")
+    args = parser.parse_args(argv)
+    width, height = (64, 48) if args.smoke else (4096, 3000)
+    return width, height, TINY if args.smoke else QUICK if args.quick else FULL
+
+
 @dataclass
 class Series:
     """One statement timed many times: the per-call times of each block, in ns."""

@@ -4,7 +4,8 @@ import pytest
 
 np = pytest.importorskip("numpy")
 from corvella.pfnc import PixelFormat  # noqa: E402
-from corvella.pfnc.pixels import decode, encode, to_rgb  # noqa: E402
+from corvella.pfnc.pixels import encode, to_rgb  # noqa: E402
+from corvella.pfnc.pixels.codec import _decoded as decoded  # noqa: E402
 
 KR_KB = {"601": (0.299, 0.114), "709": (0.2126, 0.0722), "2020": (0.2627, 0.0593)}
 # (format, across, down): every sampling at 8, 10, 12 and 16 bits, from bytes and through decode.
@@ -58,7 +59,7 @@ def bit_widths(name):
 
 def ycbcr_image(rng, name, across, down, width, height, flat_chroma):
     """Random samples of `name`, encoded, and its Y, Cb and Cr planes."""
-    sample = decode(bytes(1 << 16), name, width, height)
+    sample = decoded(bytes(1 << 16), name, width, height)
     y_bits, c_bits = bit_widths(name)
     y = rng.integers(0, 2**y_bits, (height, width))
     cb, cr = (rng.integers(0, 2**c_bits, (height // down, width // across)) for _ in range(2))
@@ -104,7 +105,7 @@ def test_chroma_is_linear_between_samples_and_repeats_past_the_last(name, across
     y = np.full((1, width), 128)
     cr = np.array([chroma])
     cb = np.full_like(cr, 128)
-    keys = list(decode(bytes(64), name, width, 1))
+    keys = list(decoded(bytes(64), name, width, 1))
     data = encode({k: v.astype(np.uint8) for k, v in zip(keys, (y, cb, cr))}, name)
     red = to_rgb(data, name, width, 1)[0, :, 0]
     assert red.tolist() == [min(255, int(v + 0.5)) for v in expected]
@@ -138,9 +139,31 @@ def test_bytes_and_decoded_planes_agree_with_a_stride():
     width, height, stride = 10, 4, 24
     data = rng.integers(0, 256, stride * height + stride * height // 2, dtype=np.uint8).tobytes()
     for name in ("YUV422_8_UYVY", "YCbCr420_8_YY_CrCb_Semiplanar"):
-        planes = decode(data, name, width, height, stride=stride)
+        planes = decoded(data, name, width, height, stride=stride)
         packed = encode(planes, name)
         assert np.array_equal(to_rgb(data, name, width, height, stride=stride), to_rgb(packed, name, width, height))
+
+
+@pytest.mark.parametrize("name", ["YUV422_8_UYVY", "YUV422_8", "YCbCr422_8_CbYCrY", "YCbCr420_8_YY_CbCr_Semiplanar",
+                                  "YCbCr420_8_YY_CrCb_Semiplanar"])
+@pytest.mark.parametrize("width", [2, 16, 18, 34, 130])
+@pytest.mark.parametrize("matrix, range_", [("601", "full"), ("709", "limited"), ("2020", "limited")])
+def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, range_):
+    """Straight from the buffer, 8-bit 4:2:2 and 4:2:0 take the vector lines; decoded planes the portable loop."""
+    from corvella.pfnc.pixels import _colour, colour
+
+    height = 4
+    rng = np.random.default_rng(width)
+    data = rng.integers(0, 256, 2 * width * height, dtype=np.uint8).tobytes()
+    planes = decoded(data, name, width, height)
+    for order in ("RGB", "BGR"):
+        fast = to_rgb(data, name, width, height, matrix=matrix, range=range_, order=order)
+        portable = np.empty_like(fast)
+        affine = colour._affine(*KR_KB[matrix], range_ == "limited", 8, 8, 8, order == "BGR")
+        chroma = list(planes)[1:]
+        sampling = (width // planes[chroma[0]].shape[1], height // planes[chroma[0]].shape[0])
+        _colour.ycbcr((planes["Y"], planes[chroma[0]], planes[chroma[1]]), portable, sampling, affine)
+        assert np.array_equal(fast, portable)
 
 
 # ------------------------------------------------------------------ whole-pixel formats
@@ -154,7 +177,7 @@ def test_bytes_and_decoded_planes_agree_with_a_stride():
 def test_whole_pixel_formats_are_put_in_order_without_alpha(name, order):
     fmt = PixelFormat.from_name(name)
     rng = np.random.default_rng(3)
-    sample = decode(bytes(1 << 12), name, 4, 2)
+    sample = decoded(bytes(1 << 12), name, 4, 2)
     top = 2 ** fmt.size.sizes[0] - 1
     image = rng.integers(0, top + 1, sample.shape).astype(sample.dtype)
     got = to_rgb(encode(image, name), name, 4, 2, order=order)
@@ -176,7 +199,7 @@ def test_whole_pixel_formats_are_put_in_order_without_alpha(name, order):
 )
 def test_grey_in_all_channels_and_one_colour_in_its_own(name, values, expected):
     width = len(values)
-    sample = decode(bytes(64), name, width, 1)
+    sample = decoded(bytes(64), name, width, 1)
     data = encode(np.array([values], sample.dtype), name)
     assert to_rgb(data, name, width, 1).tolist() == [expected]
 
@@ -193,7 +216,7 @@ def test_grey_in_all_channels_and_one_colour_in_its_own(name, values, expected):
     ],
 )
 def test_depth_scales_full_scale_to_full_scale(name, values, bits, expected):
-    sample = decode(bytes(64), name, len(values), 1)
+    sample = decoded(bytes(64), name, len(values), 1)
     data = encode(np.array([values], sample.dtype), name)
     got = to_rgb(data, name, len(values), 1, bits=bits)
     assert got.dtype == (np.uint8 if bits == 8 else np.uint16)
@@ -203,6 +226,72 @@ def test_depth_scales_full_scale_to_full_scale(name, values, bits, expected):
 def test_mixed_widths_scale_each_component_to_eight_bits():
     data = encode(np.array([[[31, 63, 31], [0, 32, 16]]], np.uint8), "RGB565p")
     assert to_rgb(data, "RGB565p", 2, 1).tolist() == [[[255, 255, 255], [0, 130, 132]]]
+
+
+# ------------------------------------------------------------------ mosaics
+
+PURE = {"red": (1, 0, 0), "green": (0, 1, 0), "blue": (0, 0, 1), "white": (1, 1, 1), "grey": (0.5, 0.5, 0.5)}
+
+
+def pure_mosaic(name, colour, width, height):
+    """A mosaic of `name` seeing one flat colour, encoded; and that colour at the format's depth."""
+    fmt = PixelFormat.from_name(name)
+    top = 2 ** fmt.size.sizes[0] - 1
+    rgb = [round(c * top) for c in PURE[colour]]
+    cells = fmt.components.location.cells
+    tile = np.array([rgb["RGB".index(c)] for c in cells]).reshape(2, 2)
+    mosaic = np.tile(tile, (height // 2, width // 2))
+    return encode(mosaic.astype(decoded(bytes(1 << 12), name, width, height).dtype), name), rgb
+
+
+@pytest.mark.parametrize("pattern", ["RG", "BG", "GR", "GB"])
+@pytest.mark.parametrize("depth", ["8", "12p", "16", "10Packed"])
+@pytest.mark.parametrize("method", ["bilinear", "gradient"])
+@pytest.mark.parametrize("colour", PURE)
+def test_a_pure_colour_stays_that_colour_through_every_bayer_pattern(pattern, depth, method, colour):
+    name = f"Bayer{pattern}{depth}"
+    width, height = 12, 8
+    data, rgb = pure_mosaic(name, colour, width, height)
+    got = to_rgb(data, name, width, height, method=method)
+    assert (got == rgb).all()
+    assert (to_rgb(data, name, width, height, method=method, order="BGR") == rgb[::-1]).all()
+
+
+@pytest.mark.parametrize("bits", [8, 16])
+def test_a_bayer_picture_is_scaled_after_demosaicing(bits):
+    data, rgb = pure_mosaic("BayerGB12p", "white", 6, 4)
+    got = to_rgb(data, "BayerGB12p", 6, 4, bits=bits)
+    assert got.dtype == (np.uint8 if bits == 8 else np.uint16) and (got == 2**bits - 1).all()
+
+
+def test_bayer_follows_its_tile_not_opencvs_name_for_it():
+    cv2 = pytest.importorskip("cv2")
+    rng = np.random.default_rng(2)
+    mosaic = rng.integers(0, 256, (16, 20), dtype=np.uint8)
+    ours = to_rgb(mosaic.tobytes(), "BayerRG8", 20, 16, method="bilinear")
+    theirs = cv2.cvtColor(mosaic, cv2.COLOR_BayerBG2RGB)
+    inner = (slice(2, -2), slice(2, -2))
+    assert np.abs(ours[inner].astype(int) - theirs[inner]).max() <= 1
+
+
+@pytest.mark.parametrize("name", ["BiColorRGBG8", "BiColorBGRG8", "BiColorGRGB8", "BiColorGBGR8", "BiColorRGBG12p"])
+@pytest.mark.parametrize("method", ["bilinear", "gradient"])
+@pytest.mark.parametrize("colour", ["red", "blue", "white", "grey"])
+def test_bicolor_pairs_of_a_pure_colour_stay_that_colour(name, method, colour):
+    fmt = PixelFormat.from_name(name)
+    top = 2 ** fmt.size.sizes[0] - 1
+    rgb = [round(c * top) for c in PURE[colour]]
+    sample = decoded(bytes(1 << 12), name, 8, 2)
+    # Each pixel carries green and, alternately along the row, the colour of its cell.
+    cells = fmt.components.location.cells
+    pairs = np.empty(sample.shape, sample.dtype)
+    for x in range(8):
+        cell = cells[x % 2]
+        for channel, component in enumerate(fmt.components.names):
+            letter = component if component == "G" else cell.replace("G", "")
+            pairs[:, x, channel] = rgb["RGB".index(letter)]
+    got = to_rgb(encode(pairs, name), name, 8, 2, method=method)
+    assert (got == rgb).all()
 
 
 # ------------------------------------------------------------------ out=
@@ -254,6 +343,7 @@ def test_read_only_out_is_refused_and_nothing_is_written():
         ("HSV8", NotImplementedError, "HSV"),
         ("HSI8", NotImplementedError, "HSI"),
         ("Mono8s", NotImplementedError, "signed"),
+        ("Mono32", NotImplementedError, "over 16 bits"),
     ],
 )
 def test_formats_without_a_settled_picture_are_refused_saying_why(name, error, words):
@@ -292,3 +382,58 @@ def test_numpy_integers_and_a_value_name_work_like_ints():
     data = bytes(range(32))
     value = PixelFormat.from_name("YUV422_8_UYVY").code
     assert np.array_equal(to_rgb(data, np.uint32(value), np.int64(4), np.int16(2)), to_rgb(data, "YUV422_8_UYVY", 4, 2))
+
+
+def test_threads_converting_at_once_get_what_one_thread_gets():
+    from concurrent.futures import ThreadPoolExecutor
+
+    rng = np.random.default_rng(4)
+    width, height = 256, 64
+    jobs = [(rng.integers(0, 256, 2 * width * height, dtype=np.uint8).tobytes(), name)
+            for name in ("YUV422_8_UYVY", "YCbCr420_8_YY_CbCr_Semiplanar", "BayerGR8", "Mono8")]
+    expected = [to_rgb(data, name, width, height) for data, name in jobs]
+
+    def agrees(i):
+        data, name = jobs[i % len(jobs)]
+        return all(np.array_equal(to_rgb(data, name, width, height), expected[i % len(jobs)]) for _ in range(20))
+
+    with ThreadPoolExecutor(8) as pool:
+        assert all(pool.map(agrees, range(8)))
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda: to_rgb(object(), "YUV422_8_UYVY", 4, 2), TypeError),
+        (lambda: to_rgb("text", "RGB8", 4, 2), TypeError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", 2**62, 2**62), ValueError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", -4, 2), ValueError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", 3, 2), ValueError),
+        (lambda: to_rgb(bytes(64), "YUV422_8_UYVY", 4, 2, stride=2), ValueError),
+        (lambda: to_rgb(memoryview(bytes(64))[::2], "YUV422_8_UYVY", 4, 2), ValueError),
+        (lambda: to_rgb(bytes(64), "Mono9x", 4, 2), ValueError),
+    ],
+)
+def test_odd_arguments_raise_and_never_crash(call, error):
+    with pytest.raises(error):
+        call()
+
+
+def test_out_sharing_memory_with_the_data_is_refused():
+    data = np.zeros((2, 4, 3), np.uint8)
+    with pytest.raises(ValueError, match="share memory"):
+        to_rgb(data, "YUV422_8_UYVY", 4, 2, out=data)
+
+
+def test_the_benchmark_runs_every_series():
+    import sys
+    from pathlib import Path
+
+    bench = Path(__file__).resolve().parent.parent / "bench"
+    sys.path.insert(0, str(bench))
+    try:
+        import colour as colour_bench
+    finally:
+        sys.path.remove(str(bench))
+    results = colour_bench.main(["--smoke"])
+    assert "UYVY (YUV422_8_UYVY) to RGB" in results and all(r["median_ns"] > 0 for r in results.values())

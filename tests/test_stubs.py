@@ -18,6 +18,7 @@ MODULES = [
     "corvella.pfnc.names.formats",
     "corvella.pfnc.pixels._convert",
     "corvella.pfnc.pixels._demosaic",
+    "corvella.pfnc.pixels._colour",
 ]
 
 

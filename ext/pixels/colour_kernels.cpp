@@ -1,6 +1,8 @@
 // The colour kernels, portable: every vector row in colour_x86.cpp gives the same values.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <new>
 #include <vector>
 
@@ -23,49 +25,82 @@ T sample(const View& v, int64_t row, int64_t column) noexcept {
   return load<T>(v.data + row * v.row_stride + column * v.column_stride);
 }
 
-template <typename Out>
-Out clip_round(double value, double top) noexcept {
-  return static_cast<Out>(std::clamp(value, 0.0, top) + 0.5);
-}
-
-// Chroma of one line of pixels, as the sum of its samples weighted 2 * across:
+// Chroma of pixels [first, columns) of a line, as the sum of its samples weighted 2 * across:
 // the vertical neighbours are summed first (the same row twice where no other
 // line lies between), then spread along the line.
 template <typename In>
-void chroma_line(const View& c, int across, int64_t row, int64_t next_row, int64_t columns, int32_t* vertical,
-                 int32_t* sums) noexcept {
-  for (int64_t j = 0; j < c.columns; ++j) vertical[j] = sample<In>(c, row, j) + sample<In>(c, next_row, j);
-  for (int64_t x = 0; x < columns; ++x) {
-    int64_t j = x / across, part = x % across;
+void chroma_line(const View& c, int across, int64_t row, int64_t next_row, int64_t first, int64_t columns,
+                 int32_t* vertical, int32_t* sums) noexcept {
+  for (int64_t j = first / across; j < c.columns; ++j) vertical[j] = sample<In>(c, row, j) + sample<In>(c, next_row, j);
+  int64_t j = first / across, part = first % across;  // no division per pixel
+  for (int64_t x = first; x < columns; ++x) {
     int64_t next = j + 1 < c.columns ? j + 1 : j;
     sums[x] = static_cast<int32_t>((across - part) * vertical[j] + part * vertical[next]);
+    if (++part == across) part = 0, ++j;
   }
 }
 
+// One output value: 8-bit pictures are worked out in float with fused
+// multiply-adds, in the order the vector lines use, so that both give the
+// same bytes; deeper ones in double.
+inline float channel_value(const float* m, float y, float cb, float cr) noexcept {
+  return std::fma(m[0], y, std::fma(m[1], cb, std::fma(m[2], cr, m[3])));
+}
+inline double channel_value(const double* m, double y, double cb, double cr) noexcept {
+  return m[0] * y + (m[1] * cb + (m[2] * cr + m[3]));
+}
+
+// Clipped to [0, top] and truncated, without a branch (out-of-range values are common):
+// the constant holds an extra half, so this rounds to nearest.
+template <typename Out, typename Real>
+Out clip_round(Real value, Real top) noexcept {
+  return static_cast<Out>(static_cast<int64_t>(std::min(std::max(value, Real{0}), top)));
+}
+
 template <typename In, typename Out>
-void ycbcr_lines(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+[[gnu::always_inline]] inline void ycbcr_lines(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+  using Real = std::conditional_t<sizeof(In) == 1 && sizeof(Out) == 1, float, double>;
   int64_t columns = out.columns;
   int32_t* vertical = scratch;
   int32_t* cb = vertical + planes[1].columns;
   int32_t* cr = cb + columns;
   double weight = 1.0 / (2 * across);
-  double m[3][4];
-  for (int c = 0; c < 3; ++c) m[c][0] = a.m[c][0], m[c][1] = a.m[c][1] * weight, m[c][2] = a.m[c][2] * weight, m[c][3] = a.m[c][3];
+  Real m[3][4];
+  for (int c = 0; c < 3; ++c) {
+    m[c][0] = static_cast<Real>(a.m[c][0]);
+    m[c][1] = static_cast<Real>(a.m[c][1] * weight);
+    m[c][2] = static_cast<Real>(a.m[c][2] * weight);
+    m[c][3] = static_cast<Real>(a.m[c][3] + 0.5);
+  }
+  auto top = static_cast<Real>(a.top);
   for (int64_t r = 0; r < out.rows; ++r) {
     int64_t row = r / down;
     int64_t next_row = r % down != 0 && row + 1 < planes[1].rows ? row + 1 : row;
-    chroma_line<In>(planes[1], across, row, next_row, columns, vertical, cb);
-    chroma_line<In>(planes[2], across, row, next_row, columns, vertical, cr);
     auto* line = out.data + r * out.row_stride;
-    if (colour_x86::ycbcr_line(planes[0], r, cb, cr, m, a.top, out.itemsize, line, columns)) continue;
-    for (int64_t x = 0; x < columns; ++x) {
-      double y = sample<In>(planes[0], r, x);
+    int64_t done = 0;
+    if constexpr (std::is_same_v<Real, float>) {
+      if (a.top == 255) done = colour_x86::ycbcr_line(planes, across, down, r, row, next_row, m, line, columns);
+    }
+    chroma_line<In>(planes[1], across, row, next_row, done, columns, vertical, cb);
+    chroma_line<In>(planes[2], across, row, next_row, done, columns, vertical, cr);
+    for (int64_t x = done; x < columns; ++x) {
+      auto y = static_cast<Real>(sample<In>(planes[0], r, x));
       for (int c = 0; c < 3; ++c) {
-        Out value = clip_round<Out>(m[c][0] * y + m[c][1] * cb[x] + m[c][2] * cr[x] + m[c][3], a.top);
-        std::memcpy(line + (3 * x + c) * sizeof(Out), &value, sizeof(Out));
+        Real value = channel_value(m[c], y, static_cast<Real>(cb[x]), static_cast<Real>(cr[x]));
+        Out clipped = clip_round<Out>(value, top);
+        std::memcpy(line + (3 * x + c) * sizeof(Out), &clipped, sizeof(Out));
       }
     }
   }
+}
+
+// 8-bit lines, where the CPU has fused multiply-adds with them: the portable loop
+// then takes the pixels the vector lines leave at the same speed.
+#ifdef PFNC_X86_VECTORS
+__attribute__((target_clones("fma", "default")))
+#endif
+void ycbcr_lines_8(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+  ycbcr_lines<uint8_t, uint8_t>(planes, across, down, a, out, scratch);
 }
 
 // v * (2^bits - 1) / (2^width - 1), rounded, for every v of `width` bits.
@@ -117,7 +152,7 @@ bool ycbcr(const View* planes, int across, int down, const Affine& affine, const
   } else if (wide_out) {
     ycbcr_lines<uint8_t, uint16_t>(planes, across, down, affine, out, scratch.data());
   } else {
-    ycbcr_lines<uint8_t, uint8_t>(planes, across, down, affine, out, scratch.data());
+    ycbcr_lines_8(planes, across, down, affine, out, scratch.data());
   }
   return true;
 }

@@ -1,4 +1,4 @@
-// The x86 vector lines of the colour kernels, run where the CPU has AVX2.
+// The x86 vector lines of the colour kernels, run where the CPU has AVX2 and FMA.
 #pragma once
 
 #include <cstdint>
@@ -7,16 +7,17 @@
 
 namespace pfnc::pixels::colour_x86 {
 
+// Pixels [0, n) of line `r` of an 8-bit picture from 8-bit 4:2:2 interleaved
+// or 4:2:0 semi-planar samples (chroma rows `row` and `next_row`), as the
+// portable loop would give them; returns n, which is 0 for other layouts.
+// m: per channel the factors of Y, the Cb and Cr sums, and the constant.
 #ifdef PFNC_X86_VECTORS
-// Line `row` of 8-bit luma with its chroma sums (colour.cpp's weights folded
-// into m) into `columns` pixels at `line`; false when this line is not one the
-// vectors take.
-bool ycbcr_line(const colour::View& luma, int64_t row, const int32_t* cb, const int32_t* cr, const double (*m)[4],
-                double top, int itemsize, uint8_t* line, int64_t columns) noexcept;
+int64_t ycbcr_line(const colour::View* planes, int across, int down, int64_t r, int64_t row, int64_t next_row,
+                   const float (*m)[4], uint8_t* line, int64_t columns) noexcept;
 #else
-inline bool ycbcr_line(const colour::View&, int64_t, const int32_t*, const int32_t*, const double (*)[4], double, int,
-                       uint8_t*, int64_t) noexcept {
-  return false;
+inline int64_t ycbcr_line(const colour::View*, int, int, int64_t, int64_t, int64_t, const float (*)[4], uint8_t*,
+                          int64_t) noexcept {
+  return 0;
 }
 #endif
 

@@ -20,7 +20,7 @@ import re
 
 import numpy
 
-from . import _colour
+from . import _colour, _demosaic
 from ._layout import UNSIGNED, layout_of
 from ._plans import converter_of, format_of, recycled
 from ..genicam.components import MosaicLocation, SamplingLocation
@@ -144,6 +144,8 @@ def to_rgb(data, format, width, height, *, stride=None, method="gradient", matri
     bits = _depth(bits)
     kind = _kind(fmt)
     converter = converter_of(fmt)
+    if max(limit[1] for limit in converter.limits) > 16:
+        raise NotImplementedError(f"{fmt.name}: pictures of components over 16 bits are not made here")
     if kind == "ycbcr":
         return _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blue_first, out)
     samples = converter.plan.decode(data, width, height, stride, numpy.empty, recycled)
@@ -171,8 +173,6 @@ def _written(out, target):
 
 
 def _demosaiced(fmt, kind, samples, width_bits, method, bits, blue_first, out):
-    from . import _demosaic
-
     height, width = samples.shape[:2]
     out_bits = _out_bits([width_bits], bits)
     out, target = _target(out, height, width, out_bits)
@@ -194,7 +194,8 @@ def _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blu
     location = fmt.components.location
     standard = location.standard if isinstance(location, SamplingLocation) else None
     if standard is None:
-        standard = _STANDARD.match(fmt.pieces()[0]).group(1)
+        named = _STANDARD.match(fmt.pieces()[0])
+        standard = named and named.group(1)
     matrix = matrix or standard or "601"
     limited = (range or ("limited" if standard else "full")) == "limited"
     widths = [limit[1] for limit in converter.limits]
@@ -250,7 +251,7 @@ def _byte_planes(fmt, data, width: int, height: int, stride):
         return None
     try:
         buffer = numpy.frombuffer(data, numpy.uint8)
-    except (TypeError, ValueError):
+    except (TypeError, ValueError, BufferError):
         return None
     views, offset = [None] * 3, 0
     for group_bytes, group_pixels, line_divisor, channels in where:
