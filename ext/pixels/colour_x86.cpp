@@ -1,6 +1,7 @@
-// The x86 vector lines of the colour kernels (AVX2 and FMA); built for x86 only, run where the CPU has them.
+// The x86 vector lines of the colour kernels (AVX2); built for x86 only, run where the CPU has them.
 // Sixteen pixels at a time, even and odd pixels apart: an even pixel has its
-// chroma sample, an odd one the sum of that and the next.
+// chroma sample, an odd one the sum of that and the next. Cb and Cr travel as
+// the two 16-bit halves of a 32-bit lane, so one multiply-add weighs both.
 #include "colour_x86.hpp"
 
 #include <algorithm>
@@ -12,7 +13,7 @@ namespace pfnc::pixels::colour_x86 {
 namespace {
 
 bool has_vectors() noexcept {
-  static const bool found = __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+  static const bool found = __builtin_cpu_supports("avx2") != 0;
   return found;
 }
 
@@ -22,8 +23,7 @@ struct Sites {
   __m256i cb_even, cb_odd, cr_even, cr_odd, y_even, y_odd;
 };
 
-#define PFNC_AVX2 __attribute__((target("avx2,fma")))
-
+#define PFNC_AVX2 __attribute__((target("avx2")))
 
 // The byte of each 32-bit lane that `shift` (8 x its place) picks.
 PFNC_AVX2 inline __m256i byte_at(__m256i words, __m256i shift) noexcept {
@@ -34,7 +34,7 @@ PFNC_AVX2 inline __m256i byte_at(__m256i words, __m256i shift) noexcept {
 // a group is a 32-bit lane, so its samples come out by shifts alone.
 struct Interleaved {
   // One line, so the vertical sum is the sample twice: an even pixel's chroma counts 4 times, an odd one's 2.
-  static constexpr float even_weight = 4, odd_weight = 2;
+  static constexpr int even_shift = 2, odd_shift = 1;
   const uint8_t* groups;
   __m256i u, v, y_even, y_odd;
   PFNC_AVX2 Interleaved(const uint8_t* line, int cb, int y, int cr) noexcept
@@ -62,7 +62,7 @@ PFNC_AVX2 inline __m256i high_byte(__m256i pairs) noexcept { return _mm256_srli_
 
 // 4:2:0 semi-planar: a luma line, and two chroma lines of (Cb, Cr) pairs in the order `cb_first` says.
 struct SemiPlanar {
-  static constexpr float even_weight = 2, odd_weight = 1;
+  static constexpr int even_shift = 1, odd_shift = 0;
   const uint8_t *luma, *upper, *lower;
   bool cb_first;
   // Cb and Cr of sites j..j+7 summed down the two chroma lines.
@@ -82,30 +82,31 @@ struct SemiPlanar {
   }
 };
 
-// Per channel its factors, those of chroma times the weight of the sums the
-// sites give (a power of two, so the products are the portable loop's); a zero
-// factor's term is left out, which changes nothing (0 * x + t == t).
+// Two 16-bit values as one 32-bit lane, `low` first.
+constexpr int32_t halves(int32_t low, int32_t high) noexcept {
+  return static_cast<int32_t>(static_cast<uint16_t>(low) | static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16);
+}
+
+// The channels of eight pixels, as the portable loop works them out: the luma term
+// (its factor split in two halves, as it may pass 16 bits) is the same for all three.
 struct Factors {
-  __m256 y[3], cb[2][3], cr[2][3], constant[3];
-  bool has_cb[3], has_cr[3];
-  PFNC_AVX2 Factors(const float (*m)[4], float even_weight, float odd_weight) noexcept {
+  __m256i luma, chroma[3], constant[3];
+  PFNC_AVX2 explicit Factors(const colour::Fixed& f) noexcept
+      : luma(_mm256_set1_epi32(halves(f.y[0] / 2, f.y[0] - f.y[0] / 2))) {
     for (int c = 0; c < 3; ++c) {
-      y[c] = _mm256_set1_ps(m[c][0]);
-      cb[0][c] = _mm256_set1_ps(m[c][1] * even_weight);
-      cb[1][c] = _mm256_set1_ps(m[c][1] * odd_weight);
-      cr[0][c] = _mm256_set1_ps(m[c][2] * even_weight);
-      cr[1][c] = _mm256_set1_ps(m[c][2] * odd_weight);
-      constant[c] = _mm256_set1_ps(m[c][3]);
-      has_cb[c] = m[c][1] != 0;
-      has_cr[c] = m[c][2] != 0;
+      chroma[c] = _mm256_set1_epi32(halves(f.cb[c], f.cr[c]));
+      constant[c] = _mm256_set1_epi32(f.constant[c]);
     }
   }
-  // The truncated values of channel c of even (odd = 0) or odd (1) pixels:
-  // fma(y, Y, fma(cb, Cb, fma(cr, Cr, constant))) as the portable loop.
-  PFNC_AVX2 __m256i channel(int c, int odd, __m256 luma, __m256 cb_sum, __m256 cr_sum) const noexcept {
-    __m256 t = has_cr[c] ? _mm256_fmadd_ps(cr[odd][c], cr_sum, constant[c]) : constant[c];
-    if (has_cb[c]) t = _mm256_fmadd_ps(cb[odd][c], cb_sum, t);
-    return _mm256_cvttps_epi32(_mm256_fmadd_ps(y[c], luma, t));
+  // y, cb and cr as int32 lanes; the chroma sums still to be multiplied by 2^shift.
+  PFNC_AVX2 void channels(__m256i y, __m256i cb, __m256i cr, int shift, __m256i* out) const noexcept {
+    __m256i luma_term = _mm256_madd_epi16(_mm256_or_si256(y, _mm256_slli_epi32(y, 16)), luma);
+    __m256i pairs = _mm256_or_si256(_mm256_sll_epi32(cb, _mm_cvtsi32_si128(shift)),
+                                    _mm256_sll_epi32(cr, _mm_cvtsi32_si128(16 + shift)));
+    for (int c = 0; c < 3; ++c) {
+      __m256i sum = _mm256_add_epi32(_mm256_add_epi32(luma_term, constant[c]), _mm256_madd_epi16(pairs, chroma[c]));
+      out[c] = _mm256_srai_epi32(sum, colour::fixed_bits);
+    }
   }
 };
 
@@ -156,20 +157,15 @@ struct Packer {
 
 // Sites [0, sites) of a line, 8 at a time while site j + 8 is there to read.
 template <typename Source>
-PFNC_AVX2 int64_t convert(const Source& source, const float (*m)[4], uint8_t* line, int64_t sites) noexcept {
-  Factors factors(m, Source::even_weight, Source::odd_weight);
+PFNC_AVX2 int64_t convert(const Source& source, const colour::Fixed& fixed, uint8_t* line, int64_t sites) noexcept {
+  Factors factors(fixed);
   Packer packer;
   int64_t j = 0;
   for (; j + 9 <= sites; j += 8) {
     Sites s = source.sites(j);
-    __m256 y_even = _mm256_cvtepi32_ps(s.y_even), y_odd = _mm256_cvtepi32_ps(s.y_odd);
-    __m256 cb_even = _mm256_cvtepi32_ps(s.cb_even), cb_odd = _mm256_cvtepi32_ps(s.cb_odd);
-    __m256 cr_even = _mm256_cvtepi32_ps(s.cr_even), cr_odd = _mm256_cvtepi32_ps(s.cr_odd);
     __m256i even[3], odd[3];
-    for (int c = 0; c < 3; ++c) {
-      even[c] = factors.channel(c, 0, y_even, cb_even, cr_even);
-      odd[c] = factors.channel(c, 1, y_odd, cb_odd, cr_odd);
-    }
+    factors.channels(s.y_even, s.cb_even, s.cr_even, Source::even_shift, even);
+    factors.channels(s.y_odd, s.cb_odd, s.cr_odd, Source::odd_shift, odd);
     packer.store(even, odd, line + 6 * j);
   }
   return 2 * j;
@@ -178,9 +174,10 @@ PFNC_AVX2 int64_t convert(const Source& source, const float (*m)[4], uint8_t* li
 }  // namespace
 
 int64_t ycbcr_line(const colour::View* planes, int across, int down, int64_t r, int64_t row, int64_t next_row,
-                   const float (*m)[4], uint8_t* line, int64_t columns) noexcept {
+                   const colour::Fixed& factors, uint8_t* line, int64_t columns) noexcept {
   const colour::View &y = planes[0], &cb = planes[1], &cr = planes[2];
-  if (!has_vectors() || across != 2 || y.itemsize != 1 || cb.row_stride != cr.row_stride) return 0;
+  bool one_luma = factors.y[0] == factors.y[1] && factors.y[1] == factors.y[2];
+  if (!has_vectors() || !one_luma || across != 2 || y.itemsize != 1 || cb.row_stride != cr.row_stride) return 0;
   const uint8_t* luma = y.data + r * y.row_stride;
   const uint8_t* blue = cb.data + row * cb.row_stride;
   const uint8_t* red = cr.data + row * cr.row_stride;
@@ -188,14 +185,14 @@ int64_t ycbcr_line(const colour::View* planes, int across, int down, int64_t r, 
     const uint8_t* group = std::min({luma, blue, red});
     int64_t u = blue - group, v = red - group, first = luma - group;
     if (u < 4 && v < 4 && first < 2) {
-      return convert(Interleaved(group, static_cast<int>(u), static_cast<int>(first), static_cast<int>(v)), m, line,
-                     columns / 2);
+      return convert(Interleaved(group, static_cast<int>(u), static_cast<int>(first), static_cast<int>(v)), factors,
+                     line, columns / 2);
     }
   }
   if (down == 2 && y.column_stride == 1 && cb.column_stride == 2 && cr.column_stride == 2 && (red - blue == 1 || blue - red == 1)) {
     const uint8_t* pairs = std::min(blue, red);
     int64_t step = next_row - row;
-    return convert(SemiPlanar{luma, pairs, pairs + step * cb.row_stride, blue < red}, m, line, columns / 2);
+    return convert(SemiPlanar{luma, pairs, pairs + step * cb.row_stride, blue < red}, factors, line, columns / 2);
   }
   return 0;
 }
