@@ -17,68 +17,70 @@ bool has_vectors() noexcept {
   return found;
 }
 
-// Eight chroma sites and their sixteen pixels, as int32 lanes: the chroma sums of the even and the odd
-// pixels, short of the weights their source gives, and the luma.
+// Eight chroma sites and their sixteen pixels, even and odd apart, as 32-bit lanes of two 16-bit halves:
+// the luma twice (its factor may take both halves), and the two chroma sums weighted as the portable
+// loop weighs them, in the order the source gives.
 struct Sites {
-  __m256i cb_even, cb_odd, cr_even, cr_odd, y_even, y_odd;
+  __m256i luma_even, luma_odd, chroma_even, chroma_odd;
 };
 
 #define PFNC_AVX2 __attribute__((target("avx2")))
 
-// The byte of each 32-bit lane that `shift` (8 x its place) picks.
-PFNC_AVX2 inline __m256i byte_at(__m256i words, __m256i shift) noexcept {
-  return _mm256_and_si256(_mm256_srlv_epi32(words, shift), _mm256_set1_epi32(0xff));
+// Per 32-bit lane i of each 128-bit half, bytes step * i + a and step * i + b as two 16-bit
+// halves, from `upper` bytes further on in the upper 128-bit half.
+PFNC_AVX2 inline __m256i byte_pairs(int a, int b, int step, int upper = 0) noexcept {
+  alignas(32) uint8_t picks[32];
+  for (int half = 0; half < 2; ++half) {
+    for (int i = 0; i < 4; ++i) {
+      uint8_t* lane = picks + 16 * half + 4 * i;
+      lane[0] = static_cast<uint8_t>(upper * half + step * i + a), lane[1] = 0x80;
+      lane[2] = static_cast<uint8_t>(upper * half + step * i + b), lane[3] = 0x80;
+    }
+  }
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(picks));
 }
 
 // 4:2:2 interleaved: groups of four bytes, Cb at u, Cr at v, luma at y and y + 2;
-// a group is a 32-bit lane, so its samples come out by shifts alone.
+// a group is a 32-bit lane, so one byte shuffle takes out each pair.
 struct Interleaved {
   // One line, so the vertical sum is the sample twice: an even pixel's chroma counts 4 times, an odd one's 2.
   static constexpr int even_shift = 2, odd_shift = 1;
+  static constexpr bool cr_first = false;
   const uint8_t* groups;
-  __m256i u, v, y_even, y_odd;
+  __m256i chroma, luma_even, luma_odd;
   PFNC_AVX2 Interleaved(const uint8_t* line, int cb, int y, int cr) noexcept
-      : groups(line),
-        u(_mm256_set1_epi32(8 * cb)),
-        v(_mm256_set1_epi32(8 * cr)),
-        y_even(_mm256_set1_epi32(8 * y)),
-        y_odd(_mm256_set1_epi32(8 * y + 16)) {}
+      : groups(line), chroma(byte_pairs(cb, cr, 4)), luma_even(byte_pairs(y, y, 4)), luma_odd(byte_pairs(y + 2, y + 2, 4)) {}
   // Sites j..j+7; reads group j + 8.
   PFNC_AVX2 Sites sites(int64_t j) const noexcept {
     __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups + 4 * j));
     __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups + 4 * j + 4));
-    __m256i cb = byte_at(here, u), cr = byte_at(here, v);
-    return {cb, _mm256_add_epi32(cb, byte_at(next, u)), cr, _mm256_add_epi32(cr, byte_at(next, v)),
-            byte_at(here, y_even), byte_at(here, y_odd)};
+    __m256i sample = _mm256_shuffle_epi8(here, chroma);
+    return {_mm256_shuffle_epi8(here, luma_even), _mm256_shuffle_epi8(here, luma_odd),
+            _mm256_slli_epi16(sample, even_shift),
+            _mm256_slli_epi16(_mm256_add_epi16(sample, _mm256_shuffle_epi8(next, chroma)), odd_shift)};
   }
 };
 
-// Eight byte pairs as 32-bit lanes, first byte low.
-PFNC_AVX2 inline __m256i pairs_at(const uint8_t* p) noexcept {
-  return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+// Sixteen bytes as 16-bit lanes.
+PFNC_AVX2 inline __m256i widened(const uint8_t* p) noexcept {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
-PFNC_AVX2 inline __m256i low_byte(__m256i pairs) noexcept { return _mm256_and_si256(pairs, _mm256_set1_epi32(0xff)); }
-PFNC_AVX2 inline __m256i high_byte(__m256i pairs) noexcept { return _mm256_srli_epi32(pairs, 8); }
 
-// 4:2:0 semi-planar: a luma line, and two chroma lines of (Cb, Cr) pairs in the order `cb_first` says.
+// 4:2:0 semi-planar: a luma line, and two chroma lines of (Cb, Cr) pairs, or (Cr, Cb) pairs.
 struct SemiPlanar {
-  static constexpr int even_shift = 1, odd_shift = 0;
   const uint8_t *luma, *upper, *lower;
-  bool cb_first;
-  // Cb and Cr of sites j..j+7 summed down the two chroma lines.
-  PFNC_AVX2 void chroma(int64_t j, __m256i& cb, __m256i& cr) const noexcept {
-    __m256i a = pairs_at(upper + 2 * j), b = pairs_at(lower + 2 * j);
-    __m256i first = _mm256_add_epi32(low_byte(a), low_byte(b)), second = _mm256_add_epi32(high_byte(a), high_byte(b));
-    cb = cb_first ? first : second;
-    cr = cb_first ? second : first;
-  }
-  // Sites j..j+7; reads site j + 8.
+  bool cr_first;
+  __m256i luma_even, luma_odd;  // from sixteen luma bytes in both 128-bit halves
+  PFNC_AVX2 SemiPlanar(const uint8_t* luma_line, const uint8_t* upper_line, const uint8_t* lower_line, bool swapped) noexcept
+      : luma(luma_line), upper(upper_line), lower(lower_line), cr_first(swapped),
+        luma_even(byte_pairs(0, 0, 2, 8)), luma_odd(byte_pairs(1, 1, 2, 8)) {}
+  // Sites j..j+7; reads site j + 8. The sums of two lines weigh an even pixel's chroma twice.
   PFNC_AVX2 Sites sites(int64_t j) const noexcept {
-    __m256i cb, cr, next_cb, next_cr;
-    chroma(j, cb, cr);
-    chroma(j + 1, next_cb, next_cr);
-    __m256i y = pairs_at(luma + 2 * j);
-    return {cb, _mm256_add_epi32(cb, next_cb), cr, _mm256_add_epi32(cr, next_cr), low_byte(y), high_byte(y)};
+    __m256i sum = _mm256_add_epi16(widened(upper + 2 * j), widened(lower + 2 * j));
+    __m256i next = _mm256_add_epi16(widened(upper + 2 * j + 2), widened(lower + 2 * j + 2));
+    __m256i y = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + 2 * j)));
+    return {_mm256_shuffle_epi8(y, luma_even), _mm256_shuffle_epi8(y, luma_odd), _mm256_slli_epi16(sum, 1),
+            _mm256_add_epi16(sum, next)};
   }
 };
 
@@ -91,20 +93,17 @@ constexpr int32_t halves(int32_t low, int32_t high) noexcept {
 // (its factor split in two halves, as it may pass 16 bits) is the same for all three.
 struct Factors {
   __m256i luma, chroma[3], constant[3];
-  PFNC_AVX2 explicit Factors(const colour::Fixed& f) noexcept
+  PFNC_AVX2 Factors(const colour::Fixed& f, bool cr_first) noexcept
       : luma(_mm256_set1_epi32(halves(f.y[0] / 2, f.y[0] - f.y[0] / 2))) {
     for (int c = 0; c < 3; ++c) {
-      chroma[c] = _mm256_set1_epi32(halves(f.cb[c], f.cr[c]));
+      chroma[c] = _mm256_set1_epi32(cr_first ? halves(f.cr[c], f.cb[c]) : halves(f.cb[c], f.cr[c]));
       constant[c] = _mm256_set1_epi32(f.constant[c]);
     }
   }
-  // y, cb and cr as int32 lanes; the chroma sums still to be multiplied by 2^shift.
-  PFNC_AVX2 void channels(__m256i y, __m256i cb, __m256i cr, int shift, __m256i* out) const noexcept {
-    __m256i luma_term = _mm256_madd_epi16(_mm256_or_si256(y, _mm256_slli_epi32(y, 16)), luma);
-    __m256i pairs = _mm256_or_si256(_mm256_sll_epi32(cb, _mm_cvtsi32_si128(shift)),
-                                    _mm256_sll_epi32(cr, _mm_cvtsi32_si128(16 + shift)));
+  PFNC_AVX2 void channels(__m256i luma_pairs, __m256i chroma_pairs, __m256i* out) const noexcept {
+    __m256i luma_term = _mm256_madd_epi16(luma_pairs, luma);
     for (int c = 0; c < 3; ++c) {
-      __m256i sum = _mm256_add_epi32(_mm256_add_epi32(luma_term, constant[c]), _mm256_madd_epi16(pairs, chroma[c]));
+      __m256i sum = _mm256_add_epi32(_mm256_add_epi32(luma_term, constant[c]), _mm256_madd_epi16(chroma_pairs, chroma[c]));
       out[c] = _mm256_srai_epi32(sum, colour::fixed_bits);
     }
   }
@@ -158,14 +157,14 @@ struct Packer {
 // Sites [0, sites) of a line, 8 at a time while site j + 8 is there to read.
 template <typename Source>
 PFNC_AVX2 int64_t convert(const Source& source, const colour::Fixed& fixed, uint8_t* line, int64_t sites) noexcept {
-  Factors factors(fixed);
+  Factors factors(fixed, source.cr_first);
   Packer packer;
   int64_t j = 0;
   for (; j + 9 <= sites; j += 8) {
     Sites s = source.sites(j);
     __m256i even[3], odd[3];
-    factors.channels(s.y_even, s.cb_even, s.cr_even, Source::even_shift, even);
-    factors.channels(s.y_odd, s.cb_odd, s.cr_odd, Source::odd_shift, odd);
+    factors.channels(s.luma_even, s.chroma_even, even);
+    factors.channels(s.luma_odd, s.chroma_odd, odd);
     packer.store(even, odd, line + 6 * j);
   }
   return 2 * j;
@@ -192,7 +191,7 @@ int64_t ycbcr_line(const colour::View* planes, int across, int down, int64_t r, 
   if (down == 2 && y.column_stride == 1 && cb.column_stride == 2 && cr.column_stride == 2 && (red - blue == 1 || blue - red == 1)) {
     const uint8_t* pairs = std::min(blue, red);
     int64_t step = next_row - row;
-    return convert(SemiPlanar{luma, pairs, pairs + step * cb.row_stride, blue < red}, factors, line, columns / 2);
+    return convert(SemiPlanar(luma, pairs, pairs + step * cb.row_stride, red < blue), factors, line, columns / 2);
   }
   return 0;
 }
