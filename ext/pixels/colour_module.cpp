@@ -21,18 +21,11 @@ pfnc::Module module("_colour",
 constexpr int64_t unlocked_from = 1 << 14;
 
 // A buffer export with its strides, held until released.
-class Held {
+class Held : public pfnc::HeldBuffer {
  public:
-  Held() noexcept = default;
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  ~Held() {
-    if (held_) PyBuffer_Release(&view_);
-  }
   // An array of unsigned bytes or 16-bit words of `ndim` dimensions.
   bool get(PyObject* object, int ndim, bool writable, const char* what) noexcept {
-    held_ = PyObject_GetBuffer(object, &view_, writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO) == 0;
-    if (!held_) return false;
+    if (!HeldBuffer::get(object, writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO)) return false;
     const char* format = view_.format == nullptr ? "B" : view_.format;
     if (*format == '@' || *format == '=' || *format == '<') ++format;
     bool known = (view_.itemsize == 1 && std::strcmp(format, "B") == 0) ||
@@ -67,10 +60,6 @@ class Held {
     }
     high += view_.itemsize;
   }
-
- private:
-  Py_buffer view_{};
-  bool held_ = false;
 };
 
 // An (rows, columns, 3) array whose channels and pixels lie side by side, as the kernels write it.

@@ -285,24 +285,13 @@ bool geometry_of(PyObject* self, PyObject* width_arg, PyObject* height_arg, PyOb
 
 // ---------------------------------------------------------------- buffers
 
-// A buffer export, held (so that its owner cannot resize it) until released.
-class Buffer {
+// A buffer export, held until released.
+class Buffer : public pfnc::HeldBuffer {
  public:
-  Buffer() noexcept = default;
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-  ~Buffer() {
-    if (held_) PyBuffer_Release(&view_);
-  }
-  bool get(PyObject* object, int flags) noexcept { return held_ = PyObject_GetBuffer(object, &view_, flags) == 0; }
   uint8_t* data() const noexcept { return static_cast<uint8_t*>(view_.buf); }
   int64_t size() const noexcept { return view_.len; }
   bool c_contiguous() const noexcept { return PyBuffer_IsContiguous(&view_, 'C') != 0; }
   bool read_only() const noexcept { return view_.readonly != 0; }
-
- private:
-  Py_buffer view_{};
-  bool held_ = false;
 };
 
 // The bytes the elements of output t take.

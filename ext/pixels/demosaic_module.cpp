@@ -15,15 +15,9 @@ pfnc::Module module("_demosaic",
                     "gives. Samples are uint8 or uint16; rows may have any stride.",
                     demosaic_body);
 
-// A buffer export, held (so that its owner cannot resize it) until released.
-class View {
+// An image's buffer export, held until released.
+class View : public pfnc::HeldBuffer {
  public:
-  View() noexcept = default;
-  View(const View&) = delete;
-  View& operator=(const View&) = delete;
-  ~View() {
-    if (held_) PyBuffer_Release(&view_);
-  }
   // The image `name` of `ndim` dimensions, `channels` samples contiguous per pixel (ndim 3) and pixels
   // contiguous along a row, of uint8 or uint16 samples.
   bool get(PyObject* object, const char* name, int ndim, Py_ssize_t channels, bool writable) noexcept;
@@ -42,8 +36,6 @@ class View {
  private:
   const uint8_t* base() const noexcept { return static_cast<const uint8_t*>(view_.buf); }
   int64_t pixel_bytes() const noexcept { return view_.ndim == 3 ? view_.shape[2] * view_.itemsize : view_.itemsize; }
-  Py_buffer view_{};
-  bool held_ = false;
 };
 
 // "B" or "H", in native order: the formats numpy gives uint8 and uint16.
@@ -61,8 +53,7 @@ bool View::get(PyObject* object, const char* name, int ndim, Py_ssize_t channels
     PyErr_Format(PyExc_TypeError, "%s must be an array (an object with the buffer protocol), not %T", name, object);
     return false;
   }
-  if (PyObject_GetBuffer(object, &view_, PyBUF_STRIDES | PyBUF_FORMAT) < 0) return false;
-  held_ = true;
+  if (!HeldBuffer::get(object, PyBUF_STRIDES | PyBUF_FORMAT)) return false;
   if (!sample_format(view_.format, view_.itemsize)) {
     PyErr_Format(PyExc_TypeError, "%s must hold uint8 or uint16 samples, not format '%s'", name,
                  view_.format == nullptr ? "B" : view_.format);

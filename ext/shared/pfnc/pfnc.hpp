@@ -10,6 +10,7 @@
 #include "pfnc/construct.hpp"
 #include "pfnc/errors.hpp"
 #include "pfnc/function.hpp"
+#include "pfnc/held_buffer.hpp"
 #include "pfnc/globals.hpp"
 #include "pfnc/kept.hpp"
 #include "pfnc/logging.hpp"
