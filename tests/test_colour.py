@@ -166,33 +166,6 @@ def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, r
         assert np.array_equal(fast, portable)
 
 
-@pytest.mark.parametrize("gain", [1.0, 3.0], ids=["fixed-point", "factors-too-large-for-it"])
-@pytest.mark.parametrize("matrix", KR_KB)
-def test_any_affine_gives_its_formula_from_buffer_views_and_from_copies(gain, matrix):
-    """Views into a UYVY buffer take the vector lines, copies the portable loop; a gain of 3 leaves fixed point."""
-    from corvella.pfnc.pixels import _colour, colour
-
-    width, height = 130, 6
-    samples = np.random.default_rng(7).integers(0, 256, (height, 2 * width), dtype=np.uint8)
-    planes = (samples[:, 1::2], samples[:, 0::4], samples[:, 2::4])
-    affine = np.array(colour._affine(*KR_KB[matrix], True, 8, 8, 8, False)[:12]).reshape(3, 4)
-    affine[:, :3] *= gain
-    affine[:, 3] = gain * affine[:, 3] + 128 * (1 - gain)
-    y, cb, cr = (p.astype(np.float64) for p in planes)
-    chroma = [upsampled(c, 2, 1) for c in (cb, cr)]
-    formula = affine[:, 0] * y[..., None] + affine[:, 1] * chroma[0][..., None] + affine[:, 2] * chroma[1][..., None]
-    want = np.floor(np.clip(formula + affine[:, 3], 0, 255) + 0.5)
-    results = []
-    for given in (planes, tuple(np.ascontiguousarray(p) for p in planes)):
-        out = np.empty((height, width, 3), np.uint8)
-        _colour.ycbcr(given, out, (2, 1), tuple(affine.ravel()) + (255.0,))
-        miss = np.abs(out - want)
-        assert miss.max() <= 1
-        assert (miss == 0).mean() >= 0.99
-        results.append(out)
-    assert np.array_equal(*results)
-
-
 # ------------------------------------------------------------------ whole-pixel formats
 
 @pytest.mark.parametrize(

@@ -29,15 +29,6 @@ struct Affine {
   double top;
 };
 
-// The affine of 8-bit pictures in fixed point, `fixed_bits` fractional bits:
-// value = (y * Y + cb * Cb + cr * Cr + constant) >> fixed_bits, Cb and Cr the chroma
-// sums weighted 2 * across (as ycbcr spreads them). Integers give the vector
-// lines twice the lanes of floats, and every line the same bytes.
-constexpr int fixed_bits = 15;
-struct Fixed {
-  int32_t y[3], cb[3], cr[3], constant[3];
-};
-
 // Luma `planes[0]` at full resolution, chroma `planes[1]` (Cb) and `planes[2]`
 // (Cr) with one sample every `across` x `down` pixels. Chroma between two
 // samples is interpolated linearly, past the last one repeated. False when

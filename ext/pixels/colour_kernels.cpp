@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <new>
-#include <optional>
 #include <vector>
 
 #include "colour.hpp"
@@ -40,26 +40,14 @@ void chroma_line(const View& c, int across, int64_t row, int64_t next_row, int64
   }
 }
 
-// The affine of 8-bit pictures in fixed point, or nothing where a factor does not
-// fit the vector lines' 16-bit halves (the luma one may take two). Each factor's
-// rounding is made good in the constant at mid-grey, which halves the error's reach.
-std::optional<Fixed> fixed_point(const Affine& a, int across) noexcept {
-  constexpr double one = 1 << fixed_bits;
-  double weight = 1.0 / (2 * across), centre = 256.0 * across;
-  Fixed f{};
-  for (int c = 0; c < 3; ++c) {
-    double y = a.m[c][0] * one, cb = a.m[c][1] * weight * one, cr = a.m[c][2] * weight * one;
-    double constant = (a.m[c][3] + 0.5) * one;
-    if (!(std::abs(y) <= 65534 && std::abs(cb) <= 32767 && std::abs(cr) <= 32767 && std::abs(constant) <= 0x1p29)) {
-      return std::nullopt;
-    }
-    f.y[c] = static_cast<int32_t>(std::lround(y));
-    f.cb[c] = static_cast<int32_t>(std::lround(cb));
-    f.cr[c] = static_cast<int32_t>(std::lround(cr));
-    constant += (y - f.y[c]) * 128 + (cb - f.cb[c]) * centre + (cr - f.cr[c]) * centre;
-    f.constant[c] = static_cast<int32_t>(std::lround(constant));
-  }
-  return f;
+// One output value: 8-bit pictures are worked out in float with fused
+// multiply-adds, in the order the vector lines use, so that both give the
+// same bytes; deeper ones in double.
+inline float channel_value(const float* m, float y, float cb, float cr) noexcept {
+  return std::fma(m[0], y, std::fma(m[1], cb, std::fma(m[2], cr, m[3])));
+}
+inline double channel_value(const double* m, double y, double cb, double cr) noexcept {
+  return m[0] * y + (m[1] * cb + (m[2] * cr + m[3]));
 }
 
 // Clipped to [0, top] and truncated, without a branch (out-of-range values are common):
@@ -70,52 +58,49 @@ Out clip_round(Real value, Real top) noexcept {
 }
 
 template <typename In, typename Out>
-void ycbcr_lines(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+[[gnu::always_inline]] inline void ycbcr_lines(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+  using Real = std::conditional_t<sizeof(In) == 1 && sizeof(Out) == 1, float, double>;
   int64_t columns = out.columns;
   int32_t* vertical = scratch;
   int32_t* cb = vertical + planes[1].columns;
   int32_t* cr = cb + columns;
   double weight = 1.0 / (2 * across);
-  double m[3][4];
+  Real m[3][4];
   for (int c = 0; c < 3; ++c) {
-    m[c][0] = a.m[c][0];
-    m[c][1] = a.m[c][1] * weight;
-    m[c][2] = a.m[c][2] * weight;
-    m[c][3] = a.m[c][3] + 0.5;
+    m[c][0] = static_cast<Real>(a.m[c][0]);
+    m[c][1] = static_cast<Real>(a.m[c][1] * weight);
+    m[c][2] = static_cast<Real>(a.m[c][2] * weight);
+    m[c][3] = static_cast<Real>(a.m[c][3] + 0.5);
   }
-  std::optional<Fixed> fixed;
-  if constexpr (sizeof(In) == 1 && sizeof(Out) == 1) {
-    // 4:1:1 sums reach 2040, still well inside int32 with these factors.
-    if (a.top == 255 && across <= 4) fixed = fixed_point(a, across);
-  }
+  auto top = static_cast<Real>(a.top);
   for (int64_t r = 0; r < out.rows; ++r) {
     int64_t row = r / down;
     int64_t next_row = r % down != 0 && row + 1 < planes[1].rows ? row + 1 : row;
     auto* line = out.data + r * out.row_stride;
-    int64_t done = fixed ? colour_x86::ycbcr_line(planes, across, down, r, row, next_row, *fixed, line, columns) : 0;
+    int64_t done = 0;
+    if constexpr (std::is_same_v<Real, float>) {
+      if (a.top == 255) done = colour_x86::ycbcr_line(planes, across, down, r, row, next_row, m, line, columns);
+    }
     chroma_line<In>(planes[1], across, row, next_row, done, columns, vertical, cb);
     chroma_line<In>(planes[2], across, row, next_row, done, columns, vertical, cr);
-    if (fixed) {
-      const Fixed& f = *fixed;
-      for (int64_t x = done; x < columns; ++x) {
-        int32_t y = sample<In>(planes[0], r, x);
-        for (int c = 0; c < 3; ++c) {
-          int32_t value = (f.y[c] * y + f.cb[c] * cb[x] + f.cr[c] * cr[x] + f.constant[c]) >> fixed_bits;
-          line[3 * x + c] = static_cast<uint8_t>(std::clamp(value, 0, 255));
-        }
-      }
-      continue;
-    }
-    auto top = a.top;
     for (int64_t x = done; x < columns; ++x) {
-      auto y = static_cast<double>(sample<In>(planes[0], r, x));
+      auto y = static_cast<Real>(sample<In>(planes[0], r, x));
       for (int c = 0; c < 3; ++c) {
-        double value = m[c][0] * y + (m[c][1] * cb[x] + (m[c][2] * cr[x] + m[c][3]));
+        Real value = channel_value(m[c], y, static_cast<Real>(cb[x]), static_cast<Real>(cr[x]));
         Out clipped = clip_round<Out>(value, top);
         std::memcpy(line + (3 * x + c) * sizeof(Out), &clipped, sizeof(Out));
       }
     }
   }
+}
+
+// 8-bit lines, where the CPU has fused multiply-adds with them: the portable loop
+// then takes the pixels the vector lines leave at the same speed.
+#ifdef PFNC_X86_VECTORS
+__attribute__((target_clones("fma", "default")))
+#endif
+void ycbcr_lines_8(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+  ycbcr_lines<uint8_t, uint8_t>(planes, across, down, a, out, scratch);
 }
 
 // v * (2^bits - 1) / (2^width - 1), rounded, for every v of `width` bits.
@@ -167,7 +152,7 @@ bool ycbcr(const View* planes, int across, int down, const Affine& affine, const
   } else if (wide_out) {
     ycbcr_lines<uint8_t, uint16_t>(planes, across, down, affine, out, scratch.data());
   } else {
-    ycbcr_lines<uint8_t, uint8_t>(planes, across, down, affine, out, scratch.data());
+    ycbcr_lines_8(planes, across, down, affine, out, scratch.data());
   }
   return true;
 }
