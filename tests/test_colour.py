@@ -149,7 +149,7 @@ def test_bytes_and_decoded_planes_agree_with_a_stride():
 
 @pytest.mark.parametrize("name", ["YUV422_8_UYVY", "YUV422_8", "YCbCr422_8_CbYCrY", "YCbCr420_8_YY_CbCr_Semiplanar",
                                   "YCbCr420_8_YY_CrCb_Semiplanar"])
-@pytest.mark.parametrize("width", [2, 16, 18, 34, 130])
+@pytest.mark.parametrize("width", [2, 16, 18, 32, 34, 64, 66, 130])
 @pytest.mark.parametrize("matrix, range_", [("601", "full"), ("709", "limited"), ("2020", "limited")])
 def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, range_):
     """Straight from the buffer, 8-bit 4:2:2 and 4:2:0 take the vector lines; decoded planes the portable loop."""

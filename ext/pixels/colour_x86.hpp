@@ -1,4 +1,4 @@
-// The x86 vector lines of the colour kernels, run where the CPU has AVX2 and FMA.
+// The x86 vector lines of the colour kernels, run where the CPU has AVX-512 or AVX2 (with FMA).
 #pragma once
 
 #include <cstdint>

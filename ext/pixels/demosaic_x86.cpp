@@ -6,6 +6,8 @@
 // or all odd, so each half needs just its own two estimates.
 #include "demosaic_x86.hpp"
 
+#include "cpu.hpp"
+
 #include <array>
 #include <type_traits>
 
@@ -180,10 +182,7 @@ int64_t row_as(const uint8_t* const* rows, uint8_t* out, const RowPlan& plan, ui
                                  : row_avx2<L, M, false>(rows, out, plan, maximum, from, to);
 }
 
-bool has_avx2() noexcept {
-  static const bool found = __builtin_cpu_supports("avx2") != 0;
-  return found;
-}
+bool has_avx2() noexcept { return cpu::level() >= cpu::avx2; }
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // The x86 vector loops (SSSE3, AVX2) and their plans; built for x86 only, run where the CPU has them.
 #include "x86.hpp"
 
+#include "cpu.hpp"
+
 #include <algorithm>
 #include <cstring>
 #include <numeric>
@@ -15,9 +17,8 @@ struct Cpu {
   bool ssse3, avx2;
 };
 
-// The one place that asks the CPU.
 const Cpu& cpu() noexcept {
-  static const Cpu found{__builtin_cpu_supports("ssse3") != 0, __builtin_cpu_supports("avx2") != 0};
+  static const Cpu found{cpu::level() >= cpu::ssse3, cpu::level() >= cpu::avx2};
   return found;
 }
 
