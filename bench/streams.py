@@ -15,8 +15,8 @@ Rows, per format:
             the ratio is to one thread of the same loop (2.00 is perfect scaling,
             which copyto's row shows the memory of this machine allows or not)
   2 processes
-            out= and copyto in two forked processes, which share nothing: the
-            scaling the machine gives the same work with no lock in the way
+            out= and copyto in two processes, which share nothing: the scaling
+            the machine gives the same work with no lock in the way
 
 Every loop runs once per round and the rounds interleave them, so that a slow
 moment of the machine falls on all alike; each figure is the median over the
@@ -86,8 +86,6 @@ def loops(name: str, frames: list[memoryview], width: int, height: int) -> dict[
     rows["fresh, 2 threads"] = in_two_threads(fresh)
     rows["out=, 2 threads"] = in_two_threads(into)
     rows["copyto, 2 threads"] = in_two_threads(copyto)
-    rows["out=, 2 processes"] = in_two_processes(into)
-    rows["copyto, 2 processes"] = in_two_processes(copyto)
     return rows
 
 
@@ -109,36 +107,43 @@ def in_two_threads(loop):
     return run
 
 
-def in_two_processes(loop):
-    """The loop run by two forked processes at once, timed from both being ready to both being done.
-
-    Two processes share no lock of any kind: threads that scale as far as they
-    do are held back by nothing in the library, only by what the machine's
-    two cores can do at once.
-    """
-    context = multiprocessing.get_context("fork")
-
-    def run(count: int, first: int) -> float:
-        ready, done = context.Barrier(3), context.Barrier(3)
-
-        def work(offset: int) -> None:
-            loop(1, first + offset)  # its own copies of the pages it writes, before the clock starts
-            ready.wait()
-            loop(count // 2, first + offset)
-            done.wait()
-
-        processes = [context.Process(target=work, args=(offset,)) for offset in (1, 2)]
-        for process in processes:
-            process.start()
+def process_worker(name: str, width: int, height: int, row: str, frames_each: int, offset: int, rounds: int,
+                   ready, done) -> None:
+    """One of two processes: frames and arrays of its own, the row's loop once per round between the barriers."""
+    frames, _ = stream(name, width, height)
+    loop = loops(name, frames, width, height)[row]
+    loop(2, offset)  # warm, before any clock starts
+    for _ in range(rounds):
         ready.wait()
-        t0 = time.perf_counter()
+        loop(frames_each, offset)
         done.wait()
-        elapsed = time.perf_counter() - t0
-        for process in processes:
-            process.join()
-        return elapsed
 
-    return run
+
+class TwoProcesses:
+    """A row's loop in two processes, which share nothing: no lock of any kind stands between them, so
+    their scaling is what the machine's cores give this work. Threads that scale as far are held back
+    by nothing in the library. The processes are spawned once and wait between rounds."""
+
+    def __init__(self, name: str, width: int, height: int, row: str, count: int, rounds: int) -> None:
+        context = multiprocessing.get_context("spawn")
+        self.ready, self.done = context.Barrier(3), context.Barrier(3)
+        self.processes = [context.Process(target=process_worker, daemon=True,
+                                          args=(name, width, height, row, count // 2, offset, rounds, self.ready,
+                                                self.done))
+                          for offset in (1, 2)]
+        for process in self.processes:
+            process.start()
+
+    def __call__(self, count: int, first: int) -> float:
+        """One round (the processes run the count they were given); the seconds it took."""
+        self.ready.wait()
+        t0 = time.perf_counter()
+        self.done.wait()
+        return time.perf_counter() - t0
+
+    def close(self) -> None:
+        for process in self.processes:
+            process.join()
 
 
 def frames_per_second(loop, count: int) -> float:
@@ -160,8 +165,11 @@ def main(argv: list[str] | None = None) -> int:
     for name in FORMATS:
         frames, size = stream(name, width, height)
         rows = loops(name, frames, width, height)
+        spawned = [TwoProcesses(name, width, height, row, count, rounds + 1) for row in ("out=", "copyto")]
+        rows.update({f"{row}, 2 processes": process_row
+                     for row, process_row in zip(("out=", "copyto"), spawned)})
         for loop in rows.values():
-            loop(2, 0)  # warm: first-touch pages, plans
+            loop(2, 0)  # warm: first-touch pages, plans (the processes: a round of their own)
         found: dict[str, list[float]] = {label: [] for label in rows}
         for _ in range(rounds):
             for label, loop in rows.items():
@@ -172,6 +180,8 @@ def main(argv: list[str] | None = None) -> int:
             scaling = f"{fps / rate[single]:.2f}" if single != label else ""
             print(f"{name:<9}{label:<21}{fps:>10.1f}{fps * size / 1e9:>9.2f}{fps / rate['copyto']:>11.2f}"
                   f"{scaling:>13}")
+        for process_row in spawned:
+            process_row.close()
     return 0
 
 

@@ -92,8 +92,9 @@ def test_a_partial_last_frame_is_reported_when_opening(tmp_path, extra, offset):
     path = tmp_path / "cut.raw"
     path.write_bytes(bytes(offset + 3 * 18 + extra))
     total = 3 * 18 + extra
+    more = "1 byte" if extra == 1 else f"{extra} bytes"
     with pytest.raises(ValueError, match=f"partial frame: the {total} bytes after offset {offset} "
-                                         f"are 3 frames of 18 bytes and {extra} bytes more"):
+                                         f"are 3 frames of 18 bytes and {more} more"):
         RawFile(path, "Mono8", 6, 3, offset=offset)
 
 
@@ -104,6 +105,7 @@ def test_a_partial_last_frame_is_reported_when_opening(tmp_path, extra, offset):
     (36, ("Mono8", 6, 3), {"offset": -1}, ValueError, "offset must be at least 0"),
     (36, ("Mono8", 6, 3), {"frame_bytes": 17}, ValueError, "frame_bytes 17 is less than the 18 bytes of a 6x3 Mono8"),
     (10, ("Mono8", 6, 3), {}, ValueError, "0 frames of 18 bytes and 10 bytes more"),
+    (19, ("Mono8", 6, 3), {}, ValueError, "1 frame of 18 bytes and 1 byte more"),
     (36, ("Mono8", 0, 3), {}, ValueError, "width"),
     (36, ("Mono8", 6.0, 3), {}, TypeError, "float"),
     (36, ("Mono8", True, 3), {}, TypeError, "width must be an integer, not bool"),

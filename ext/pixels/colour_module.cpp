@@ -26,12 +26,8 @@ class Held : public pfnc::HeldBuffer {
   // An array of unsigned bytes or 16-bit words of `ndim` dimensions.
   bool get(PyObject* object, int ndim, bool writable, const char* what) noexcept {
     if (!HeldBuffer::get(object, writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO)) return false;
-    const char* format = view_.format == nullptr ? "B" : view_.format;
-    if (*format == '@' || *format == '=' || *format == '<') ++format;
-    bool known = (view_.itemsize == 1 && std::strcmp(format, "B") == 0) ||
-                 (view_.itemsize == 2 && std::strcmp(format, "H") == 0);
-    if (!known) {
-      PyErr_Format(PyExc_ValueError, "%s must hold uint8 or uint16 values, not format %s", what, format);
+    if (!holds_uint8_or_uint16()) {
+      PyErr_Format(PyExc_ValueError, "%s must hold uint8 or uint16 values, not format %s", what, format_name());
       return false;
     }
     if (view_.ndim != ndim) {

@@ -38,25 +38,14 @@ class View : public pfnc::HeldBuffer {
   int64_t pixel_bytes() const noexcept { return view_.ndim == 3 ? view_.shape[2] * view_.itemsize : view_.itemsize; }
 };
 
-// "B" or "H", in native order: the formats numpy gives uint8 and uint16.
-bool sample_format(const char* format, Py_ssize_t itemsize) noexcept {
-  if (format == nullptr) return false;
-  if (*format == '@' || *format == '=' || (*format == '<' && PY_LITTLE_ENDIAN) || (*format == '>' && PY_BIG_ENDIAN)) {
-    ++format;
-  }
-  char expected = itemsize == 1 ? 'B' : itemsize == 2 ? 'H' : '\0';
-  return expected != '\0' && format[0] == expected && format[1] == '\0';
-}
-
 bool View::get(PyObject* object, const char* name, int ndim, Py_ssize_t channels, bool writable) noexcept {
   if (!PyObject_CheckBuffer(object)) {
     PyErr_Format(PyExc_TypeError, "%s must be an array (an object with the buffer protocol), not %T", name, object);
     return false;
   }
   if (!HeldBuffer::get(object, PyBUF_STRIDES | PyBUF_FORMAT)) return false;
-  if (!sample_format(view_.format, view_.itemsize)) {
-    PyErr_Format(PyExc_TypeError, "%s must hold uint8 or uint16 samples, not format '%s'", name,
-                 view_.format == nullptr ? "B" : view_.format);
+  if (!holds_uint8_or_uint16()) {
+    PyErr_Format(PyExc_TypeError, "%s must hold uint8 or uint16 samples, not format '%s'", name, format_name());
     return false;
   }
   if (view_.ndim != ndim || (ndim == 3 && view_.shape[2] != channels)) {

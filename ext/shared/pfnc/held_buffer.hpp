@@ -19,6 +19,20 @@ class HeldBuffer {
   }
 
  protected:
+  // Whether the items are unsigned integers of one or two bytes in native order: "B" or "H",
+  // the formats numpy gives uint8 and uint16 (no format at all means bytes).
+  bool holds_uint8_or_uint16() const noexcept {
+    const char* format = view_.format == nullptr ? "B" : view_.format;
+    if (*format == '@' || *format == '=' || (*format == '<' && PY_LITTLE_ENDIAN) ||
+        (*format == '>' && PY_BIG_ENDIAN)) {
+      ++format;
+    }
+    char expected = view_.itemsize == 1 ? 'B' : view_.itemsize == 2 ? 'H' : '\0';
+    return expected != '\0' && format[0] == expected && format[1] == '\0';
+  }
+  // The format as the exporter gave it, for messages.
+  const char* format_name() const noexcept { return view_.format == nullptr ? "B" : view_.format; }
+
   Py_buffer view_{};
 
  private:

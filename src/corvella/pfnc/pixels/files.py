@@ -92,8 +92,8 @@ class RawFile:
             self._frames, partial = divmod(after, self.frame_bytes)
             if partial:
                 raise ValueError(f"{self.path} ends in a partial frame: the {after} bytes after offset "
-                                 f"{self.offset} are {self._frames} frames of {self.frame_bytes} bytes "
-                                 f"and {partial} bytes more")
+                                 f"{self.offset} are {_plural(self._frames, 'frame')} of {self.frame_bytes} "
+                                 f"bytes and {_plural(partial, 'byte')} more")
             self._map = mmap.mmap(file.fileno(), size, access=mmap.ACCESS_READ)
 
     def __len__(self) -> int:
@@ -196,3 +196,7 @@ def _read_frames(path, format, width, height, stride, offset, frame_bytes, start
     """Frames start to stop of a file, decoded: one dask task."""
     with RawFile(path, format, width, height, stride=stride, offset=offset, frame_bytes=frame_bytes) as file:
         return file[start:stop]
+
+
+def _plural(count: int, thing: str) -> str:
+    return f"{count} {thing}{'' if count == 1 else 's'}"
