@@ -32,6 +32,19 @@ template <typename In>
 void chroma_line(const View& c, int across, int64_t row, int64_t next_row, int64_t first, int64_t columns,
                  int32_t* vertical, int32_t* sums) noexcept {
   for (int64_t j = first / across; j < c.columns; ++j) vertical[j] = sample<In>(c, row, j) + sample<In>(c, next_row, j);
+  // The common samplings first, in loops a compiler can take whole vectors of: every pixel its own
+  // sample (weighted 2 as a vertical sum), or pairs whose next sample is there.
+  if (across == 1) {
+    for (int64_t x = first, end = std::min(columns, c.columns); x < end; ++x) sums[x] = vertical[x];
+    first = std::max(first, std::min(columns, c.columns));
+  } else if (across == 2 && first % 2 == 0) {
+    int64_t pairs_end = std::min(columns / 2, c.columns - 1);
+    for (int64_t j = first / 2; j < pairs_end; ++j) {
+      sums[2 * j] = 2 * vertical[j];
+      sums[2 * j + 1] = vertical[j] + vertical[j + 1];
+    }
+    first = std::max(first, 2 * pairs_end);
+  }
   int64_t j = first / across, part = first % across;  // no division per pixel
   for (int64_t x = first; x < columns; ++x) {
     int64_t next = j + 1 < c.columns ? j + 1 : j;
@@ -51,19 +64,39 @@ inline double channel_value(const double* m, double y, double cb, double cr) noe
 }
 
 // Clipped to [0, top] and truncated, without a branch (out-of-range values are common):
-// the constant holds an extra half, so this rounds to nearest.
+// the constant holds an extra half, so this rounds to nearest. top < 2^31.
 template <typename Out, typename Real>
 Out clip_round(Real value, Real top) noexcept {
-  return static_cast<Out>(static_cast<int64_t>(std::min(std::max(value, Real{0}), top)));
+  return static_cast<Out>(static_cast<int32_t>(std::min(std::max(value, Real{0}), top)));
+}
+
+// Per channel, the values of n pixels from their luma and chroma sums side by
+// side, then the three interleaved: loops a compiler can take whole vectors of.
+template <typename Out, typename Real>
+[[gnu::always_inline]] inline void pixel_run(const Real (*m)[4], Real top, const int32_t* y, const int32_t* cb,
+                                             const int32_t* cr, int64_t n, Out* channels, uint8_t* line) noexcept {
+  for (int c = 0; c < 3; ++c) {
+    Out* values = channels + c * n;
+    for (int64_t x = 0; x < n; ++x) {
+      values[x] = clip_round<Out>(channel_value(m[c], static_cast<Real>(y[x]), static_cast<Real>(cb[x]),
+                                                static_cast<Real>(cr[x])), top);
+    }
+  }
+  for (int64_t x = 0; x < n; ++x) {
+    for (int c = 0; c < 3; ++c) std::memcpy(line + (3 * x + c) * sizeof(Out), channels + c * n + x, sizeof(Out));
+  }
 }
 
 template <typename In, typename Out>
-[[gnu::always_inline]] inline void ycbcr_lines(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
+[[gnu::always_inline]] inline void ycbcr_lines(const View* planes, int across, int down, const Affine& a,
+                                               const Picture& out, int32_t* scratch, uint16_t* values) noexcept {
   using Real = std::conditional_t<sizeof(In) == 1 && sizeof(Out) == 1, float, double>;
   int64_t columns = out.columns;
   int32_t* vertical = scratch;
   int32_t* cb = vertical + planes[1].columns;
   int32_t* cr = cb + columns;
+  int32_t* luma = cr + columns;
+  Out* channels = reinterpret_cast<Out*>(values);  // for 8-bit pictures, bytes of it
   double weight = 1.0 / (2 * across);
   Real m[3][4];
   for (int c = 0; c < 3; ++c) {
@@ -83,14 +116,9 @@ template <typename In, typename Out>
     }
     chroma_line<In>(planes[1], across, row, next_row, done, columns, vertical, cb);
     chroma_line<In>(planes[2], across, row, next_row, done, columns, vertical, cr);
-    for (int64_t x = done; x < columns; ++x) {
-      auto y = static_cast<Real>(sample<In>(planes[0], r, x));
-      for (int c = 0; c < 3; ++c) {
-        Real value = channel_value(m[c], y, static_cast<Real>(cb[x]), static_cast<Real>(cr[x]));
-        Out clipped = clip_round<Out>(value, top);
-        std::memcpy(line + (3 * x + c) * sizeof(Out), &clipped, sizeof(Out));
-      }
-    }
+    for (int64_t x = done; x < columns; ++x) luma[x] = sample<In>(planes[0], r, x);
+    pixel_run<Out>(m, top, luma + done, cb + done, cr + done, columns - done, channels,
+                   line + 3 * done * sizeof(Out));
   }
 }
 
@@ -99,8 +127,25 @@ template <typename In, typename Out>
 #ifdef PFNC_X86_VECTORS
 __attribute__((target_clones("fma", "default")))
 #endif
-void ycbcr_lines_8(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch) noexcept {
-  ycbcr_lines<uint8_t, uint8_t>(planes, across, down, a, out, scratch);
+void ycbcr_lines_8(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch,
+                   uint16_t* values) noexcept {
+  ycbcr_lines<uint8_t, uint8_t>(planes, across, down, a, out, scratch, values);
+}
+
+// Deeper lines, in double precision, with the widest vectors the CPU has.
+#ifdef PFNC_X86_VECTORS
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+void ycbcr_lines_wide(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch,
+                      uint16_t* values) noexcept {
+  bool wide_in = planes[0].itemsize == 2, wide_out = out.itemsize == 2;
+  if (wide_in && wide_out) {
+    ycbcr_lines<uint16_t, uint16_t>(planes, across, down, a, out, scratch, values);
+  } else if (wide_in) {
+    ycbcr_lines<uint16_t, uint8_t>(planes, across, down, a, out, scratch, values);
+  } else {
+    ycbcr_lines<uint8_t, uint16_t>(planes, across, down, a, out, scratch, values);
+  }
 }
 
 // v * (2^bits - 1) / (2^width - 1), rounded, for every v of `width` bits.
@@ -138,21 +183,19 @@ void channel_lines(const View& image, const int* picks, const int* widths, int b
 }  // namespace
 
 bool ycbcr(const View* planes, int across, int down, const Affine& affine, const Picture& out) noexcept {
+  // Chroma lines, then luma and chroma sums of a line; per channel a line of values.
   std::vector<int32_t> scratch;
+  std::vector<uint16_t> values;
   try {
-    scratch.resize(static_cast<std::size_t>(planes[1].columns + 2 * out.columns));
+    scratch.resize(static_cast<std::size_t>(planes[1].columns + 3 * out.columns));
+    values.resize(static_cast<std::size_t>(3 * out.columns));
   } catch (const std::bad_alloc&) {
     return false;
   }
-  bool wide_in = planes[0].itemsize == 2, wide_out = out.itemsize == 2;
-  if (wide_in && wide_out) {
-    ycbcr_lines<uint16_t, uint16_t>(planes, across, down, affine, out, scratch.data());
-  } else if (wide_in) {
-    ycbcr_lines<uint16_t, uint8_t>(planes, across, down, affine, out, scratch.data());
-  } else if (wide_out) {
-    ycbcr_lines<uint8_t, uint16_t>(planes, across, down, affine, out, scratch.data());
+  if (planes[0].itemsize == 1 && out.itemsize == 1) {
+    ycbcr_lines_8(planes, across, down, affine, out, scratch.data(), values.data());
   } else {
-    ycbcr_lines_8(planes, across, down, affine, out, scratch.data());
+    ycbcr_lines_wide(planes, across, down, affine, out, scratch.data(), values.data());
   }
   return true;
 }
