@@ -1,5 +1,8 @@
 """to_rgb: YCbCr against the float formulas, channel order and depth, mosaics, out=, and the refusals."""
 
+import os
+import subprocess
+import sys
 import zlib
 
 import pytest
@@ -167,6 +170,23 @@ def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, r
         sampling = (width // planes[chroma[0]].shape[1], height // planes[chroma[0]].shape[0])
         _colour.ycbcr((planes["Y"], planes[chroma[0]], planes[chroma[1]]), portable, sampling, affine)
         assert np.array_equal(fast, portable)
+
+
+LINES = ["none", "avx2", "avx512"]  # narrowest first
+
+
+@pytest.mark.parametrize("cap", ["none", "avx2", "avx512", "sse9"])
+def test_the_vector_lines_a_process_runs_can_be_capped(cap):
+    """CI tests the lines of lesser CPUs by capping them: a cap that did nothing would test nothing."""
+    def lines(environment):
+        code = "from corvella.pfnc.pixels import _colour; print(_colour.VECTORS)"
+        return subprocess.run([sys.executable, "-c", code], env=environment, capture_output=True, text=True,
+                              check=True).stdout.strip()
+
+    free = {k: v for k, v in os.environ.items() if k != "CORVELLA_PFNC_VECTORS"}
+    best = lines(free)
+    expected = best if cap not in LINES else min(best, cap, key=LINES.index)  # an unknown cap caps nothing
+    assert lines({**free, "CORVELLA_PFNC_VECTORS": cap}) == expected
 
 
 # ------------------------------------------------------------------ whole-pixel formats

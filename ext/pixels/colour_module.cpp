@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "colour.hpp"
+#include "colour_x86.hpp"
 #include "pfnc/pfnc.hpp"
 
 namespace {
@@ -267,7 +268,11 @@ const pfnc::FunctionSpec channels_spec{
     .impl = colour_channels,
 };
 
-bool colour_body(pfnc::Module& m) noexcept { return m.def(ycbcr_spec) && m.def(channels_spec); }
+// VECTORS: the widest vector lines this process runs (CORVELLA_PFNC_VECTORS caps them), for tests and reports.
+bool colour_body(pfnc::Module& m) noexcept {
+  return m.def(ycbcr_spec) && m.def(channels_spec) &&
+         m.set("VECTORS", steal(PyUnicode_FromString(pfnc::pixels::colour_x86::vectors())));
+}
 
 }  // namespace
 

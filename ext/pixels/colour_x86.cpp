@@ -178,6 +178,14 @@ int64_t convert_line(const Line& from, const float (*m)[4], uint8_t* line, int64
 
 }  // namespace
 
+const char* vectors() noexcept {
+  switch (cpu::level()) {
+    case cpu::avx512: return "avx512";
+    case cpu::avx2: return "avx2";
+    default: return "none";
+  }
+}
+
 int64_t ycbcr_line(const colour::View* planes, int across, int down, int64_t r, int64_t row, int64_t next_row,
                    const float (*m)[4], uint8_t* line, int64_t columns) noexcept {
   const colour::View &y = planes[0], &cb = planes[1], &cr = planes[2];

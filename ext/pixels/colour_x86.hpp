@@ -14,7 +14,10 @@ namespace pfnc::pixels::colour_x86 {
 #ifdef PFNC_X86_VECTORS
 int64_t ycbcr_line(const colour::View* planes, int across, int down, int64_t r, int64_t row, int64_t next_row,
                    const float (*m)[4], uint8_t* line, int64_t columns) noexcept;
+// The widest lines this process runs: "avx512", "avx2" or "none".
+const char* vectors() noexcept;
 #else
+inline const char* vectors() noexcept { return "none"; }
 inline int64_t ycbcr_line(const colour::View*, int, int, int64_t, int64_t, int64_t, const float (*)[4], uint8_t*,
                           int64_t) noexcept {
   return 0;
