@@ -150,6 +150,23 @@ def test_bytes_and_decoded_planes_agree_with_a_stride():
         assert np.array_equal(to_rgb(data, name, width, height, stride=stride), to_rgb(packed, name, width, height))
 
 
+@pytest.mark.parametrize("name", ["RGB8", "BGRa8", "aRGB8", "Mono8", "Mono16", "BayerRG8", "BayerGB16", "YRGB8"])
+def test_samples_read_where_they_lie_give_what_a_decoded_copy_gives(name):
+    """With a stride, at an odd address (no aligned view) and under an out= that shares their memory."""
+    rng = np.random.default_rng(zlib.crc32(name.encode()))
+    width, height, stride = 6, 4, 40
+    data = rng.integers(0, 256, stride * height, dtype=np.uint8).tobytes()
+    packed = encode(decoded(data, name, width, height, stride=stride), name)
+    expected = to_rgb(packed, name, width, height)
+    assert np.array_equal(to_rgb(data, name, width, height, stride=stride), expected)
+    odd = memoryview(bytes(1) + packed)[1:]
+    assert np.array_equal(to_rgb(odd, name, width, height), expected)
+    shared = np.zeros(expected.size * expected.itemsize + len(packed), np.uint8)
+    shared[: len(packed)] = np.frombuffer(packed, np.uint8)
+    out = shared[: expected.size * expected.itemsize].view(expected.dtype).reshape(expected.shape)
+    assert np.array_equal(to_rgb(shared[: len(packed)], name, width, height, out=out), expected)
+
+
 @pytest.mark.parametrize("name", ["YUV422_8_UYVY", "YUV422_8", "YCbCr422_8_CbYCrY", "YCbCr420_8_YY_CbCr_Semiplanar",
                                   "YCbCr420_8_YY_CrCb_Semiplanar"])
 @pytest.mark.parametrize("width", [2, 16, 18, 32, 34, 64, 66, 130])

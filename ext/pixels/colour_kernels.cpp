@@ -180,6 +180,50 @@ void channel_lines(const View& image, const int* picks, const int* widths, int b
   }
 }
 
+// Channels taken as they are: `step` samples a pixel, channel c at first + dir * c. The pattern is
+// fixed at compile time, so that the compiler takes whole vectors of the copy.
+template <typename T, int step, int first, int dir>
+void pick_rows(const View& image, const Picture& out) noexcept {
+  for (int64_t r = 0; r < out.rows; ++r) {
+    const uint8_t* from = image.data + r * image.row_stride;
+    uint8_t* line = out.data + r * out.row_stride;
+    if constexpr (step == 3 && first == 0 && dir == 1) {
+      std::memcpy(line, from, 3 * out.columns * sizeof(T));
+      continue;
+    }
+    for (int64_t x = 0; x < out.columns; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        T value = load<T>(from + (step * x + first + dir * c) * sizeof(T));
+        std::memcpy(line + (3 * x + c) * sizeof(T), &value, sizeof(T));
+      }
+    }
+  }
+}
+
+// Grey, RGB, BGR and the four-sample orders, when no channel changes its scale; false for the others.
+template <typename T>
+bool pick_common(const View& image, const int* picks, const Picture& out) noexcept {
+  int64_t step = image.column_stride / static_cast<int64_t>(sizeof(T));
+  int p0 = picks[0], p1 = picks[1], p2 = picks[2];
+  if (image.column_stride % static_cast<int64_t>(sizeof(T)) != 0) return false;
+  if (step == 1 && p0 == 0 && p1 == 0 && p2 == 0) return pick_rows<T, 1, 0, 0>(image, out), true;
+  bool up = p1 == p0 + 1 && p2 == p0 + 2, down = p1 == p0 - 1 && p2 == p0 - 2;
+  if (step == 3 && up && p0 == 0) return pick_rows<T, 3, 0, 1>(image, out), true;
+  if (step == 3 && down && p0 == 2) return pick_rows<T, 3, 2, -1>(image, out), true;
+  if (step == 4 && up && p0 == 0) return pick_rows<T, 4, 0, 1>(image, out), true;
+  if (step == 4 && up && p0 == 1) return pick_rows<T, 4, 1, 1>(image, out), true;
+  if (step == 4 && down && p0 == 2) return pick_rows<T, 4, 2, -1>(image, out), true;
+  if (step == 4 && down && p0 == 3) return pick_rows<T, 4, 3, -1>(image, out), true;
+  return false;
+}
+
+#ifdef PFNC_X86_VECTORS
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
+bool pick_unscaled(const View& image, const int* picks, const Picture& out) noexcept {
+  return image.itemsize == 1 ? pick_common<uint8_t>(image, picks, out) : pick_common<uint16_t>(image, picks, out);
+}
+
 }  // namespace
 
 bool ycbcr(const View* planes, int across, int down, const Affine& affine, const Picture& out) noexcept {
@@ -201,6 +245,9 @@ bool ycbcr(const View* planes, int across, int down, const Affine& affine, const
 }
 
 bool channels(const View& image, const int* picks, const int* widths, int bits, const Picture& out) noexcept {
+  bool unscaled = image.itemsize == out.itemsize;
+  for (int c = 0; c < 3; ++c) unscaled = unscaled && picks[c] >= 0 && widths[c] == bits;
+  if (unscaled && pick_unscaled(image, picks, out)) return true;
   try {
     bool wide_in = image.itemsize == 2, wide_out = out.itemsize == 2;
     if (wide_in && wide_out) {

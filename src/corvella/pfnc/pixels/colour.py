@@ -20,7 +20,7 @@ import re
 
 import numpy
 
-from . import _colour, _demosaic
+from . import _colour, _demosaic, _views
 from ._layout import UNSIGNED, layout_of
 from ._plans import converter_of, format_of, recycled
 from ..genicam.components import MosaicLocation, SamplingLocation
@@ -148,7 +148,7 @@ def to_rgb(data, format, width, height, *, stride=None, method="gradient", matri
         raise NotImplementedError(f"{fmt.name}: pictures of components over 16 bits are not made here")
     if kind == "ycbcr":
         return _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blue_first, out)
-    samples = converter.plan.decode(data, width, height, stride, numpy.empty, recycled)
+    samples = _samples(converter, fmt, data, width, height, stride, out)
     height, width = samples.shape[:2]
     widths = [limit[1] for limit in converter.limits]
     if kind in ("bayer", "bicolor"):
@@ -164,6 +164,22 @@ def to_rgb(data, format, width, height, *, stride=None, method="gradient", matri
     image = samples.reshape(height, width, -1)
     _colour.channels(image, target, tuple(picks), tuple(used), out_bits)
     return _written(out, target)
+
+
+def _samples(converter, fmt, data, width, height, stride, out):
+    """The samples of `data`: an array over its own bytes where the layout allows one with the channels of
+    a pixel side by side (no copy to make), else decoded into a new one, where decode's own checks speak."""
+    recipe = converter.view
+    if not isinstance(recipe, str):
+        try:
+            samples = _views.view(recipe, data, fmt, width, height, stride, converter.dtype, converter.targets[0][3])
+        except (TypeError, ValueError, BufferError):
+            pass
+        else:
+            side_by_side = samples.ndim == 2 or samples.strides[2] == samples.itemsize
+            if side_by_side and (out is None or not numpy.may_share_memory(samples, out)):
+                return samples
+    return converter.plan.decode(data, width, height, stride, numpy.empty, recycled)
 
 
 def _written(out, target):
