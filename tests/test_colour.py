@@ -187,6 +187,14 @@ def test_vector_lines_give_the_bytes_of_the_portable_loop(name, width, matrix, r
         sampling = (width // planes[chroma[0]].shape[1], height // planes[chroma[0]].shape[0])
         _colour.ycbcr((planes["Y"], planes[chroma[0]], planes[chroma[1]]), portable, sampling, affine)
         assert np.array_equal(fast, portable)
+    # Factors of no standard (every chroma term there) take the vector lines' general pattern.
+    fmt = PixelFormat.from_name(name)
+    in_place = colour._byte_planes(colour._facts(fmt).byte_places, data, width, height, None)
+    affine = tuple(rng.uniform(-2, 2, 12)) + (255.0,)
+    fast, portable = np.empty((2, height, width, 3), np.uint8)
+    _colour.ycbcr(tuple(in_place), fast, sampling, affine)
+    _colour.ycbcr((planes["Y"], planes[chroma[0]], planes[chroma[1]]), portable, sampling, affine)
+    assert np.array_equal(fast, portable)
 
 
 LINES = ["none", "avx2", "avx512"]  # narrowest first

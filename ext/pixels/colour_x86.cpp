@@ -29,6 +29,14 @@ struct SemiPlanarLine {
   int64_t chroma_sites;
 };
 
+// Which chroma terms the factors have: per channel c, bit 2c Cb and bit 2c + 1 Cr.
+constexpr unsigned all_terms = 0x3f, rgb_terms = 0x1e, bgr_terms = 0x2d;
+inline unsigned terms_of(const float (*m)[4]) noexcept {
+  unsigned terms = 0;
+  for (int c = 0; c < 3; ++c) terms |= (m[c][1] != 0 ? 1u : 0u) << (2 * c) | (m[c][2] != 0 ? 2u : 0u) << (2 * c);
+  return terms;
+}
+
 // Per pixel of the output, which byte of the two packed vectors (see the Packers) it takes: output byte
 // `at` is channel at % 3 of pixel at / 3; pixel 2i is even pixel i, 2i + 1 odd pixel i. Per 16-byte lane
 // `first` holds R, G and B of four even pixels then R of four odd ones, `second` G and B of four odd ones.

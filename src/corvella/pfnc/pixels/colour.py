@@ -15,8 +15,9 @@ Components of different widths (RGB565) are each scaled to the depth of the
 dtype that holds the widest: 8 bits for RGB565, 16 for YCbCr160808.
 """
 
-import functools
 import re
+import threading
+from typing import NamedTuple
 
 import numpy
 
@@ -55,11 +56,49 @@ def _depth(bits) -> int | None:
     return int(bits)
 
 
-def _kind(fmt) -> str:
+class _Facts(NamedTuple):
+    """What to_rgb needs of a format's name, worked out once per format."""
+
+    kind: str
+    names: tuple[str, ...]
+    location: object
+    standard: str | None  # of a YCbCr or YUV name: "601", "709", "2020" or None
+    byte_places: tuple | None  # of YCbCr whose samples are whole bytes: see _byte_places
+
+
+# By identity, with the format held, as the plans are: comparing two equal formats costs more than
+# the facts save. Bounded: the oldest go first.
+MOST_FACTS = 256
+_facts_kept: dict[int, tuple[object, _Facts]] = {}
+_facts_keeping = threading.Lock()
+
+
+def _facts(fmt) -> _Facts:
+    found = _facts_kept.get(id(fmt))
+    if found is not None and found[0] is fmt:
+        return found[1]
+    # PixelFormat.components is a fresh copy at every reading: read it once here, not per frame.
+    components = fmt.components
+    names, location = tuple(components.names), components.location
+    kind = _kind(fmt, names, location)
+    standard = location.standard if isinstance(location, SamplingLocation) else None
+    places = None
+    if kind == "ycbcr":
+        if standard is None:
+            named = _STANDARD.match(fmt.pieces()[0])
+            standard = named and named.group(1)
+        places = _byte_places(fmt, names)
+    facts = _Facts(kind, names, location, standard, places)
+    with _facts_keeping:
+        while len(_facts_kept) >= MOST_FACTS:
+            del _facts_kept[next(iter(_facts_kept))]
+        _facts_kept[id(fmt)] = (fmt, facts)
+    return facts
+
+
+def _kind(fmt, names, location) -> str:
     """What picture `fmt` holds: "bayer", "bicolor", "ycbcr", "rgb" or "single"; or an error saying why none."""
     field = fmt.pieces()[0]
-    names = fmt.components.names
-    location = fmt.components.location
     for prefix, holds in _NO_PICTURE.items():
         if field.startswith(prefix):
             raise ValueError(f"{fmt.name} holds {holds}, not a colour picture")
@@ -142,18 +181,19 @@ def to_rgb(data, format, width, height, *, stride=None, method="gradient", matri
         _choice(range, "range", RANGES)
     blue_first = _choice(order, "order", ORDERS) == "BGR"
     bits = _depth(bits)
-    kind = _kind(fmt)
+    facts = _facts(fmt)
+    kind = facts.kind
     converter = converter_of(fmt)
     if max(limit[1] for limit in converter.limits) > 16:
         raise NotImplementedError(f"{fmt.name}: pictures of components over 16 bits are not made here")
     if kind == "ycbcr":
-        return _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blue_first, out)
+        return _ycbcr(fmt, facts, converter, data, width, height, stride, matrix, range, bits, blue_first, out)
     samples = _samples(converter, fmt, data, width, height, stride, out)
     height, width = samples.shape[:2]
     widths = [limit[1] for limit in converter.limits]
     if kind in ("bayer", "bicolor"):
-        return _demosaiced(fmt, kind, samples, widths[0], method, bits, blue_first, out)
-    names = fmt.components.names
+        return _demosaiced(facts, samples, widths[0], method, bits, blue_first, out)
+    names = facts.names
     if names[0] in ("Mono", "Raw"):
         picks = [0, 0, 0]
     else:
@@ -188,39 +228,35 @@ def _written(out, target):
     return out
 
 
-def _demosaiced(fmt, kind, samples, width_bits, method, bits, blue_first, out):
+def _demosaiced(facts, samples, width_bits, method, bits, blue_first, out):
     height, width = samples.shape[:2]
     out_bits = _out_bits([width_bits], bits)
     out, target = _target(out, height, width, out_bits)
     direct = out_bits == width_bits and target.dtype == samples.dtype
     picture = target if direct else numpy.empty((height, width, 3), samples.dtype)
-    cells = fmt.components.location.cells
-    if kind == "bayer":
+    cells = facts.location.cells
+    if facts.kind == "bayer":
         _demosaic.demosaic(samples, picture, "".join(cells), method, width_bits, blue_first)
     else:
         # The kernel takes the pixel's red or blue first, then its green.
-        pairs = samples if fmt.components.names[1] == "G" else numpy.ascontiguousarray(samples[..., ::-1])
+        pairs = samples if facts.names[1] == "G" else numpy.ascontiguousarray(samples[..., ::-1])
         _demosaic.bicolor(pairs, picture, cells[0].replace("G", ""), method, width_bits, blue_first)
     if not direct:
         _colour.channels(picture, target, (0, 1, 2), (width_bits,) * 3, out_bits)
     return _written(out, target)
 
 
-def _ycbcr(fmt, converter, data, width, height, stride, matrix, range, bits, blue_first, out):
-    location = fmt.components.location
-    standard = location.standard if isinstance(location, SamplingLocation) else None
-    if standard is None:
-        named = _STANDARD.match(fmt.pieces()[0])
-        standard = named and named.group(1)
+def _ycbcr(fmt, facts, converter, data, width, height, stride, matrix, range, bits, blue_first, out):
+    standard = facts.standard
     matrix = matrix or standard or "601"
     limited = (range or ("limited" if standard else "full")) == "limited"
     widths = [limit[1] for limit in converter.limits]
     out_bits = _out_bits(widths, bits)
-    planes = _byte_planes(fmt, data, width, height, stride)
+    planes = _byte_planes(facts.byte_places, data, width, height, stride)
     if planes is None:
         samples = converter.plan.decode(data, width, height, stride, numpy.empty, recycled)
         if isinstance(samples, dict):
-            planes = [samples[name] for name in fmt.components.names]
+            planes = [samples[name] for name in facts.names]
         else:
             planes = [samples[..., i] for i in (0, 1, 2)]
     # The sizes as plain ints, now that they are checked.
@@ -258,9 +294,9 @@ def _affine(kr: float, kb: float, limited: bool, luma_bits: int, chroma_bits: in
     return tuple(affine) + (top,)
 
 
-def _byte_planes(fmt, data, width: int, height: int, stride):
-    """Views of Y, Cb and Cr straight into `data` where every sample is a whole byte; else None."""
-    where = _byte_places(fmt)
+def _byte_planes(where, data, width: int, height: int, stride):
+    """Views of Y, Cb and Cr straight into `data` where every sample is a whole byte (`where` says how:
+    see _byte_places); else None."""
     if where is None or type(width) is not int or type(height) is not int or width <= 0 or height <= 0:
         return None
     if stride is not None and (type(stride) is not int or stride <= 0):
@@ -279,22 +315,20 @@ def _byte_planes(fmt, data, width: int, height: int, stride):
         if step < line or offset + (lines - 1) * step + line > buffer.size:
             return None
         for channel, first, apart, across in channels:
-            views[channel] = numpy.lib.stride_tricks.as_strided(
-                buffer[offset + first :], shape=(lines, width // across), strides=(step, apart), writeable=False
-            )
+            # In bounds, as checked above; read only by the kernel.
+            views[channel] = numpy.ndarray((lines, width // across), numpy.uint8, buffer=buffer,
+                                           offset=offset + first, strides=(step, apart))
         offset += lines * step
     return views
 
 
-@functools.lru_cache(maxsize=256)
-def _byte_places(fmt):
+def _byte_places(fmt, names):
     """Per plane of `fmt`: its group's bytes and pixels, its line divisor, and where each of its channels
     (0 Y, 1 Cb, 2 Cr) lies: first byte, bytes apart, pixels per sample. None unless all are whole bytes."""
     try:
         layout = layout_of(fmt)
     except Exception:
         return None
-    names = fmt.components.names
     planes = []
     for plane in layout.planes:
         found = {}
