@@ -485,3 +485,14 @@ def test_the_benchmark_runs_every_series():
         sys.path.remove(str(bench))
     results = colour_bench.main(["--smoke"])
     assert "UYVY (YUV422_8_UYVY) to RGB" in results and all(r["median_ns"] > 0 for r in results.values())
+
+
+def test_what_to_rgb_keeps_of_formats_is_bounded():
+    import copy
+
+    from corvella.pfnc.pixels import colour
+
+    fmt = PixelFormat.from_name("Mono8")
+    for _ in range(colour.MOST_FACTS + 20):
+        assert to_rgb(bytes(4), copy.deepcopy(fmt), 2, 2).shape == (2, 2, 3)  # equal formats, each a new object
+    assert len(colour._facts_kept) <= colour.MOST_FACTS
