@@ -122,10 +122,11 @@ template <typename In, typename Out>
   }
 }
 
-// 8-bit lines, where the CPU has fused multiply-adds with them: the portable loop
-// then takes the pixels the vector lines leave at the same speed.
+// 8-bit lines, also built for AVX-512 and AVX2 (with fused multiply-adds): the
+// portable loop then takes the samplings the vector lines leave (4:4:4, 4:1:1)
+// in vectors too, with the same fused multiply-adds, so the same bytes.
 #ifdef PFNC_X86_VECTORS
-__attribute__((target_clones("fma", "default")))
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #endif
 void ycbcr_lines_8(const View* planes, int across, int down, const Affine& a, const Picture& out, int32_t* scratch,
                    uint16_t* values) noexcept {
