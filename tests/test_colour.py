@@ -487,12 +487,14 @@ def test_the_benchmark_runs_every_series():
     assert "UYVY (YUV422_8_UYVY) to RGB" in results and all(r["median_ns"] > 0 for r in results.values())
 
 
-def test_what_to_rgb_keeps_of_formats_is_bounded():
+def test_what_to_rgb_keeps_of_formats_is_bounded(monkeypatch):
     import copy
 
-    from corvella.pfnc.pixels import colour
+    from corvella.pfnc.pixels import _plans, colour
 
+    monkeypatch.setattr(_plans, "MOST_PLANS", 8)
     fmt = PixelFormat.from_name("Mono8")
-    for _ in range(colour.MOST_FACTS + 20):
+    for _ in range(_plans.MOST_PLANS + 20):
         assert to_rgb(bytes(4), copy.deepcopy(fmt), 2, 2).shape == (2, 2, 3)  # equal formats, each a new object
-    assert len(colour._facts_kept) <= colour.MOST_FACTS
+    assert _plans.kept()[0] <= _plans.MOST_PLANS
+    assert colour._facts(fmt) is colour._facts(fmt)  # worked out once while kept

@@ -13,14 +13,7 @@ namespace pfnc::pixels::x86 {
 
 namespace {
 
-struct Cpu {
-  bool ssse3, avx2;
-};
-
-const Cpu& cpu() noexcept {
-  static const Cpu found{cpu::level() >= cpu::ssse3, cpu::level() >= cpu::avx2};
-  return found;
-}
+bool has_avx2() noexcept { return cpu::level() >= cpu::avx2; }
 
 __attribute__((target("ssse3"))) int64_t decode_windows_ssse3(const Windows& w, const uint8_t* in, uint8_t* out,
                                                         int64_t groups, int64_t group_bytes) noexcept {
@@ -552,11 +545,11 @@ __attribute__((target("ssse3"))) int64_t encode_triplets_ssse3(const uint8_t* in
 
 }  // namespace
 
-bool has_vectors() noexcept { return cpu().ssse3; }
+bool has_vectors() noexcept { return cpu::level() >= cpu::ssse3; }
 
 int64_t decode_windows(const Windows& w, const uint8_t* in, uint8_t* out, int64_t groups, int64_t group_bytes,
                        int64_t itemsize) noexcept {
-  int64_t done = cpu().avx2 ? decode_windows_avx2(w, in, out, groups, group_bytes) : 0;
+  int64_t done = has_avx2() ? decode_windows_avx2(w, in, out, groups, group_bytes) : 0;
   // The rounds left over, from where the wide loop stopped.
   return done + decode_windows_ssse3(w, in + done * group_bytes, out + done * itemsize, groups - done, group_bytes);
 }
@@ -572,7 +565,7 @@ void decode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const*
 void encode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const* out, int64_t rounds) noexcept {
   if (set.moves == Moves::general) {
     run_shuffle(set.pack, in, out, rounds);
-  } else if (set.moves == Moves::interleave && set.planes.size() == 3 && cpu().avx2) {
+  } else if (set.moves == Moves::interleave && set.planes.size() == 3 && has_avx2()) {
     int64_t done = split3_avx2(set, in[0], out, rounds);
     const uint8_t* rest[1] = {in[0] + 48 * done};
     uint8_t* planes[3] = {out[0] + 16 * done, out[1] + 16 * done, out[2] + 16 * done};
@@ -584,7 +577,7 @@ void encode_set(const ShuffleSet& set, const uint8_t* const* in, uint8_t* const*
 
 int64_t encode_stream(const uint8_t* in, uint8_t* out, int64_t values, int64_t room, int64_t width, bool& fit) noexcept {
   __m128i seen = _mm_setzero_si128();
-  int64_t done = cpu().avx2 ? encode_stream_avx2(in, out, values, room, width, seen) : 0;
+  int64_t done = has_avx2() ? encode_stream_avx2(in, out, values, room, width, seen) : 0;
   int64_t at = done * width / 8;
   done += encode_stream_ssse3(in + 2 * done, out + at, values - done, room - at, width, seen);
   fit = fit && below(seen, width);

@@ -17,7 +17,7 @@ from . import _convert as convert
 from . import _layout, _views
 from ..names import PixelFormat
 
-__all__ = ["Converter", "build", "converter_of", "format_of", "recycled"]
+__all__ = ["Converter", "build", "converter_of", "facts_of", "format_of", "recycled"]
 
 # The cache's bounds: plans, and the bytes they take (refusals count their message).
 MOST_PLANS = 512
@@ -121,30 +121,44 @@ def _size(entry: Converter | str) -> int:
 
 def converter_of(fmt) -> Converter:
     """The converter of `fmt`, built once while the cache keeps it; NotImplementedError when there is none."""
-    found = _kept.get(id(fmt))
-    if found is not None and found[0] is fmt:
-        entry = found[1]
-    else:
-        entry = build(fmt)
-        _keep(fmt, entry)
+    entry = _record(fmt)[1]
     if isinstance(entry, str):
         raise NotImplementedError(entry)
     return entry
 
 
-def _keep(fmt, entry: Converter | str) -> None:
+def facts_of(fmt, work_out):
+    """What work_out(fmt) gives, worked out once and kept beside the format's plan, for as long as it."""
+    facts = _record(fmt)[3]
+    found = facts.get(work_out)
+    if found is None:
+        found = facts[work_out] = work_out(fmt)
+    return found
+
+
+def _record(fmt) -> tuple:
+    """The cache's record of `fmt`: (fmt, converter or refusal, its bytes, facts by who worked them out)."""
+    found = _kept.get(id(fmt))
+    if found is not None and found[0] is fmt:
+        return found
+    return _keep(fmt, build(fmt))
+
+
+def _keep(fmt, entry: Converter | str) -> tuple:
     global _kept_bytes
     size = _size(entry)
+    record = (fmt, entry, size, {})
     if size > MOST_BYTES:
-        return
+        return record
     with _keeping:
         old = _kept.pop(id(fmt), None)
         if old is not None:
             _kept_bytes -= old[2]
         while _kept and (len(_kept) >= MOST_PLANS or _kept_bytes + size > MOST_BYTES):
             _kept_bytes -= _kept.pop(next(iter(_kept)))[2]
-        _kept[id(fmt)] = (fmt, entry, size)
+        _kept[id(fmt)] = record
         _kept_bytes += size
+    return record
 
 
 def kept() -> tuple[int, int]:

@@ -16,14 +16,13 @@ dtype that holds the widest: 8 bits for RGB565, 16 for YCbCr160808.
 """
 
 import re
-import threading
 from typing import NamedTuple
 
 import numpy
 
 from . import _colour, _demosaic, _views
 from ._layout import UNSIGNED, layout_of
-from ._plans import converter_of, format_of, recycled
+from ._plans import converter_of, facts_of, format_of, recycled
 from ..genicam.components import MosaicLocation, SamplingLocation
 
 __all__ = ["to_rgb"]
@@ -66,17 +65,11 @@ class _Facts(NamedTuple):
     byte_places: tuple | None  # of YCbCr whose samples are whole bytes: see _byte_places
 
 
-# By identity, with the format held, as the plans are: comparing two equal formats costs more than
-# the facts save. Bounded: the oldest go first.
-MOST_FACTS = 256
-_facts_kept: dict[int, tuple[object, _Facts]] = {}
-_facts_keeping = threading.Lock()
-
-
 def _facts(fmt) -> _Facts:
-    found = _facts_kept.get(id(fmt))
-    if found is not None and found[0] is fmt:
-        return found[1]
+    return facts_of(fmt, _work_out_facts)
+
+
+def _work_out_facts(fmt) -> _Facts:
     # PixelFormat.components is a fresh copy at every reading: read it once here, not per frame.
     components = fmt.components
     names, location = tuple(components.names), components.location
@@ -88,12 +81,7 @@ def _facts(fmt) -> _Facts:
             named = _STANDARD.match(fmt.pieces()[0])
             standard = named and named.group(1)
         places = _byte_places(fmt, names)
-    facts = _Facts(kind, names, location, standard, places)
-    with _facts_keeping:
-        while len(_facts_kept) >= MOST_FACTS:
-            del _facts_kept[next(iter(_facts_kept))]
-        _facts_kept[id(fmt)] = (fmt, facts)
-    return facts
+    return _Facts(kind, names, location, standard, places)
 
 
 def _kind(fmt, names, location) -> str:
